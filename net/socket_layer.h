@@ -1,0 +1,37 @@
+// Non-blocking TCP sockets with bounded waits, and the request/response
+// transaction of one exchange. Results: 0, a platform error number,
+// kTimeoutCode when a wait ran out, kPeerClosed when the peer closed.
+#pragma once
+
+#include <cstdint>
+
+#include "host/blocks.h"
+
+namespace etl {
+
+constexpr int kTimeoutCode = 257;
+constexpr int kPeerClosed = -1;
+constexpr int kMinAnswerBytes = 5;
+constexpr int kDrainChunk = 512;
+
+int ConnectSocket(SocketHandle* holder, int family, int type, int protocol, int nonBlocking,
+                  SockAddrIn* local, std::uint32_t timeoutMs, const SockAddrIn* remote);
+int OpenSocket(SocketHandle* holder, int family, int type, int protocol, int nonBlocking,
+               const SockAddrIn* local);
+int ReleaseSocket(SocketHandle* holder);
+int GetLocalAddr(SocketHandle s, SockAddrIn* out);
+int ConnectTimed(SocketHandle s, std::uint32_t timeoutMs, const SockAddrIn* remote);
+int WaitWritable(SocketHandle s, std::uint32_t timeoutMs);
+int SendBuffer(SocketHandle s, std::uint32_t timeoutMs, const void* data, int length,
+               int* sent, const SockAddrIn* to);
+int WaitForBytes(SocketHandle s, std::uint32_t timeoutMs, int minimum);
+int ReceiveBuffer(SocketHandle s, std::uint32_t timeoutMs, void* buffer, int size, int* count,
+                  SockAddrIn* from);
+int DrainSocket(SocketHandle s);
+// received (optional) reports how many bytes the one read took, so that the
+// caller can tell a complete answer from one still arriving.
+int SendReceive(SocketHandle s, std::uint32_t timeoutMs, const void* data, int length,
+                void* receive, int receiveSize, const SockAddrIn* to, SockAddrIn* from,
+                int* received = nullptr);
+
+}  // namespace etl

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what the builds and tests need on a Debian 12 machine.
+# Does nothing when everything is already there; needs root and apt otherwise.
+set -euo pipefail
+
+need_native=(cmake ninja-build g++ googletest valgrind)
+need_windows=(g++-mingw-w64-i686-posix wine wine32:i386 xvfb xauth imagemagick fonts-wine)
+need_fuzz=(clang libclang-rt-14-dev)
+
+missing=()
+for p in "${need_native[@]}" "${need_windows[@]}" "${need_fuzz[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null; then
+  echo "install-deps: missing packages: ${missing[*]}" >&2
+  echo "install-deps: run as root on Debian 12 (apt) or install them by hand" >&2
+  exit 1
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
