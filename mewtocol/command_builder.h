@@ -1,0 +1,48 @@
+// The memory-area table and the MEWTOCOL-COM command texts built from a
+// tag's fields.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "host/blocks.h"
+
+namespace etl {
+
+struct MemoryArea {
+    char key;         // memory letter of the tag; '\0' ends the table
+    char read[5];     // read command, e.g. "RDD"
+    char write[5];    // write command, empty when the area is read-only
+    int width;        // digits of an address field: 4 or 5
+};
+
+// 28 entries and the end marker.
+extern const MemoryArea MemoryAreaTable[];
+
+enum CommandKind : int { kCommandRead = 0, kCommandWrite = 1 };
+
+constexpr std::size_t kCommandBufferSize = 132;
+constexpr std::size_t kMaxCommandLength = 119;  // carriage return included
+constexpr std::size_t kAddressDigitsSize = 256;
+
+// Index of the first entry whose key is letter, or -1.
+int FindMemoryArea(int letter);
+
+// XOR of the first length characters of text.
+std::uint8_t ComputeBcc(const char* text, std::size_t length);
+
+// The value as four hex digits, low byte's two digits first: 0x1234 -> "3412".
+void WordToHex(std::uint16_t value, char out[5]);
+
+// Builds the command text for the request's TagIoBlock into text (at least
+// kCommandBufferSize bytes). addressDigits holds the digits after the memory
+// key of the tag's address text. Values to write are read through the
+// context's valueWord/valueBase. Returns 0, or 1 when refused (logged) or
+// too long.
+int SetMewtocolCmd(VpiRequest* request, int kind, int dataWords, const char* addressDigits,
+                   char* text);
+
+// True for a value of two PLC words: data type 3, 4, 5 or memory letter G.
+bool IsDoubleWord(const TagIoBlock& tag);
+
+}  // namespace etl

@@ -1,0 +1,18 @@
+// The ET-LAN frame around a command text, and the exchange with a station.
+#pragma once
+
+#include <cstdint>
+
+#include "host/blocks.h"
+
+namespace etl {
+
+constexpr int MAX_ATTEMPTS = 3;
+constexpr std::uint32_t EXCHANGE_TIMEOUT_MS = 1000;
+
+int BuildFrameHeader(VpiRequest* request, const char* text);
+int CheckResponse(VpiRequest* request);
+int ReadExchange(VpiRequest* request, int words, const char* addressDigits);
+int WriteExchange(VpiRequest* request, int words, const char* addressDigits);
+
+}  // namespace etl

@@ -1,0 +1,29 @@
+// The station file, the station table and the connection of all stations.
+#pragma once
+
+#include <cstdint>
+
+#include "host/blocks.h"
+
+namespace etl {
+
+// The PC's own station number, shared by every instance of the module: the
+// last station file read sets it, and every frame carries it as source.
+std::int32_t PcStationNumber();
+void SetPcStationNumber(std::int32_t number);
+
+constexpr std::uint32_t kConnectTimeoutMs = 1000;
+
+// Clears and fills the context's station table from "zavUR%02d.int".
+// 1 when a station address could not be resolved, else 0.
+int InitFile(VpiRequest* request);
+
+// Connects every configured station 1..64 once; always 0.
+int InitConnections(VpiRequest* request);
+
+// Fills an IPv4 socket address from a host text and a port text (a service
+// name or a number). 0, or -1 when the host name cannot be resolved.
+int SetSockectAddr(SockAddrIn* address, const char* host, const char* port,
+                   const char* protocol);
+
+}  // namespace etl
