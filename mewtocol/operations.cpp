@@ -1,7 +1,174 @@
+// ReadValue, ReadBlock and WriteValue: the word address comes from the tag's
+// address text, one exchange runs, and a read's answer is decoded into the
+// host's value buffer.
+#include "mewtocol/operations.h"
+
+#include <cstring>
+
 #include "host/operations.h"
+#include "mewtocol/command_builder.h"
+#include "mewtocol/exchange.h"
 
 namespace etl {
-std::int32_t ReadValue(VpiRequest*) { return kFailed; }
-std::int32_t ReadBlock(VpiRequest*) { return kFailed; }
-std::int32_t WriteValue(VpiRequest*) { return kFailed; }
+namespace {
+
+constexpr int kDataTypeBit = 6;
+constexpr int kDataOffset = 18;
+
+// Per-request scratch: the address digits and the bit number of a bit tag.
+struct AddressParts {
+    char digits[kAddressDigitsSize];
+    int bit = -1;
+};
+
+// Takes the bit digit off the end of the digits. The address check accepts
+// the digit in either case, so a-f count like A-F.
+void SplitBitDigit(AddressParts* parts) {
+    const std::size_t n = std::strlen(parts->digits);
+    if (n == 0) return;
+    char c = parts->digits[n - 1];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    parts->bit = c < 'A' ? c - 48 : c - 55;
+    parts->digits[n - 1] = '\0';
+}
+
+void PointAtBuffer(VpiRequest* request) {
+    auto* ctx = ContextOf(request);
+    auto* base = static_cast<std::uint16_t*>(ParamsOf<TagIoBlock>(request)->valueBuffer);
+    ctx->valueBase = base;
+    ctx->valueWord = base + 1;
+}
+
+void ClearFirstWords(VpiRequest* request) {
+    std::memset(ParamsOf<TagIoBlock>(request)->valueBuffer, 0, 4);
+}
+
+const char* Field(const DriverContext* ctx, int k) {
+    return reinterpret_cast<const char*>(ctx->receiveFrame) + kDataOffset + 4 * k;
+}
+
+void Store16(void* buffer, std::size_t offset, std::uint16_t v) {
+    std::memcpy(static_cast<std::uint8_t*>(buffer) + offset, &v, 2);
+}
+
+void Store32(void* buffer, std::size_t offset, std::uint32_t v) {
+    std::memcpy(static_cast<std::uint8_t*>(buffer) + offset, &v, 4);
+}
+
+// A request for one value: its command covers that one value whatever the
+// element count says. The host's block is left as it is.
+struct SingleValueRequest {
+    TagIoBlock tag;
+    VpiRequest request;
+    explicit SingleValueRequest(const VpiRequest* original)
+        : tag(*static_cast<const TagIoBlock*>(original->params)), request(*original) {
+        tag.elementCount = 1;
+        request.params = &tag;
+    }
+};
+
+}  // namespace
+
+std::uint16_t HexToWord(const char* chars) {
+    const char order[4] = {chars[2], chars[3], chars[0], chars[1]};
+    std::uint16_t value = 0;
+    for (char c : order) {
+        if (c == '\0') break;
+        int d = 0;
+        if (c >= '0' && c <= '9') d = c - '0';
+        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        value = static_cast<std::uint16_t>(value * 16 + d);
+    }
+    return value;
+}
+
+int BitTest(std::uint16_t value, int bit) {
+    if (bit < 0 || bit > 15) return 0;
+    return (value >> bit) & 1;
+}
+
+void AddressDigits(const char* addressText, char* out, std::size_t size) {
+    const char* p = addressText;
+    for (int i = 0; i < 3 && *p != '\0'; ++i) ++p;
+    while (*p >= 'A' && *p <= 'Y') ++p;
+    std::size_t n = 0;
+    while (p[n] != '\0' && n + 1 < size) {
+        out[n] = p[n];
+        ++n;
+    }
+    out[n] = '\0';
+}
+
+std::int32_t ReadValue(VpiRequest* request) {
+    const auto* tag = ParamsOf<TagIoBlock>(request);
+    PointAtBuffer(request);
+    ClearFirstWords(request);
+
+    AddressParts parts;
+    AddressDigits(tag->addressText, parts.digits, sizeof parts.digits);
+    if (tag->dataType == kDataTypeBit) SplitBitDigit(&parts);
+
+    const int words = IsDoubleWord(*tag) ? 2 : 1;
+    SingleValueRequest one(request);
+    const int rc = ReadExchange(&one.request, words, parts.digits);
+    if (rc != 0) return rc;
+
+    const DriverContext* ctx = ContextOf(request);
+    void* buffer = tag->valueBuffer;
+    const std::uint16_t first = HexToWord(Field(ctx, 0));
+    if (words == 2) {
+        Store16(buffer, 0, first);
+        Store16(buffer, 2, HexToWord(Field(ctx, 1)));
+    } else if (tag->dataType == kDataTypeBit) {
+        Store16(buffer, 2, static_cast<std::uint16_t>(BitTest(first, parts.bit)));
+    } else {
+        Store16(buffer, 2, first);
+    }
+    return kOk;
+}
+
+std::int32_t ReadBlock(VpiRequest* request) {
+    const auto* tag = ParamsOf<TagIoBlock>(request);
+    AddressParts parts;
+    AddressDigits(tag->addressText, parts.digits, sizeof parts.digits);
+    PointAtBuffer(request);
+    ClearFirstWords(request);
+
+    // Bits are not decoded from a block, and a block holds at least one value.
+    if (tag->bitSize == 1 || tag->elementCount < 1) return kInvalid;
+    const long long words =
+        tag->bitSize == 32 ? 2LL * tag->elementCount : static_cast<long long>(tag->elementCount);
+    if (words > static_cast<long long>((kReceiveFrameSize - 21) / 4)) return kInvalid;
+
+    const int rc = ReadExchange(request, static_cast<int>(words), parts.digits);
+    if (rc != 0) return rc;
+
+    const DriverContext* ctx = ContextOf(request);
+    void* buffer = tag->valueBuffer;
+    for (int i = 0; i < tag->elementCount; ++i) {
+        const auto offset = static_cast<std::size_t>(i);
+        if (tag->bitSize == 32) {
+            const std::uint32_t low = HexToWord(Field(ctx, 2 * i));
+            const std::uint32_t high = HexToWord(Field(ctx, 2 * i + 1));
+            Store32(buffer, 4 * offset, low | (high << 16));
+        } else {
+            Store16(buffer, 2 * offset, HexToWord(Field(ctx, i)));
+        }
+    }
+    return kOk;
+}
+
+std::int32_t WriteValue(VpiRequest* request) {
+    const auto* tag = ParamsOf<TagIoBlock>(request);
+    PointAtBuffer(request);
+
+    AddressParts parts;
+    AddressDigits(tag->addressText, parts.digits, sizeof parts.digits);
+    if (tag->dataType == kDataTypeBit) SplitBitDigit(&parts);
+
+    const int words = tag->bitSize == 32 ? 2 : 1;
+    SingleValueRequest one(request);
+    return WriteExchange(&one.request, words, parts.digits);
+}
+
 }  // namespace etl
