@@ -25,7 +25,8 @@ constexpr std::size_t kCommandBufferSize = 132;
 constexpr std::size_t kMaxCommandLength = 119;  // carriage return included
 constexpr std::size_t kAddressDigitsSize = 256;
 
-// Index of the first entry whose key is letter, or -1.
+// Index of the first entry whose key is letter (a character code 0..255),
+// or -1; the end marker never matches.
 int FindMemoryArea(int letter);
 
 // XOR of the first length characters of text.
@@ -35,10 +36,15 @@ std::uint8_t ComputeBcc(const char* text, std::size_t length);
 void WordToHex(std::uint16_t value, char out[5]);
 
 // Builds the command text for the request's TagIoBlock into text (at least
-// kCommandBufferSize bytes). addressDigits holds the digits after the memory
-// key of the tag's address text. Values to write are read through the
-// context's valueWord/valueBase. Returns 0, or 1 when refused (logged) or
-// too long.
+// kCommandBufferSize bytes, always NUL-terminated). addressDigits holds the
+// digits after the memory key of the tag's address text; a "_D" suffix and
+// whatever follows it are ignored. dataWords is the number of 16-bit PLC
+// words the command covers: for a read the words the caller decodes, for a
+// word write the words of its one value (1 for bitSize 16, 2 for 32; any
+// other count is refused). A single-contact write (bitSize 1) ignores it.
+// Values to write are read through the context's valueWord/valueBase; reads
+// do not touch the context. Returns 0, or 1 when refused (logged) or too
+// long; a refused request leaves an empty text.
 int SetMewtocolCmd(VpiRequest* request, int kind, int dataWords, const char* addressDigits,
                    char* text);
 
