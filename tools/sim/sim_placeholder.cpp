@@ -1,1 +1,0 @@
-namespace etl::sim { int Placeholder() { return 0; } }

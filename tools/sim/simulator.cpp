@@ -1,0 +1,510 @@
+// The simulated ET-LAN units: one thread per station serving its listener
+// and connections, with the station's faults applied to every answer.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/sim_socket.h"
+#include "tools/sim/simulator.h"
+
+namespace etl::sim {
+
+using simnet::kNoSimSocket;
+using simnet::SimSocket;
+
+namespace {
+
+constexpr int kHeaderSize = 12;
+constexpr int kMaxFrameText = 4096;     // a longer announced text closes the connection
+constexpr int kPollMs = 10;
+constexpr int kOversizedFrame = 3000;   // bytes of an oversized answer, header included
+constexpr int kMaxFillers = 8;
+constexpr int kSettleWaitMs = 3000;
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// Printable form of a frame for the log.
+std::string Printable(const std::string& bytes) {
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (c >= 32 && c < 127) {
+            out += static_cast<char>(c);
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "<%02X>", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+enum class Mode { kBound, kListening, kFull };
+
+struct Connection {
+    SimSocket socket = kNoSimSocket;
+    std::string buffer;
+};
+
+struct Station {
+    int number = 0;
+    std::uint16_t port = 0;
+    // Touched by the station's thread only while it runs.
+    SimSocket listener = kNoSimSocket;
+    Mode mode = Mode::kBound;
+    std::vector<SimSocket> fillers;
+    std::vector<Connection> connections;
+    // Guarded by Impl::mutex.
+    Faults faults;
+    int requests = 0;
+    int accepted = 0;
+    int open = 0;
+    std::string lastRequest;
+    unsigned generation = 0;  // bumped by SetFaults / RestartStation
+    unsigned applied = 0;     // what the thread has acted on
+    bool restart = false;
+    bool bindFailed = false;
+    std::thread thread;
+};
+
+}  // namespace
+
+struct Simulator::Impl {
+    mutable std::mutex mutex;
+    std::condition_variable settled;
+    Memory memory;
+    std::map<int, std::unique_ptr<Station>> stations;
+    std::atomic<bool> stop{false};
+    bool running = false;
+    std::atomic<bool> verbose{false};
+    bool netStarted = false;
+
+    void Log(const Station& st, const char* dir, const std::string& bytes) {
+        if (!verbose) return;
+        std::string line = "etlan-sim: station " + std::to_string(st.number) + " " + dir + " " +
+                           Printable(bytes) + "\n";
+        std::fputs(line.c_str(), stderr);
+        std::fflush(stderr);
+    }
+
+    // Sleeps ms unless the simulator stops or the station restarts.
+    bool Pause(Station& st, int ms) {
+        for (int left = ms; left > 0; left -= 5) {
+            if (stop) return false;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (st.restart) return false;
+            }
+            SleepMs(std::min(left, 5));
+        }
+        return !stop;
+    }
+
+    void CloseConnections(Station& st) {
+        for (auto& c : st.connections) simnet::SimClose(c.socket);
+        st.connections.clear();
+    }
+
+    void CloseListener(Station& st) {
+        for (SimSocket f : st.fillers) simnet::SimClose(f);
+        st.fillers.clear();
+        simnet::SimClose(st.listener);
+        st.listener = kNoSimSocket;
+    }
+
+    // Makes the listener match the faults: bound only (connects refused),
+    // listening, or listening with a full accept queue (connects hang).
+    void ApplyMode(Station& st, Mode want) {
+        if (st.mode == want && st.listener != kNoSimSocket) return;
+        if (st.mode == Mode::kBound && want == Mode::kListening && st.listener != kNoSimSocket &&
+            st.fillers.empty() && simnet::SimListen(st.listener, 16)) {
+            st.mode = want;
+            return;
+        }
+        CloseListener(st);
+        std::uint16_t bound = 0;
+        st.listener = simnet::SimBind(st.port, &bound);
+        if (st.listener == kNoSimSocket) {
+            std::fprintf(stderr, "etlan-sim: station %d cannot bind port %u again\n", st.number,
+                         st.port);
+            return;
+        }
+        st.mode = want;
+        if (want == Mode::kListening) {
+            simnet::SimListen(st.listener, 16);
+        } else if (want == Mode::kFull) {
+            // Backlog 0 and our own connections in the queue: the system
+            // then drops further connection requests, so connects hang.
+            simnet::SimListen(st.listener, 0);
+            for (int i = 0; i < kMaxFillers; ++i) {
+                SimSocket f = simnet::SimConnectStart(st.port);
+                if (f == kNoSimSocket) break;
+                st.fillers.push_back(f);
+                if (!simnet::SimConnectWait(f, 100)) break;
+            }
+        }
+    }
+
+    // Applies what SetFaults and RestartStation asked for.
+    void Reconcile(Station& st) {
+        Mode want;
+        bool restart;
+        unsigned generation;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            want = st.faults.refuseConnections ? Mode::kBound
+                   : st.faults.neverAccept     ? Mode::kFull
+                                               : Mode::kListening;
+            restart = st.restart;
+            generation = st.generation;
+        }
+        if (restart || want == Mode::kBound) CloseConnections(st);
+        ApplyMode(st, want);
+        std::lock_guard<std::mutex> lock(mutex);
+        st.bindFailed = st.listener == kNoSimSocket;
+        st.restart = false;
+        st.applied = generation;
+        st.open = static_cast<int>(st.connections.size());
+        settled.notify_all();
+    }
+
+    void Serve(Station& st) {
+        std::vector<SimSocket> socks;
+        std::unique_ptr<bool[]> flags;
+        std::size_t capacity = 0;
+        while (!stop) {
+            Reconcile(st);
+            socks.clear();
+            bool listening = st.mode == Mode::kListening;
+            if (listening) socks.push_back(st.listener);
+            for (auto& c : st.connections) socks.push_back(c.socket);
+            if (capacity < socks.size() + 1) {
+                capacity = socks.size() + 16;
+                flags = std::make_unique<bool[]>(capacity);
+            }
+            int n = simnet::SimPoll(socks.data(), static_cast<int>(socks.size()), kPollMs,
+                                    flags.get());
+            if (n <= 0) {
+                if (n < 0) SleepMs(kPollMs);
+                continue;
+            }
+            std::size_t first = 0;
+            if (listening) {
+                first = 1;
+                if (flags[0]) {
+                    SimSocket s = simnet::SimAccept(st.listener);
+                    if (s != kNoSimSocket) {
+                        st.connections.push_back({s, {}});
+                        std::lock_guard<std::mutex> lock(mutex);
+                        ++st.accepted;
+                        st.open = static_cast<int>(st.connections.size());
+                    }
+                }
+            }
+            // Connections accepted just now are not in socks; index by socket.
+            std::vector<SimSocket> ready;
+            for (std::size_t i = first; i < socks.size(); ++i) {
+                if (flags[i]) ready.push_back(socks[i]);
+            }
+            for (SimSocket s : ready) ReadFrom(st, s);
+        }
+    }
+
+    void Drop(Station& st, SimSocket s) {
+        simnet::SimClose(s);
+        std::erase_if(st.connections, [s](const Connection& c) { return c.socket == s; });
+        std::lock_guard<std::mutex> lock(mutex);
+        st.open = static_cast<int>(st.connections.size());
+    }
+
+    Connection* Find(Station& st, SimSocket s) {
+        for (auto& c : st.connections) {
+            if (c.socket == s) return &c;
+        }
+        return nullptr;
+    }
+
+    void ReadFrom(Station& st, SimSocket s) {
+        Connection* c = Find(st, s);
+        if (c == nullptr) return;
+        char chunk[2048];
+        int got = simnet::SimRecv(s, chunk, sizeof chunk);
+        if (got <= 0) {
+            Drop(st, s);
+            return;
+        }
+        c->buffer.append(chunk, static_cast<std::size_t>(got));
+        // Every complete frame in the buffer, in order.
+        while (true) {
+            c = Find(st, s);
+            if (c == nullptr || c->buffer.size() < kHeaderSize) return;
+            const auto* b = reinterpret_cast<const unsigned char*>(c->buffer.data());
+            int length = b[2] | (b[3] << 8);
+            if (b[0] != 0x10 || length > kMaxFrameText) {
+                Log(st, "closes on a bad header:", c->buffer.substr(0, kHeaderSize));
+                Drop(st, s);
+                return;
+            }
+            std::size_t total = kHeaderSize + static_cast<std::size_t>(length);
+            if (c->buffer.size() < total) return;
+            std::string frame = c->buffer.substr(0, total);
+            c->buffer.erase(0, total);
+            if (!Answer(st, s, frame)) {
+                Drop(st, s);
+                return;
+            }
+        }
+    }
+
+    // Handles one request frame; false when the connection must close.
+    bool Answer(Station& st, SimSocket s, const std::string& frame) {
+        Log(st, "<-", frame);
+        Faults f;
+        std::string text;
+        bool negative = false;
+        bool drop = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ++st.requests;
+            st.lastRequest = frame;
+            f = st.faults;
+            if (f.closeAfterRequest) {
+                // nothing else
+            } else if (st.faults.dropAnswers != 0) {
+                drop = true;
+                if (st.faults.dropAnswers > 0) --st.faults.dropAnswers;
+            } else if (st.faults.negativeAnswers != 0) {
+                negative = true;
+                if (st.faults.negativeAnswers > 0) --st.faults.negativeAnswers;
+            }
+            if (!f.closeAfterRequest && !drop && !negative) {
+                text = Execute(memory, st.number, std::string_view(frame).substr(kHeaderSize));
+            }
+        }
+        if (f.closeAfterRequest) {
+            Log(st, "closes the connection after the request", "");
+            return false;
+        }
+        if (drop) {
+            Log(st, "drops the answer", "");
+            return true;
+        }
+        int echo = f.wrongStation >= 0 ? f.wrongStation : st.number;
+        if (negative) {
+            char body[16];
+            std::snprintf(body, sizeof body, "%%%02X!%02d", echo & 0xFF,
+                          (f.negativeCode % 100 + 100) % 100);
+            text = body;
+            char tail[4];
+            std::snprintf(tail, sizeof tail, "%02X\r", Bcc(text));
+            text += tail;
+        } else if (text.empty()) {
+            Log(st, "does not answer another station's text", "");
+            return true;
+        } else {
+            Reshape(text, f, echo);
+        }
+        std::string out = f.strayBytes;
+        if (f.garbage) {
+            out += std::string(12, '\xFF') + "?? not a PLC answer ??\r";
+        } else {
+            const auto* req = reinterpret_cast<const unsigned char*>(frame.data());
+            std::size_t len = text.size();
+            char header[kHeaderSize] = {0x10, 0x00, static_cast<char>(len & 0xFF),
+                                        static_cast<char>((len >> 8) & 0xFF), 0, 0, 0, 0, 0, 0,
+                                        static_cast<char>(req[11]), static_cast<char>(req[10])};
+            out.append(header, kHeaderSize);
+            out += text;
+        }
+        if (f.delayMs > 0 && !Pause(st, f.delayMs)) return false;
+        Log(st, "->", out);
+        if (f.pieceBytes <= 0) return simnet::SimSendAll(s, out.data(), static_cast<int>(out.size()));
+        for (std::size_t at = 0; at < out.size(); at += static_cast<std::size_t>(f.pieceBytes)) {
+            if (at > 0 && f.piecePauseMs > 0 && !Pause(st, f.piecePauseMs)) return false;
+            std::size_t n = std::min(out.size() - at, static_cast<std::size_t>(f.pieceBytes));
+            if (!simnet::SimSendAll(s, out.data() + at, static_cast<int>(n))) return false;
+        }
+        return true;
+    }
+
+    // Wrong station number and oversized answers: a positive answer is
+    // rewritten with a fresh block check code.
+    static void Reshape(std::string& text, const Faults& f, int echo) {
+        if (f.wrongStation < 0 && !f.oversizedAnswer) return;
+        std::string body = text.substr(0, text.size() - 3);  // without BCC and CR
+        char station[4];
+        std::snprintf(station, sizeof station, "%02X", echo & 0xFF);
+        body.replace(1, 2, station);
+        if (f.oversizedAnswer && body.size() > 3 && body[3] == '$') {
+            std::size_t want = kOversizedFrame - kHeaderSize - 3;
+            while (body.size() + 4 <= want) body += "0000";
+        }
+        char tail[4];
+        std::snprintf(tail, sizeof tail, "%02X\r", Bcc(body));
+        text = body + tail;
+    }
+
+    void StartThread(Station& st) {
+        st.mode = Mode::kBound;
+        st.thread = std::thread([this, &st] { Serve(st); });
+    }
+
+    void StopThread(Station& st) {
+        if (st.thread.joinable()) st.thread.join();
+        CloseConnections(st);
+        CloseListener(st);
+        st.mode = Mode::kBound;
+        std::lock_guard<std::mutex> lock(mutex);
+        st.open = 0;
+    }
+
+    // Waits until the station's thread has acted on the latest change.
+    void WaitSettled(std::unique_lock<std::mutex>& lock, Station& st) {
+        if (!running) return;
+        unsigned target = st.generation;
+        settled.wait_for(lock, std::chrono::milliseconds(kSettleWaitMs),
+                         [&] { return st.applied - target < 0x80000000u; });
+    }
+
+    Station* Get(int station) const {
+        auto it = stations.find(station);
+        return it == stations.end() ? nullptr : it->second.get();
+    }
+};
+
+Simulator::Simulator() : impl_(std::make_unique<Impl>()) {
+    impl_->netStarted = simnet::SimNetStart();
+}
+
+Simulator::~Simulator() {
+    Stop();
+    for (auto& [n, st] : impl_->stations) impl_->CloseListener(*st);
+    if (impl_->netStarted) simnet::SimNetStop();
+}
+
+int Simulator::AddStation(int station, std::uint16_t port) {
+    if (station < 1 || station > 255) return -1;
+    std::unique_lock<std::mutex> lock(impl_->mutex);
+    if (impl_->stations.count(station) != 0) return -1;
+    auto st = std::make_unique<Station>();
+    st->number = station;
+    std::uint16_t bound = 0;
+    st->listener = simnet::SimBind(port, &bound);
+    if (st->listener == kNoSimSocket) return -1;
+    st->port = bound;
+    Station& ref = *st;
+    impl_->stations[station] = std::move(st);
+    if (impl_->running) {
+        impl_->StartThread(ref);
+        ++ref.generation;
+        impl_->WaitSettled(lock, ref);
+    }
+    return bound;
+}
+
+std::uint16_t Simulator::Port(int station) const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    Station* st = impl_->Get(station);
+    return st == nullptr ? 0 : st->port;
+}
+
+bool Simulator::Start() {
+    std::unique_lock<std::mutex> lock(impl_->mutex);
+    if (impl_->running) return true;
+    impl_->stop = false;
+    impl_->running = true;
+    for (auto& [n, st] : impl_->stations) {
+        impl_->StartThread(*st);
+        ++st->generation;
+    }
+    bool ok = true;
+    for (auto& [n, st] : impl_->stations) {
+        impl_->WaitSettled(lock, *st);
+        if (st->applied != st->generation || st->bindFailed) ok = false;
+    }
+    return ok;
+}
+
+void Simulator::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(impl_->mutex);
+        if (!impl_->running) return;
+        impl_->stop = true;
+    }
+    for (auto& [n, st] : impl_->stations) impl_->StopThread(*st);
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->running = false;
+}
+
+void Simulator::SetFaults(int station, const Faults& faults) {
+    std::unique_lock<std::mutex> lock(impl_->mutex);
+    Station* st = impl_->Get(station);
+    if (st == nullptr) return;
+    st->faults = faults;
+    ++st->generation;
+    impl_->WaitSettled(lock, *st);
+}
+
+Faults Simulator::GetFaults(int station) const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    Station* st = impl_->Get(station);
+    return st == nullptr ? Faults{} : st->faults;
+}
+
+std::uint16_t Simulator::Word(char key, int address) const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->memory.Get(key, address);
+}
+
+void Simulator::SetWord(char key, int address, std::uint16_t value) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->memory.Set(key, address, value);
+}
+
+bool Simulator::SetFromText(std::string_view line) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return sim::SetFromText(impl_->memory, line);
+}
+
+int Simulator::Requests(int station) const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    Station* st = impl_->Get(station);
+    return st == nullptr ? 0 : st->requests;
+}
+
+std::string Simulator::LastRequest(int station) const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    Station* st = impl_->Get(station);
+    return st == nullptr ? std::string() : st->lastRequest;
+}
+
+int Simulator::Accepted(int station) const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    Station* st = impl_->Get(station);
+    return st == nullptr ? 0 : st->accepted;
+}
+
+int Simulator::Open(int station) const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    Station* st = impl_->Get(station);
+    return st == nullptr ? 0 : st->open;
+}
+
+void Simulator::RestartStation(int station) {
+    std::unique_lock<std::mutex> lock(impl_->mutex);
+    Station* st = impl_->Get(station);
+    if (st == nullptr) return;
+    st->restart = true;
+    ++st->generation;
+    impl_->WaitSettled(lock, *st);
+}
+
+void Simulator::SetVerbose(bool on) { impl_->verbose = on; }
+
+}  // namespace etl::sim
