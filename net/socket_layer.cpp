@@ -1,1 +1,179 @@
-// (to be written)
+// Non-blocking TCP sockets with bounded waits, on the platform's socket
+// interface. Nothing here logs or keeps state: a socket lives in the
+// caller's holder, and every result is 0, a platform error number, 257 for
+// a wait that ran out, or -1 for a peer that closed.
+#include "net/socket_layer.h"
+
+#include "platform/socket_platform.h"
+
+namespace etl {
+namespace {
+
+// The drain stops after this many chunks even if the peer keeps sending, so
+// that a station flooding its connection cannot hold the caller forever;
+// what is left is discarded by the next drain.
+constexpr int kDrainChunkLimit = 256;
+
+}  // namespace
+
+int ConnectSocket(SocketHandle* holder, int family, int type, int protocol, int nonBlocking,
+                  SockAddrIn* local, std::uint32_t timeoutMs, const SockAddrIn* remote) {
+    if (local == nullptr || remote == nullptr) {
+        ReleaseSocket(holder);
+        return plat::ErrorInvalid();
+    }
+    int rc = OpenSocket(holder, family, type, protocol, nonBlocking, local);
+    if (rc != 0) return rc;
+    if (type == plat::kSockStream) {
+        rc = ConnectTimed(*holder, timeoutMs, remote);
+        if (rc != 0) {
+            ReleaseSocket(holder);
+            return rc;
+        }
+    }
+    rc = GetLocalAddr(*holder, local);
+    if (rc != 0) {
+        ReleaseSocket(holder);
+        return rc;
+    }
+    return 0;
+}
+
+int OpenSocket(SocketHandle* holder, int family, int type, int protocol, int nonBlocking,
+               const SockAddrIn* local) {
+    ReleaseSocket(holder);
+    SocketHandle s = kNoSocket;
+    int rc = plat::OpenSocket(family, type, protocol, &s);
+    if (rc != 0) {
+        *holder = kNoSocket;
+        return rc;
+    }
+    *holder = s;
+    rc = plat::SetNonBlocking(s, nonBlocking != 0);
+    if (rc == 0 && local != nullptr) rc = plat::Bind(s, *local);
+    if (rc != 0) {
+        ReleaseSocket(holder);
+        return rc;
+    }
+    return 0;
+}
+
+int ReleaseSocket(SocketHandle* holder) {
+    if (*holder != kNoSocket) {
+        plat::Close(*holder);  // a holder of 0 holds no socket: nothing is closed
+        *holder = kNoSocket;
+    }
+    return 0;
+}
+
+int GetLocalAddr(SocketHandle s, SockAddrIn* out) { return plat::LocalAddress(s, out); }
+
+int ConnectTimed(SocketHandle s, std::uint32_t timeoutMs, const SockAddrIn* remote) {
+    const int rc = plat::Connect(s, *remote);
+    if (rc == 0) return 0;
+    if (!plat::InProgress(rc)) return rc;
+    const int wait = WaitWritable(s, timeoutMs);
+    if (wait != 0) return wait;
+    // The wait also ends when the attempt failed (refused, unreachable):
+    // only an established connection counts.
+    return plat::ConnectOutcome(s) == 0 ? 0 : kTimeoutCode;
+}
+
+int WaitWritable(SocketHandle s, std::uint32_t timeoutMs) {
+    int error = 0;
+    const int n = plat::WaitWritable(s, timeoutMs, &error);
+    if (n < 0) return error;
+    return n == 0 ? kTimeoutCode : 0;
+}
+
+int SendBuffer(SocketHandle s, std::uint32_t timeoutMs, const void* data, int length,
+               int* sent, const SockAddrIn* to) {
+    if (timeoutMs > 0) {
+        const int rc = WaitWritable(s, timeoutMs);
+        if (rc != 0) return rc;
+    }
+    int done = 0;
+    const int rc = plat::Send(s, data, length, to, &done);
+    if (rc != 0) return rc;
+    *sent = done;
+    return 0;
+}
+
+int WaitForBytes(SocketHandle s, std::uint32_t timeoutMs, int minimum) {
+    const std::uint32_t start = plat::TickCount();
+    std::uint32_t count = 0;
+    bool sleepWhileEmpty = true;
+    bool woke = false;
+    for (;;) {
+        plat::YieldSlice();
+        const int rc = plat::Readable(s, &count);
+        if (rc != 0) return rc;
+        // Unsigned difference: the wrap of the 32-bit counter does no harm.
+        const std::uint32_t elapsed = plat::TickCount() - start;
+        if (static_cast<std::int64_t>(count) >= minimum || elapsed >= timeoutMs) break;
+        if (count != 0) continue;  // some bytes, not enough: poll on
+        // Nothing at all yet: sleep until the first byte instead of
+        // spinning. A wake-up with still nothing to read is the end of the
+        // stream (or an error), which stays readable: poll from then on.
+        if (woke) sleepWhileEmpty = false;
+        woke = false;
+        if (sleepWhileEmpty) {
+            int error = 0;
+            const int ready = plat::WaitReadable(s, timeoutMs - elapsed, &error);
+            if (ready < 0) return error;
+            woke = ready > 0;
+        }
+    }
+    return count > 0 ? 0 : kTimeoutCode;
+}
+
+int ReceiveBuffer(SocketHandle s, std::uint32_t timeoutMs, void* buffer, int size, int* count,
+                  SockAddrIn* from) {
+    if (size <= 0) return plat::ErrorInvalid();
+    std::uint32_t readable = 0;
+    int rc = plat::Readable(s, &readable);
+    if (rc != 0) return rc;
+    if (timeoutMs > 0 && static_cast<std::int64_t>(readable) < *count) {
+        rc = WaitForBytes(s, timeoutMs, kMinAnswerBytes);
+        if (rc != 0) return rc;
+    }
+    int done = 0;
+    rc = plat::Receive(s, buffer, size, from, &done);
+    if (rc != 0) return rc;
+    if (done == 0) return kPeerClosed;
+    *count = done;
+    return 0;
+}
+
+int DrainSocket(SocketHandle s) {
+    char scratch[kDrainChunk];
+    std::uint32_t readable = 0;
+    int rc = plat::Readable(s, &readable);
+    if (rc != 0) return rc;
+    for (int chunks = 0; readable > 0 && chunks < kDrainChunkLimit; ++chunks) {
+        int done = 0;
+        rc = plat::Receive(s, scratch, kDrainChunk, nullptr, &done);
+        if (rc != 0) return rc;
+        if (done == 0) break;
+        rc = plat::Readable(s, &readable);
+        if (rc != 0) return rc;
+    }
+    return 0;
+}
+
+int SendReceive(SocketHandle s, std::uint32_t timeoutMs, const void* data, int length,
+                void* receive, int receiveSize, const SockAddrIn* to, SockAddrIn* from,
+                int* received) {
+    if (received != nullptr) *received = 0;
+    int rc = DrainSocket(s);
+    if (rc != 0) return rc;
+    int sent = 0;
+    rc = SendBuffer(s, timeoutMs, data, length, &sent, to);
+    if (rc != 0) return rc;
+    int count = timeoutMs > 0 ? receiveSize : 0;
+    rc = ReceiveBuffer(s, timeoutMs, receive, receiveSize, &count, from);
+    if (rc == 0 && received != nullptr) *received = count;
+    return rc;
+}
+
+}  // namespace etl

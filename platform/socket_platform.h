@@ -4,6 +4,18 @@
 //
 // Error numbers are the platform's own (Winsock numbers on Windows, errno
 // on POSIX); they never collide with the socket layer's 257 and -1.
+//
+// Both implementations behave as Winsock does for the driver:
+//  - a handle of 0 or below never names a socket: every call on it fails
+//    with ErrorNotSocket() and Close() leaves it alone (on POSIX descriptor
+//    0 is standard input, and only descriptors opened through OpenSocket are
+//    ever read, written or closed);
+//  - Connect, Bind and Send refuse an address whose family is not AF_INET,
+//    and Connect refuses 0.0.0.0 and 255.255.255.255 as destinations;
+//  - a send on a connection that the peer has closed fails with an error and
+//    never raises a signal in the process;
+//  - sockets can only be opened while the socket library is started, and
+//    the last SocketsCleanup closes every socket opened through OpenSocket.
 #pragma once
 
 #include <cstddef>
@@ -17,23 +29,32 @@ constexpr int kAfInet = 2;
 constexpr int kSockStream = 1;
 
 // Socket library start (version 0x0101) and clean-up, counted as Winsock
-// counts them. When the last user cleans up, every socket opened through
-// this interface is closed.
+// counts them: 0 or the error number. When the last user cleans up, every
+// socket opened through this interface is closed.
 int SocketsStart(std::uint16_t version);
 int SocketsCleanup();
+
+// Error numbers that the driver reports for conditions it detects itself.
+int ErrorNotSocket();     // a handle that holds no socket
+int ErrorInvalid();       // an argument that cannot be used
+int ErrorNotStarted();    // the socket library is not started
+int ErrorTooManyUsers();  // no room left to keep track of another user
 
 // Each call returns 0 or the platform error number of the failure.
 int OpenSocket(int family, int type, int protocol, SocketHandle* out);
 int SetNonBlocking(SocketHandle s, bool on);
 int Bind(SocketHandle s, const SockAddrIn& local);
 // 0 when connected at once, else the error number; InProgress() tells
-// whether it is the would-block error of a connection still under way.
+// whether it is the error of a non-blocking connection still under way.
 int Connect(SocketHandle s, const SockAddrIn& remote);
 bool InProgress(int error);
-// Waits until the socket is writable: 1 ready, 0 time-out, -1 failure
-// (error number in *error).
-int WaitWritable(SocketHandle s, long seconds, long microseconds, int* error);
-// Outcome of a connection attempt after the wait: 0 when established.
+// Wait until the socket is writable (or a connection attempt on it has
+// ended, successfully or not) / until bytes or the end of the stream can be
+// read: 1 ready, 0 time-out, -1 failure (error number in *error).
+int WaitWritable(SocketHandle s, std::uint32_t timeoutMs, int* error);
+int WaitReadable(SocketHandle s, std::uint32_t timeoutMs, int* error);
+// Outcome of a connection attempt after the wait: 0 only when established,
+// else the attempt's error number.
 int ConnectOutcome(SocketHandle s);
 int LocalAddress(SocketHandle s, SockAddrIn* out);
 int Readable(SocketHandle s, std::uint32_t* count);
@@ -43,20 +64,14 @@ int Send(SocketHandle s, const void* data, int length, const SockAddrIn* to, int
 int Receive(SocketHandle s, void* buffer, int size, SockAddrIn* from, int* done);
 void Close(SocketHandle s);
 
-// Milliseconds, 32-bit and wrapping; Yield gives up the time slice.
+// Milliseconds, 32-bit and wrapping; YieldSlice gives up the time slice.
 std::uint32_t TickCount();
-void Yield();
+void YieldSlice();
 
-// Name and service look-ups for the station file.
-constexpr std::uint32_t kInaddrNone = 0xFFFFFFFFu;
-// Dotted IPv4 text to an address in network order, kInaddrNone if invalid.
-std::uint32_t ParseDotted(const char* text);
 // Host name look-up: true and the first IPv4 address (network order).
 bool ResolveHost(const char* name, std::uint32_t* address);
 // Known service: true and its port in network order.
 bool ServicePort(const char* name, const char* protocol, std::uint16_t* port);
-// Dotted text of an address in network order, into buf (at least 16 bytes).
-void FormatDotted(std::uint32_t address, char* buf, std::size_t size);
 
 std::uint16_t HostToNet16(std::uint16_t v);
 std::uint16_t NetToHost16(std::uint16_t v);
