@@ -16,7 +16,8 @@ struct MemoryArea {
     int width;        // digits of an address field: 4 or 5
 };
 
-// 28 entries and the end marker.
+// 29 entries (X to U, with the index registers I0-I9 under the keys 0-9)
+// and the end marker.
 extern const MemoryArea MemoryAreaTable[];
 
 enum CommandKind : int { kCommandRead = 0, kCommandWrite = 1 };
