@@ -1,0 +1,255 @@
+#!/usr/bin/env bash
+# The main job, end to end: the PLC simulator (etlan-sim) on 127.0.0.1 with
+# known values, a station file for it, and the command-line host (etlan)
+# driving the driver library through its one entry point: identity, start,
+# address checks, reads, writes read back, stations that do not answer, end.
+# Prints each step's output, then a table of what was expected and what
+# happened. Exit status 0 only when every step behaved as expected.
+#
+# Usage: demo.sh [BIN_DIR]   (default build/native/bin; a build directory
+#                             holding bin/ is taken as well)
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+bin=${1:-$root/build/native/bin}
+if [ ! -x "$bin/etlan" ] && [ -x "$bin/bin/etlan" ]; then bin=$bin/bin; fi
+etlan=$bin/etlan
+sim=$bin/etlan-sim
+for exe in "$etlan" "$sim"; do
+  if [ ! -x "$exe" ]; then
+    echo "demo: $exe is not built (build the native preset first)" >&2
+    exit 1
+  fi
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/etlan-demo.XXXXXX")
+sim_pid=
+cleanup() {
+  if [ -n "$sim_pid" ]; then
+    kill "$sim_pid" 2>/dev/null
+    wait "$sim_pid" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+ms_now() { date +%s%3N; }
+t_start=$(ms_now)
+
+# ---------------------------------------------------------------- results
+steps=() expects=() gots=() verdicts=()
+failures=0
+record() {  # record STEP EXPECTED GOT
+  steps+=("$1") expects+=("$2") gots+=("$3")
+  if [ "$2" = "$3" ]; then
+    verdicts+=(ok)
+  else
+    verdicts+=(FAIL)
+    failures=$((failures + 1))
+  fi
+}
+record_check() {  # record_check STEP EXPECTED GOT CONDITION(0 = ok)
+  steps+=("$1") expects+=("$2") gots+=("$3")
+  if [ "$4" -eq 0 ]; then
+    verdicts+=(ok)
+  else
+    verdicts+=(FAIL)
+    failures=$((failures + 1))
+  fi
+}
+
+# Runs etlan, shows its output indented; the output is in $out, the exit
+# status in $rc and the time it took (ms) in $took.
+run() {
+  echo
+  echo "\$ etlan $*"
+  local t0
+  t0=$(ms_now)
+  out=$(cd "$work" && "$etlan" "$@" 2>&1)
+  rc=$?
+  took=$(($(ms_now) - t0))
+  printf '%s\n' "$out" | sed 's/^/    /'
+}
+# The value of a single read: "TAG (...): 1234 (0x04D2)" -> 1234
+value_of() { printf '%s\n' "$out" | sed -n 's/^[^ ]* (.*): \(-\{0,1\}[0-9][0-9]*\).*/\1/p' | head -1; }
+# The values of a block read: "  [0] D300: 11 (0x000B)" -> "11 22 33"
+block_of() { printf '%s\n' "$out" | sed -n 's/^  \[[0-9]*\] [^:]*: \([0-9][0-9]*\).*/\1/p' | paste -sd' ' -; }
+# "result N" of a failed operation
+result_of() { printf '%s\n' "$out" | sed -n 's/.*result \([0-9][0-9]*\).*/\1/p' | head -1; }
+
+# ---------------------------------------------------------------- simulator
+echo "== Simulator: stations 1 and 2 with known values, 3 never answers, 4 refuses connections"
+"$sim" --station 1 --station 2 --station 3 --station 4 \
+  --set D100=1234 --set D200=0x12345678 --set R10=0x0020 \
+  --set X1=0x0400 \
+  --set D300=11 --set D301=22 --set D302=33 \
+  --set D400=100000 --set D402=0x7FFFFFFF \
+  --set LD10=0x00ABCDEF \
+  --for 3 --drop -1 --for 4 --refuse \
+  >"$work/sim.out" 2>"$work/sim.err" </dev/null &
+sim_pid=$!
+
+declare -A port
+for _ in $(seq 1 200); do
+  [ "$(grep -c '^ready station' "$work/sim.out" 2>/dev/null)" -ge 4 ] && break
+  kill -0 "$sim_pid" 2>/dev/null || break
+  sleep 0.025
+done
+while read -r _ _ n _ p; do port[$n]=$p; done < <(grep '^ready station' "$work/sim.out")
+if [ "${#port[@]}" -lt 4 ]; then
+  echo "demo: the simulator did not get ready:" >&2
+  cat "$work/sim.out" "$work/sim.err" >&2
+  exit 1
+fi
+sed 's/^/    /' "$work/sim.out"
+
+# The station file: header (own station number at its ninth character),
+# then one line per station: number, "host", "port".
+stations=$work/stations.int
+{
+  echo "PC-stn: 65   (own station number)"
+  echo "; station  host         port"
+  for n in 1 2 3 4; do printf '%02d "127.0.0.1" "%s"\n' "$n" "${port[$n]}"; done
+} >"$stations"
+echo
+echo "== Station file $stations"
+sed 's/^/    /' "$stations"
+S=(-s "$stations" -d 1)
+
+# ---------------------------------------------------------------- identity
+echo
+echo "== Identity"
+run info
+vendor=$(printf '%s\n' "$out" | sed -n 's/^Vendor *: //p')
+record "identity: vendor text" "Matsushita" "$vendor"
+size=$(printf '%s\n' "$out" | sed -n 's/^Context size *: \([0-9]*\) bytes.*/\1/p')
+[ -n "$size" ] && [ "$size" -gt 0 ] && c=0 || c=1
+record_check "identity: context size" "reported, > 0" "${size:-none} bytes" "$c"
+banner=missing
+printf '%s\n' "$out" | grep -q '│ TCP/IP protocol for Matsushita ET-LAN SYSTEM │' && banner="boxed text"
+record "identity: banner" "boxed text" "$banner"
+
+# ---------------------------------------------------------------- start
+echo
+echo "== ColdStart on the station file (station 4 refuses connections)"
+run start "${S[@]}"
+st=$(printf '%s\n' "$out" | sed -n 's/^Stations *: //p')
+record "ColdStart: stations" "4 defined (1, 2, 3, 4), 3 connected, 1 failed (4)" "$st"
+cs=$(printf '%s\n' "$out" | sed -n 's/^ColdStart *: result \([0-9]*\).*/\1/p')
+record "ColdStart: result" "0" "$cs"
+ev=$(printf '%s\n' "$out" | sed -n 's/^EndVpi *: result \([0-9]*\).*/\1/p')
+record "EndVpi: result" "0" "$ev"
+
+# ---------------------------------------------------------------- checks
+echo
+echo "== Address checks"
+check() {  # check EXPECTED(valid|invalid) TAG [options]
+  local want=$1
+  shift
+  run check "$@"
+  local got=invalid why c=1
+  [ "$rc" -eq 0 ] && got=valid
+  why=$(printf '%s\n' "$out" | sed -n 's/^    - //p' | head -1)
+  # An invalid text must come with a reason.
+  [ "$got" = "$want" ] && { [ "$want" = valid ] || [ -n "$why" ]; } && c=0
+  record_check "check $*" "$want" "$got${why:+: $why}" "$c"
+}
+check valid 01D00100
+check valid 02Y0010
+check valid 02X0001A --type 6
+check valid 01G00010 --type 3
+check valid 01d00100_d --suffix
+check invalid 65D00100
+check invalid '01#00100'
+check invalid 01G00011 --type 3
+check invalid 01D0010
+check invalid 02X0001 --type 6
+
+# ---------------------------------------------------------------- reads
+echo
+echo "== Reads"
+read_value() {  # read_value STEP EXPECTED TAG [options]
+  local step=$1 want=$2
+  shift 2
+  run read "$@" "${S[@]}"
+  record "$step" "$want" "$(value_of)"
+}
+read_value "read word D100 (PLC 1)" 1234 01D00100
+read_value "read double word D200 (PLC 1)" 305419896 01D00200 --type 3
+read_value "read double word LD10 (PLC 2)" 11259375 02G00010
+read_value "read bit R10.5 (PLC 1)" 1 01R00105
+read_value "read bit R10.4 (PLC 1)" 0 01R00104
+read_value "read bit X1.A (PLC 2)" 1 02X0001A
+run read 02D00300 --count 3 "${S[@]}"
+record "read block 3 x 16-bit D300 (PLC 2)" "11 22 33" "$(block_of)"
+run read 01D00400 --count 2 --type 3 "${S[@]}"
+record "read block 2 x 32-bit D400 (PLC 1)" "100000 2147483647" "$(block_of)"
+
+# ---------------------------------------------------------------- writes
+echo
+echo "== Writes, read back"
+run write 01D00500 4321 "${S[@]}"
+record "write word D500 = 4321" "exit 0" "exit $rc"
+read_value "  read back D500" 4321 01D00500
+run write 02D00600_D 0x12345678 "${S[@]}"
+record "write double word D600 = 0x12345678 (_D)" "exit 0" "exit $rc"
+read_value "  read back D600 (_D)" 305419896 02D00600_D
+read_value "  read back D600 as words" 22136 02D00600
+read_value "  read back D601 as words" 4660 02D00601
+run write 01R00203 1 "${S[@]}"
+record "write contact R20.3 = 1" "exit 0" "exit $rc"
+read_value "  read back R20.3" 1 01R00203
+read_value "  read back word R20" 8 01R0020
+run write 01R00203 0 "${S[@]}"
+read_value "  write 0, read back R20.3" 0 01R00203
+run write 02X00010 1 "${S[@]}"
+record "write contact X1.0 (input, read-only)" "result 1" "result $(result_of)"
+
+# ---------------------------------------------------------------- no answer
+echo
+echo "== Stations that do not answer"
+run read 03D00100 -o "${S[@]}"
+ok=1
+[ "$(result_of)" = 2 ] && [ "$took" -lt 6500 ] && ok=0
+record_check "read from PLC 3 (connected, never answers)" "result 2 in < 6.5 s" \
+  "result $(result_of) in $(awk -v t="$took" 'BEGIN{printf "%.1f", t/1000}') s" "$ok"
+run read 04D00100 -o "${S[@]}"
+ok=1
+[ "$(result_of)" = 2 ] && [ "$took" -lt 2000 ] && ok=0
+record_check "read from PLC 4 (refused at the start)" "result 2 in < 2 s" \
+  "result $(result_of) in $(awk -v t="$took" 'BEGIN{printf "%.1f", t/1000}') s" "$ok"
+run read 05D00100 "${S[@]}"
+record "read from PLC 5 (not in the station file)" "result 2" "result $(result_of)"
+
+# ---------------------------------------------------------------- poll
+echo
+echo "== Poll"
+run poll 01D00100 01R00105 02G00010 -l 50 -n 3 "${S[@]}"
+summary=$(printf '%s\n' "$out" | grep 'requests transmitted')
+record "poll 3 tags x 3" "9 requests transmitted, 9 received, 0 errors, 0.0% request loss" "$summary"
+
+total=$(($(ms_now) - t_start))
+ok=1
+[ "$total" -lt 15000 ] && ok=0
+record_check "whole demo" "< 15 s" "$(awk -v t="$total" 'BEGIN{printf "%.1f", t/1000}') s" "$ok"
+
+# ---------------------------------------------------------------- table
+echo
+echo "== What happened"
+w1=4 w2=8
+for i in "${!steps[@]}"; do
+  [ ${#steps[$i]} -gt $w1 ] && w1=${#steps[$i]}
+  [ ${#expects[$i]} -gt $w2 ] && w2=${#expects[$i]}
+done
+printf "%-${w1}s  %-${w2}s  %-4s  %s\n" "step" "expected" "" "got"
+for i in "${!steps[@]}"; do
+  printf "%-${w1}s  %-${w2}s  %-4s  %s\n" "${steps[$i]}" "${expects[$i]}" "${verdicts[$i]}" "${gots[$i]}"
+done
+echo
+if [ "$failures" -eq 0 ]; then
+  echo "demo: all ${#steps[@]} steps behaved as expected ($(awk -v t="$total" 'BEGIN{printf "%.1f", t/1000}') s)"
+  exit 0
+fi
+echo "demo: $failures of ${#steps[@]} steps FAILED"
+exit 1

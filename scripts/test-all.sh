@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Installs what is missing, then configures, builds and tests each preset
+# given (default: native asan mingw), in that order. The mingw tests run
+# under Wine through scripts/with-wine.sh.
+#
+# A failing build does not stop the run: the build keeps going past the
+# failing target, the tests run anyway (an executable that was not built
+# counts as a failed test), and the next preset follows. At the end one
+# summary line per preset and a last line "N passed, N failed" (totals over
+# all ctest runs). Exit status 0 only when every stage of every preset
+# succeeded.
+#
+# Environment:
+#   ETL_JOBS=N          parallel compile jobs (default: number of CPUs)
+#   ETL_WINE_DISPLAY=1  run the Windows tests on a virtual X display
+#   ETL_SKIP_DEPS=1     do not run scripts/install-deps.sh
+set -uo pipefail
+
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+presets=("$@")
+[ ${#presets[@]} -eq 0 ] && presets=(native asan mingw)
+for p in "${presets[@]}"; do
+  case "$p" in
+    native | asan | mingw) ;;
+    *) echo "test-all: unknown preset '$p' (native, asan, mingw)" >&2; exit 2 ;;
+  esac
+done
+
+jobs=${ETL_JOBS:-$(nproc 2>/dev/null || echo 2)}
+# Ceiling for one whole ctest run; single tests have their own time-outs.
+ctest_limit=${ETL_CTEST_LIMIT:-1800}
+
+now() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
+banner() { printf '\n==== %s\n' "$*"; }
+
+summary=()
+total_passed=0
+total_failed=0
+status=0
+
+t0=$(now)
+if [ "${ETL_SKIP_DEPS:-0}" != 1 ]; then
+  banner "dependencies"
+  if ! bash scripts/install-deps.sh </dev/null; then
+    echo "test-all: dependencies are missing; nothing was built" >&2
+    exit 1
+  fi
+  summary+=("deps: $(elapsed "$t0") s")
+fi
+
+for preset in "${presets[@]}"; do
+  dir="$root/build/$preset"
+  log="$dir/ctest-output.log"
+  configure_s=- build_s=- test_s=-
+  passed=0 failed=0
+  state=ok
+
+  banner "$preset: configure"
+  t=$(now)
+  if cmake --preset "$preset" </dev/null; then
+    configure_s=$(elapsed "$t")
+
+    banner "$preset: build"
+    t=$(now)
+    # -k 0: build everything that can be built, so the tests of the rest run.
+    if ! cmake --build --preset "$preset" -j "$jobs" -- -k 0 </dev/null; then
+      state="build FAILED"
+    fi
+    build_s=$(elapsed "$t")
+
+    banner "$preset: test"
+    t=$(now)
+    runner=()
+    [ "$preset" = mingw ] && runner=(bash scripts/with-wine.sh)
+    mkdir -p "$dir"
+    timeout -k 30 "$ctest_limit" "${runner[@]}" ctest --preset "$preset" </dev/null 2>&1 | tee "$log"
+    ctest_rc=${PIPESTATUS[0]}
+    test_s=$(elapsed "$t")
+
+    # "95% tests passed, 2 tests failed out of 40"
+    counts=$(sed -n 's/.*tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\).*/\1 \2/p' "$log" | tail -1)
+    if [ -n "$counts" ]; then
+      read -r failed all <<<"$counts"
+      passed=$((all - failed))
+    fi
+    if [ "$ctest_rc" -ne 0 ]; then
+      [ "$state" = ok ] && state="tests FAILED"
+      [ "$ctest_rc" -eq 124 ] && state="$state (ctest ran out of time)"
+      # ctest failed without counting anything (e.g. it could not start).
+      [ -z "$counts" ] && [ "$failed" -eq 0 ] && failed=1
+    elif [ -z "$counts" ] && grep -q 'No tests were found' "$log"; then
+      state="$state (no tests)"
+    fi
+  else
+    configure_s=$(elapsed "$t")
+    state="configure FAILED"
+  fi
+
+  [ "$state" = ok ] || status=1
+  total_passed=$((total_passed + passed))
+  total_failed=$((total_failed + failed))
+  summary+=("$preset: $state; $passed passed, $failed failed; configure $configure_s s, build $build_s s, test $test_s s")
+done
+
+banner "summary ($(elapsed "$t0") s)"
+printf '%s\n' "${summary[@]}"
+echo "$total_passed passed, $total_failed failed"
+exit "$status"

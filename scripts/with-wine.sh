@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Runs a command with a private, freshly made Wine prefix, e.g.
+#   scripts/with-wine.sh ctest --preset mingw
+#   scripts/with-wine.sh wine build/mingw/bin/host_test.exe
+#
+# The prefix lives in a temporary directory and is removed afterwards. One
+# persistent wineserver is started first and Wine's services are started by
+# `wineboot -i` with all standard streams on /dev/null, so no Wine process
+# started later keeps the caller's pipes open (ctest would wait for them).
+# The server is stopped at the end, also when the command fails.
+#
+# Without ETL_WINE_DISPLAY=1 there is no display: DISPLAY is cleared, and
+# dialogs fail to open at once. With ETL_WINE_DISPLAY=1 the whole run happens
+# inside xvfb-run (a 24-bit 1024x768 screen) and Wine draws its own window
+# frames (X11 Driver "Managed" = N), so closing a dialog does not wait for a
+# window manager.
+#
+# The exit status is the command's.
+set -euo pipefail
+
+if [ $# -eq 0 ]; then
+  echo "usage: with-wine.sh COMMAND [ARG...]" >&2
+  exit 2
+fi
+
+if [ "${ETL_WINE_DISPLAY:-0}" = 1 ] && [ -z "${ETL_WINE_IN_XVFB:-}" ]; then
+  command -v xvfb-run >/dev/null || { echo "with-wine: xvfb-run is missing (package xvfb)" >&2; exit 2; }
+  export ETL_WINE_IN_XVFB=1
+  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
+if [ "${ETL_WINE_DISPLAY:-0}" != 1 ]; then
+  unset DISPLAY WAYLAND_DISPLAY
+fi
+
+for tool in wine wineserver; do
+  command -v "$tool" >/dev/null || { echo "with-wine: $tool is missing (packages wine, wine32:i386)" >&2; exit 2; }
+done
+
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/etl-wine.XXXXXX")
+export WINEPREFIX="$tmp/prefix"
+export WINEARCH=win32
+export WINEDEBUG="-all,err+module"
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+cleanup() {
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  # wineserver -k returns before the server has gone; wait for it, briefly.
+  wineserver -w </dev/null >/dev/null 2>&1 &
+  local waiter=$!
+  for _ in $(seq 50); do
+    kill -0 "$waiter" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill "$waiter" 2>/dev/null || true
+  wait "$waiter" 2>/dev/null || true
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+mkdir -p "$WINEPREFIX"
+wineserver -p </dev/null >/dev/null 2>&1
+if ! wine wineboot -i </dev/null >/dev/null 2>&1; then
+  echo "with-wine: wineboot -i failed in $WINEPREFIX" >&2
+  exit 1
+fi
+if [ "${ETL_WINE_DISPLAY:-0}" = 1 ]; then
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
+fi
+
+set +e
+"$@"
+status=$?
+set -e
+exit "$status"
