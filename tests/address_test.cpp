@@ -22,6 +22,16 @@ constexpr std::uint32_t kCheckD = 4;
 constexpr std::int32_t kUntouched = 0x5A5A5A5A;
 const char kLogLine[] = "MA: invalid chars in address";
 
+// A logged line, compared without the carriage return that a text-mode log
+// file on Windows leaves at its end.
+bool Logged(const etl::test::LogCapture& log, const std::string& text) {
+    for (std::string line : log.Lines()) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line == text) return true;
+    }
+    return false;
+}
+
 struct Outcome {
     std::int32_t result;
     TagAddressBlock block;
@@ -123,13 +133,14 @@ TEST(AddressCheck, InvalidCharactersLogAndStillFillFields) {
     EXPECT_EQ(o.block.plcNumber, 1);
     EXPECT_EQ(o.block.memoryLetter, '#');
     EXPECT_EQ(o.block.addressNumber, 10u);  // not D, F or G: four digits
-    EXPECT_EQ(log.Lines(), std::vector<std::string>{kLogLine});
+    EXPECT_EQ(log.Lines().size(), 1u);
+    EXPECT_TRUE(Logged(log, kLogLine));
 
     // A byte above 127 at a digit position, and the suffix seen by code 3.
     for (const char* text : {"01D\xC4" "0100", "0AD00100", "01D00100_D"}) {
         log.Clear();
         EXPECT_EQ(Check(kCheck, text).result, 1) << text;
-        EXPECT_TRUE(log.Has(kLogLine)) << text;
+        EXPECT_TRUE(Logged(log, kLogLine)) << text;
     }
 }
 
@@ -197,6 +208,7 @@ TEST(AddressCheck, ElementCountLimitsAreSigned) {
 
 TEST(AddressCheck, NeverReadsPastTheHostText) {
     // Exactly sized heap copies: AddressSanitizer reports any read beyond the NUL.
+    etl::test::LogCapture log;
     for (const char* text : {"", "0", "01D", "01D0010", "01d00100_", "01D00100_D"}) {
         for (std::uint32_t code : {kCheck, kCheckD}) {
             const std::size_t n = std::strlen(text) + 1;
