@@ -13,6 +13,7 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=${1:-$root/build/native/bin}
 if [ ! -x "$bin/etlan" ] && [ -x "$bin/bin/etlan" ]; then bin=$bin/bin; fi
+bin=$(cd "$bin" 2>/dev/null && pwd) || { echo "demo: no directory ${1:-build/native/bin}" >&2; exit 1; }
 etlan=$bin/etlan
 sim=$bin/etlan-sim
 for exe in "$etlan" "$sim"; do

@@ -1,1 +1,302 @@
+// Smoke tests of the etlan executable: it runs as a separate process next
+// to this test, loads the built driver library and talks to a simulator
+// that the test runs in-process on 127.0.0.1.
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/library_loader.h"
+#include "tests/support/test_support.h"
+#include "tools/sim/simulator.h"
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#endif
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    double seconds = 0;
+    bool Has(const std::string& text) const { return out.find(text) != std::string::npos; }
+};
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+std::string EtlanPath() {
+#if defined(_WIN32)
+    return etl::plat::ExecutableDirectory() + "etlan.exe";
+#else
+    return etl::plat::ExecutableDirectory() + "etlan";
+#endif
+}
+
+Outcome Shell(std::string command) {
+    Outcome r;
+    const auto begin = std::chrono::steady_clock::now();
+#if defined(_WIN32)
+    // cmd /c strips one pair of outer quotes.
+    command = "\"" + command + " 2>&1\"";
+    FILE* pipe = _popen(command.c_str(), "r");
+#else
+    command += " 2>&1 </dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+#endif
+    if (pipe == nullptr) return r;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
+#if defined(_WIN32)
+    r.status = _pclose(pipe);
+#else
+    const int raw = pclose(pipe);
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+#endif
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    return r;
+}
+
+Outcome Etlan(const std::string& args) {
+    Outcome r = Shell(Quoted(EtlanPath()) + " " + args);
+    if (r.status != 0) std::printf("etlan %s -> %d\n%s", args.c_str(), r.status, r.out.c_str());
+    return r;
+}
+
+// A simulator with two answering stations and a station file for them;
+// station 3 is listed but refuses connections, station 4 never answers.
+class EtlanSim : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (int st = 1; st <= 4; ++st) ASSERT_GT(sim_.AddStation(st), 0);
+        etl::sim::Faults refuse;
+        refuse.refuseConnections = true;
+        sim_.SetFaults(3, refuse);
+        etl::sim::Faults silent;
+        silent.dropAnswers = -1;
+        sim_.SetFaults(4, silent);
+        ASSERT_TRUE(sim_.Start());
+        std::string file = "PC-stn: 65\n";
+        for (int st = 1; st <= 4; ++st) {
+            file += "0" + std::to_string(st) + " \"127.0.0.1\" \"" + std::to_string(sim_.Port(st)) + "\"\n";
+        }
+        stations_ = " -s " + Quoted(dir_.Write("stations.int", file)) + " ";
+    }
+
+    etl::test::TempDir dir_;
+    etl::sim::Simulator sim_;
+    std::string stations_;
+};
+
+TEST(EtlanTool, InfoShowsIdentityBannerAndContextSize) {
+    const Outcome r = Etlan("info");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.Has("Vendor         : Matsushita"));
+    EXPECT_TRUE(r.Has("┌──────────────────────────────────────────────┐"));
+    EXPECT_TRUE(r.Has("│ TCP/IP protocol for Matsushita ET-LAN SYSTEM │"));
+    EXPECT_TRUE(r.Has("└──────────────────────────────────────────────┘"));
+    EXPECT_TRUE(r.Has("Banner         : 188 bytes"));
+    EXPECT_TRUE(r.Has("infoValueC     : 8323105 (0x007F0021)"));
+#if defined(_WIN32) && !defined(_WIN64)
+    EXPECT_TRUE(r.Has("Context size   : 6808 bytes (0x1A98)"));
+#else
+    EXPECT_TRUE(r.Has("Context size   : "));
+#endif
+}
+
+TEST(EtlanTool, CheckShowsEveryFieldOrWhyTheTextIsInvalid) {
+    Outcome r = Etlan("check 01D00100");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.Has("result 0, valid"));
+    EXPECT_TRUE(r.Has("plcNumber     : 1\n"));
+    EXPECT_TRUE(r.Has("memoryLetter  : 'D' (68)"));
+    EXPECT_TRUE(r.Has("addressNumber : 100\n"));
+    EXPECT_TRUE(r.Has("bitNumber     : 255 (none)"));
+    EXPECT_TRUE(r.Has("bitSize       : 16\n"));
+
+    r = Etlan("check 02X0001A --type 6");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.Has("bitNumber     : 10\n"));
+    EXPECT_TRUE(r.Has("bitSize       : 1\n"));
+
+    // Code 4 upper-cases the text and takes the suffix as 32 bits.
+    r = Etlan("check 01d00100_d --suffix");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.Has("CheckAddressD (code 4)"));
+    EXPECT_TRUE(r.Has("\"01D00100_D\""));
+    EXPECT_TRUE(r.Has("bitSize       : 32\n"));
+
+    struct Invalid {
+        const char* args;
+        const char* why;
+    };
+    const Invalid invalid[] = {
+        {"check 65D00100", "PLC number 65 is above 64"},
+        {"check 01#00100", "'#' at position 2 is not allowed"},
+        {"check 01G00011 --type 3", "needs an even address"},
+        {"check 01G00010", "32-bit values only"},
+        {"check 01D0010", "five address digits"},
+        {"check 02X0001 --type 6", "a bit tag takes four address digits and a bit digit"},
+        {"check 01D00100_D", "use --suffix"},
+        {"check 01D00100 --type 7", "data type 7 is refused"},
+        {"check 01D00100 --count 28", "element count 28 is above 27"},
+    };
+    for (const Invalid& c : invalid) {
+        r = Etlan(c.args);
+        EXPECT_EQ(r.status, 1) << c.args;
+        EXPECT_TRUE(r.Has("INVALID")) << c.args;
+        EXPECT_TRUE(r.Has(c.why)) << c.args << "\n" << r.out;
+    }
+    // The driver's own log line is shown.
+    r = Etlan("check 01#00100");
+    EXPECT_TRUE(r.Has("log | MA: invalid chars in address")) << r.out;
+}
+
+TEST(EtlanTool, CommandLineErrorsHelpAndAMissingLibrary) {
+    EXPECT_EQ(Etlan("--help").status, 0);
+    for (const char* cmd : {"info", "check", "start", "read", "write", "poll", "browse"}) {
+        const Outcome r = Etlan(std::string(cmd) + " --help");
+        EXPECT_EQ(r.status, 0) << cmd;
+        EXPECT_TRUE(r.Has("Usage: etlan " + std::string(cmd))) << cmd;
+    }
+    EXPECT_TRUE(Etlan("start --help").Has("zavURnn.int"));
+    EXPECT_EQ(Shell(Quoted(EtlanPath()) + " frobnicate").status, 2);
+    EXPECT_EQ(Shell(Quoted(EtlanPath()) + " read").status, 2);
+    EXPECT_EQ(Shell(Quoted(EtlanPath()) + " check 01D00100 --count x").status, 2);
+    EXPECT_EQ(Shell(Quoted(EtlanPath()) + " write 01D00100 5 --count 3").status, 2);
+    const Outcome r = Shell(Quoted(EtlanPath()) + " info --library no-such-driver-library");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_TRUE(r.Has("cannot load the driver library"));
+}
+
+TEST_F(EtlanSim, StartReportsStationsAndConnections) {
+    Outcome r = Etlan("start" + stations_);
+    EXPECT_EQ(r.status, 1);  // station 3 did not connect
+    EXPECT_TRUE(r.Has("ColdStart      : result 0")) << r.out;
+    EXPECT_TRUE(r.Has("Stations       : 4 defined (1, 2, 3, 4), 3 connected, 1 failed (3)")) << r.out;
+    EXPECT_TRUE(r.Has("log | ZavUR: InitConnections(): ConnectSocket() Fail on station 3")) << r.out;
+    EXPECT_TRUE(r.Has("EndVpi         : result 0")) << r.out;
+
+    // A station file whose every station connects; -d names the file.
+    const std::string one = dir_.Write(
+        "one.int", "PC-stn: 65\n; comment\n01 \"127.0.0.1\" \"" + std::to_string(sim_.Port(1)) + "\"\n");
+    r = Etlan("start -d 7 -s " + Quoted(one));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.Has("(as zavUR07.int)"));
+    EXPECT_TRUE(r.Has("zavUR07.int defines 1 stations"));
+    EXPECT_TRUE(r.Has("1 defined (1), 1 connected, 0 failed"));
+
+    EXPECT_EQ(Etlan("start -s no-such-file.int").status, 3);
+}
+
+TEST_F(EtlanSim, ReadsShowWordsDoubleWordsBitsAndBlocks) {
+    ASSERT_TRUE(sim_.SetFromText("D100=1234"));
+    ASSERT_TRUE(sim_.SetFromText("D200=0x12345678"));
+    ASSERT_TRUE(sim_.SetFromText("R10=0x0020"));
+    ASSERT_TRUE(sim_.SetFromText("D300=0xFFFF"));
+    ASSERT_TRUE(sim_.SetFromText("D301=22"));
+    ASSERT_TRUE(sim_.SetFromText("D400=100000"));
+    ASSERT_TRUE(sim_.SetFromText("D402=0x80000000"));
+
+    Outcome r = Etlan("read 01D00100" + stations_);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.Has("01D00100 (PLC 1, data register D 100, 16-bit): 1234 (0x04D2)")) << r.out;
+
+    r = Etlan("read 02D00200 -t 3" + stations_);
+    EXPECT_TRUE(r.Has("32-bit): 305419896 (0x12345678)")) << r.out;
+    r = Etlan("read 01D00200_D" + stations_);  // the suffix makes it 32 bits
+    EXPECT_TRUE(r.Has("32-bit): 305419896 (0x12345678)")) << r.out;
+
+    r = Etlan("read 01R00105" + stations_);
+    EXPECT_TRUE(r.Has("bit 5, bit): 1")) << r.out;
+    r = Etlan("read 01R00104 -q" + stations_);
+    EXPECT_EQ(r.out, "0\n");
+
+    r = Etlan("read 01D00300 -c 2" + stations_);
+    EXPECT_TRUE(r.Has("[0] D300: 65535 (0xFFFF, signed -1)")) << r.out;
+    EXPECT_TRUE(r.Has("[1] D301: 22 (0x0016)")) << r.out;
+    r = Etlan("read 01D00400 -c 2 -t 3 -v" + stations_);
+    EXPECT_TRUE(r.Has("[0] D400: 100000 (0x000186A0)")) << r.out;
+    EXPECT_TRUE(r.Has("[1] D402: 2147483648 (0x80000000, signed -2147483648)")) << r.out;
+    EXPECT_TRUE(r.Has("value buffer: A0 86 01 00 00 00 00 80")) << r.out;
+    EXPECT_TRUE(r.Has("ColdStart: result 0")) << r.out;
+}
+
+TEST_F(EtlanSim, WritesReachThePlc) {
+    EXPECT_EQ(Etlan("write 01D00500 -2" + stations_).status, 0);
+    EXPECT_EQ(sim_.Word('D', 500), 0xFFFE);
+    EXPECT_EQ(Etlan("write 02D00600_D 0x12345678" + stations_).status, 0);
+    EXPECT_EQ(sim_.Word('D', 600), 0x5678);
+    EXPECT_EQ(sim_.Word('D', 601), 0x1234);
+    const Outcome r = Etlan("write 01R00203 1" + stations_);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.Has("wrote 1")) << r.out;
+    EXPECT_EQ(sim_.Word('R', 20), 0x0008);
+    // A value that does not fit is refused before anything is sent.
+    EXPECT_EQ(Shell(Quoted(EtlanPath()) + " write 01D00500 70000" + stations_).status, 2);
+    EXPECT_EQ(Shell(Quoted(EtlanPath()) + " write 01R00203 2" + stations_).status, 2);
+    EXPECT_EQ(sim_.Word('D', 500), 0xFFFE);
+}
+
+TEST_F(EtlanSim, FailuresAreExplained) {
+    Outcome r = Etlan("write 01X00010 1" + stations_);  // inputs cannot be written
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.Has("failed, result 1: refused")) << r.out;
+    EXPECT_TRUE(r.Has("log | ZOVUZ: SetMewtocolCmd() Write to memory type X not allowed")) << r.out;
+
+    r = Etlan("read 05D00100" + stations_);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.Has("result 2: no answer")) << r.out;
+    EXPECT_TRUE(r.Has("station 5 is not defined in the station file")) << r.out;
+
+    r = Etlan("read 03D00100" + stations_);
+    EXPECT_TRUE(r.Has("station 3 did not connect at the start")) << r.out;
+
+    r = Etlan("read 04D00100 -o" + stations_);  // connected, never answers
+    EXPECT_TRUE(r.Has("result 2: no answer")) << r.out;
+    EXPECT_TRUE(r.Has(" ms]")) << r.out;
+    EXPECT_LT(r.seconds, 8.0);
+
+    r = Etlan("read 01X0001 -t 6" + stations_);  // invalid: nothing is started
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.Has("invalid address")) << r.out;
+    EXPECT_FALSE(r.Has("ColdStart")) << r.out;
+}
+
+TEST_F(EtlanSim, PollCountsGoodAndFailedReads) {
+    ASSERT_TRUE(sim_.SetFromText("D100=7"));
+    Outcome r = Etlan("poll 01D00100 03D00100 -l 20 -n 3" + stations_);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.Has("01D00100=7 (0x0007)")) << r.out;
+    EXPECT_TRUE(r.Has("03D00100=-- (2: no answer)")) << r.out;
+    EXPECT_TRUE(r.Has("6 requests transmitted, 3 received, 3 errors, 50.0% request loss")) << r.out;
+
+    r = Etlan("poll 01D00100 02R00105 -1 -q" + stations_);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "7  0\n");
+}
+
+#if !defined(_WIN32)
+TEST(EtlanTool, BrowseWithoutAUserInterfaceIsCancelled) {
+    const Outcome r = Shell(Quoted(EtlanPath()) + " browse");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.Has("cancelled (result 53)")) << r.out;
+}
+
+TEST(EtlanDemo, RunsGreen) {
+#if defined(ETLAN_SOURCE_DIR)
+    const Outcome r = Shell("bash " + Quoted(std::string(ETLAN_SOURCE_DIR) + "/scripts/demo.sh") + " " +
+                        Quoted(etl::plat::ExecutableDirectory()));
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(r.Has("steps behaved as expected")) << r.out;
+    EXPECT_LT(r.seconds, 15.0);
+#else
+    GTEST_SKIP() << "source directory unknown";
+#endif
+}
+#endif
+
+}  // namespace

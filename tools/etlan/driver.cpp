@@ -1,0 +1,165 @@
+#include "tools/etlan/driver.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "host/vpi.h"
+#include "tools/etlan/console.h"
+
+namespace fs = std::filesystem;
+
+namespace etl::etlan {
+namespace {
+
+std::string UniqueTempPath(const char* stem) {
+    std::random_device seed;
+    char name[96];
+    std::snprintf(name, sizeof name, "%s%ld-%08x", stem, ProcessId(), static_cast<unsigned>(seed()));
+    std::error_code ec;
+    fs::path dir = fs::temp_directory_path(ec);
+    if (ec) dir = ".";
+    return (dir / name).string();
+}
+
+}  // namespace
+
+std::string StationFileName(int driverNumber) {
+    char name[32];
+    std::snprintf(name, sizeof name, "zavUR%02d.int", driverNumber);
+    return name;
+}
+
+DriverHost::~DriverHost() {
+    if (started_) EndVpi();
+    if (ownLog_) {
+        std::error_code ec;
+        fs::remove(logPath_, ec);
+    }
+}
+
+bool DriverHost::Load(const std::string& path) {
+    const char* env = std::getenv("QANPRO_LOG");
+    if (env != nullptr && env[0] != '\0') {
+        logPath_ = env;
+        std::error_code ec;
+        const auto size = fs::file_size(logPath_, ec);
+        logOffset_ = ec ? 0 : static_cast<std::uint64_t>(size);
+    } else {
+        logPath_ = UniqueTempPath("etlan-log-");
+        ownLog_ = true;
+        std::ofstream(logPath_, std::ios::binary | std::ios::trunc);
+        SetEnvironment("QANPRO_LOG", logPath_);
+    }
+    if (!library_.Load(path)) {
+        error_ = library_.Error();
+        return false;
+    }
+    return true;
+}
+
+std::int32_t DriverHost::GetInfo(DriverInfoBlock* info) {
+    VpiRequest request{};
+    request.functionCode = kGetDriverInfo;
+    request.params = info;
+    const auto begin = std::chrono::steady_clock::now();
+    const std::int32_t rc = library_.Entry()(&request);
+    lastMs_ = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count();
+    if (rc == 0 && info->contextSize > 0 && info->contextSize <= (1 << 24)) {
+        context_.assign((static_cast<std::size_t>(info->contextSize) + 7) / 8, 0);
+    }
+    return rc;
+}
+
+std::int32_t DriverHost::Call(std::uint32_t code, void* params) {
+    VpiRequest request{};
+    request.context = context_.empty() ? nullptr : context_.data();
+    request.functionCode = code;
+    request.driverNumber = driverNumber_;
+    request.params = params;
+    const auto begin = std::chrono::steady_clock::now();
+    const std::int32_t rc = library_.Entry()(&request);
+    lastMs_ = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count();
+    return rc;
+}
+
+std::int32_t DriverHost::ColdStart(int driverNumber) {
+    if (context_.empty()) {
+        DriverInfoBlock info{};
+        if (GetInfo(&info) != 0 || context_.empty()) return kFailed;
+    }
+    driverNumber_ = driverNumber;
+    StartBlock start{};
+    std::snprintf(start.name, sizeof start.name, "etlan");
+    start.enable = 1;
+    const std::int32_t rc = Call(kColdStart, &start);
+    // The instance holds what it started even when the start failed part way.
+    started_ = true;
+    return rc;
+}
+
+std::int32_t DriverHost::EndVpi() {
+    started_ = false;
+    return Call(kEndVpi, nullptr);
+}
+
+std::vector<std::string> DriverHost::TakeLog() {
+    std::vector<std::string> lines;
+    std::ifstream in(logPath_, std::ios::binary);
+    if (!in) return lines;
+    in.seekg(0, std::ios::end);
+    const auto end = static_cast<std::uint64_t>(in.tellg());
+    if (end < logOffset_) logOffset_ = 0;  // the file was replaced
+    in.seekg(static_cast<std::streamoff>(logOffset_));
+    std::string line;
+    std::uint64_t consumed = logOffset_;
+    while (std::getline(in, line)) {
+        if (in.eof()) break;  // a line still being written: take it next time
+        consumed += line.size() + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        // "<date> <time> [<level>] <text>"
+        const auto mark = line.find("] ");
+        lines.push_back(mark == std::string::npos ? line : line.substr(mark + 2));
+    }
+    logOffset_ = consumed;
+    return lines;
+}
+
+StationDir::~StationDir() {
+    if (dir_.empty()) return;
+    std::error_code ec;
+    fs::current_path(previous_, ec);
+    fs::remove_all(dir_, ec);
+}
+
+bool StationDir::Prepare(const std::string& stationFile, int driverNumber, std::string* why) {
+    std::error_code ec;
+    if (!fs::is_regular_file(stationFile, ec)) {
+        *why = "station file " + stationFile + " not found";
+        return false;
+    }
+    const fs::path source = fs::absolute(stationFile, ec);
+    previous_ = fs::current_path(ec).string();
+    dir_ = UniqueTempPath("etlan-run-");
+    if (!fs::create_directories(dir_, ec)) {
+        *why = "cannot create " + dir_ + ": " + ec.message();
+        dir_.clear();
+        return false;
+    }
+    fs::copy_file(source, fs::path(dir_) / StationFileName(driverNumber), ec);
+    if (ec) {
+        *why = "cannot copy " + stationFile + ": " + ec.message();
+        return false;
+    }
+    fs::current_path(dir_, ec);
+    if (ec) {
+        *why = "cannot change to " + dir_ + ": " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace etl::etlan

@@ -1,0 +1,88 @@
+// etlan as the SCADA host: loads the driver library, reports its log lines,
+// holds the instance's context and calls VpiMain, nothing else.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/blocks.h"
+#include "platform/library_loader.h"
+
+namespace etl::etlan {
+
+// Function codes of the driver's entry point.
+enum Code : std::uint32_t {
+    kColdStart = 1,
+    kCheckAddress = 3,
+    kCheckAddressD = 4,
+    kReadValue = 5,
+    kReadBlock = 6,
+    kWriteValue = 7,
+    kEndVpi = 11,
+    kGetDriverInfo = 14,
+    kBrowseAddress = 16,
+};
+
+class DriverHost {
+public:
+    DriverHost() = default;
+    ~DriverHost();  // ends a started instance, removes its own log file
+    DriverHost(const DriverHost&) = delete;
+    DriverHost& operator=(const DriverHost&) = delete;
+
+    // Points the host runtime's log at a file of etlan's own (unless
+    // QANPRO_LOG is set already), then loads the library. False with a
+    // reason in Error() when it cannot be loaded.
+    bool Load(const std::string& path);
+    const std::string& Error() const { return error_; }
+
+    // Code 14 with no context; allocates a context of the reported size.
+    std::int32_t GetInfo(DriverInfoBlock* info);
+
+    // One call of VpiMain with the instance's context; the time it took is
+    // in LastMs().
+    std::int32_t Call(std::uint32_t code, void* params);
+    double LastMs() const { return lastMs_; }
+
+    // ColdStart of the station file zavUR<driverNumber>.int in the current
+    // directory, and EndVpi of a started instance.
+    std::int32_t ColdStart(int driverNumber);
+    std::int32_t EndVpi();
+    bool Started() const { return started_; }
+
+    // The log lines written since the last call, without time stamp and level.
+    std::vector<std::string> TakeLog();
+
+private:
+    plat::DriverLibrary library_;
+    std::vector<std::uint64_t> context_;  // 8-byte aligned
+    std::string logPath_;
+    bool ownLog_ = false;
+    std::uint64_t logOffset_ = 0;
+    int driverNumber_ = 0;
+    bool started_ = false;
+    double lastMs_ = 0;
+    std::string error_;
+};
+
+// A temporary directory that holds a copy of a station file under the name
+// the driver opens (zavUR%02d.int) and is the current directory while alive.
+class StationDir {
+public:
+    StationDir() = default;
+    ~StationDir();
+    StationDir(const StationDir&) = delete;
+    StationDir& operator=(const StationDir&) = delete;
+
+    bool Prepare(const std::string& stationFile, int driverNumber, std::string* why);
+
+private:
+    std::string dir_;
+    std::string previous_;
+};
+
+// "zavUR%02d.int" for a driver number.
+std::string StationFileName(int driverNumber);
+
+}  // namespace etl::etlan

@@ -1,0 +1,38 @@
+// etlan's command line: a command, its arguments and options in the manner
+// of the common field-bus pollers (-s station file, -d driver, -c count,
+// -t type, -l interval, -1 once, -o timing, -q, -v), anywhere on the line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace etl::etlan {
+
+struct Options {
+    std::string command;            // info, check, start, read, write, poll, browse
+    std::vector<std::string> args;  // the command's arguments
+    std::string library;            // --library PATH
+    std::string stations;           // -s FILE
+    int driver = 1;                 // -d N
+    int type = -1;                  // -t N; -1: not given
+    int count = 1;                  // -c N
+    bool countGiven = false;
+    int intervalMs = 1000;          // -l MS
+    bool once = false;              // -1
+    long polls = 0;                 // -n N; 0: until Ctrl-C
+    bool timing = false;            // -o
+    bool quiet = false;             // -q
+    bool verbose = false;           // -v
+    bool suffix = false;            // --suffix
+    bool help = false;              // -h
+    bool version = false;           // -V
+};
+
+// False with a message in *why on a malformed line.
+bool ParseOptions(int argc, char** argv, Options* out, std::string* why);
+
+// Usage texts: the overview, and one per command (nullptr when unknown).
+const char* OverviewHelp();
+const char* CommandHelp(const std::string& command);
+
+}  // namespace etl::etlan

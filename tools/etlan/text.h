@@ -1,0 +1,67 @@
+// What etlan shows: the banner in UTF-8, result codes in words, values in
+// decimal and hex, and why an address text is not valid. No I/O here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace etl::etlan {
+
+// The driver's banner (code page 437, CR LF line ends) as UTF-8 lines,
+// trailing blanks removed; empty lines at the start and end dropped.
+std::vector<std::string> BannerLines(const char* cp437);
+
+// One code page 437 byte as UTF-8.
+std::string Cp437ToUtf8(unsigned char byte);
+
+// What the result code of an operation means, in words.
+enum class Op { kCheck, kStart, kRead, kWrite, kBrowse, kOther };
+std::string ResultWords(int result, Op op);
+
+// The memory area of a memory code, e.g. "data register D"; nullptr when
+// the driver has no such area.
+const char* MemoryAreaName(char key);
+// X, T and C can be read but not written.
+bool MemoryAreaWritable(char key);
+
+// Why an address text fails the address check (empty when nothing is
+// wrong) and remarks that hold even for a valid text. The rules are those
+// of the check with codes 3 and 4 (suffix = code 4).
+struct TagReport {
+    std::vector<std::string> reasons;
+    std::vector<std::string> notes;
+};
+TagReport ExplainTag(const std::string& text, int dataType, int elementCount, bool suffix);
+
+// The data type etlan uses when none is given, taken from the text.
+struct TypeChoice {
+    int dataType = 0;
+    bool suffix = false;  // check with code 4 (the text carries "_D")
+    std::string why;
+};
+TypeChoice InferType(const std::string& text);
+// True when the text carries the "_D" suffix (any case).
+bool HasSuffix(const std::string& text);
+
+// Bit size a data type code gives: 32, 1 or 16 (7 is refused: 0).
+int BitSizeOfType(int dataType);
+// Words a single read asks for: 2 for data types 3, 4, 5 and memory code G.
+bool IsDoubleWord(int dataType, int memoryLetter);
+
+// "4660 (0x1234)", with the signed reading when the top bit is set.
+std::string FormatWord(std::uint16_t value);
+std::string FormatDword(std::uint32_t value);
+
+// Value buffer access, little-endian.
+std::uint16_t GetWord(const std::uint8_t* buffer, std::size_t offset);
+void PutWord(std::uint8_t* buffer, std::size_t offset, std::uint16_t value);
+
+// Parses a value to write: decimal with an optional sign, or hex with 0x.
+// bits is 1, 16 or 32; false with a reason when it does not fit.
+bool ParseValue(const std::string& text, int bits, std::uint32_t* out, std::string* why);
+
+// "D00100" style label of element i of a tag (memory code and address).
+std::string ElementLabel(char key, unsigned address, int index, bool doubleWord);
+
+}  // namespace etl::etlan
