@@ -38,7 +38,7 @@ void WriteLine(int level, const char* text) {
 
     std::lock_guard<std::mutex> hold(g_logLock);
     const char* path = LogPath();
-    FILE* out = path != nullptr ? std::fopen(path, "a") : stderr;
+    FILE* out = path != nullptr ? std::fopen(path, "ab") : stderr;
     if (out == nullptr) out = stderr;
     std::fprintf(out, "%s [%d] %s\n", stamp, level, text);
     if (out != stderr) {

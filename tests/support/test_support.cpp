@@ -37,6 +37,7 @@ std::vector<std::string> LogCapture::Lines() const {
     std::ifstream in(path_, std::ios::binary);
     std::string line;
     while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         // "<date> <time> [<level>] <text>"
         const auto mark = line.find("] ");
         lines.push_back(mark == std::string::npos ? line : line.substr(mark + 2));
