@@ -66,6 +66,13 @@ Outcome Etlan(const std::string& args) {
     return r;
 }
 
+// A station file line: number, "host", "port".
+std::string StationLine(int station, unsigned port) {
+    char line[64];
+    std::snprintf(line, sizeof line, "%02d \"127.0.0.1\" \"%u\"\n", station, port);
+    return line;
+}
+
 // A simulator with two answering stations and a station file for them;
 // station 3 is listed but refuses connections, station 4 never answers.
 class EtlanSim : public ::testing::Test {
@@ -81,7 +88,7 @@ protected:
         ASSERT_TRUE(sim_.Start());
         std::string file = "PC-stn: 65\n";
         for (int st = 1; st <= 4; ++st) {
-            file += "0" + std::to_string(st) + " \"127.0.0.1\" \"" + std::to_string(sim_.Port(st)) + "\"\n";
+            file += StationLine(st, sim_.Port(st));
         }
         stations_ = " -s " + Quoted(dir_.Write("stations.int", file)) + " ";
     }
@@ -182,7 +189,7 @@ TEST_F(EtlanSim, StartReportsStationsAndConnections) {
 
     // A station file whose every station connects; -d names the file.
     const std::string one = dir_.Write(
-        "one.int", "PC-stn: 65\n; comment\n01 \"127.0.0.1\" \"" + std::to_string(sim_.Port(1)) + "\"\n");
+        "one.int", "PC-stn: 65\n; comment\n" + StationLine(1, sim_.Port(1)));
     r = Etlan("start -d 7 -s " + Quoted(one));
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.Has("(as zavUR07.int)"));

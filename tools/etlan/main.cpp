@@ -417,7 +417,8 @@ std::string BufferHex(const std::vector<std::uint8_t>& buf, std::size_t bytes) {
     char b[4];
     for (std::size_t i = 0; i < bytes && i < buf.size(); ++i) {
         std::snprintf(b, sizeof b, "%02X", buf[i]);
-        s += (i ? " " : "") + std::string(b);
+        if (i != 0) s += ' ';
+        s += b;
     }
     return s;
 }
