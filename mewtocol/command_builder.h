@@ -49,7 +49,8 @@ void WordToHex(std::uint16_t value, char out[5]);
 int SetMewtocolCmd(VpiRequest* request, int kind, int dataWords, const char* addressDigits,
                    char* text);
 
-// True for a value of two PLC words: data type 3, 4, 5 or memory letter G.
+// True for a value of two PLC words: data type 3, 4, 5, memory letter G,
+// or a tag of bit size 32.
 bool IsDoubleWord(const TagIoBlock& tag);
 
 }  // namespace etl

@@ -56,12 +56,12 @@ protected:
     }
 
     // A tag as the address check leaves it, ready for codes 5, 6 and 7.
-    TagIoBlock Tag(const char* text, int dataType = 0, int count = 1) {
+    TagIoBlock Tag(const char* text, int dataType = 0, int count = 1, std::uint32_t checkCode = 3) {
         etl::TagAddressBlock check{};
         check.addressText = const_cast<char*>(text);
         check.dataType = dataType;
         check.elementCount = count;
-        EXPECT_EQ(Call(3, &check), 0) << text;
+        EXPECT_EQ(Call(checkCode, &check), 0) << text;
         TagIoBlock tag{};
         tag.addressText = text;
         tag.plcNumber = check.plcNumber;
@@ -116,6 +116,14 @@ TEST_F(Exchange, ReadsDecodeIntoTheHostsValueBuffer) {
     EXPECT_EQ(LastText(1), "%01#RDD0010000101**\r");
     EXPECT_EQ(U32(0), 0x12345678u);  // low word first
 
+    // The "_D" suffix makes a 32-bit value of a tag of any data type.
+    char suffixed[] = "01D00100_D";
+    TagIoBlock wide = Tag(suffixed, 1, 1, 4);
+    ASSERT_EQ(wide.bitSize, 32);
+    ASSERT_EQ(Call(5, &wide), 0);
+    EXPECT_EQ(LastText(1), "%01#RDD0010000101**\r");
+    EXPECT_EQ(U32(0), 0x12345678u);
+
     TagIoBlock bit = Tag("01R00105", 6);
     ASSERT_EQ(Call(5, &bit), 0);
     EXPECT_EQ(LastText(1), "%01#RCCR00100010**\r");
@@ -159,6 +167,13 @@ TEST_F(Exchange, WritesCarryTheValueFromTheBuffer) {
     EXPECT_EQ(LastText(1), "%01#WDD001000010178563412**\r");
     EXPECT_EQ(sim_.Word('D', 100), 0x5678);
     EXPECT_EQ(sim_.Word('D', 101), 0x1234);
+
+    char suffixed[] = "01D00200_D";
+    TagIoBlock wide = Tag(suffixed, 1, 1, 4);
+    Put32(0, 0x0A0B0C0D);
+    ASSERT_EQ(Call(7, &wide), 0);
+    EXPECT_EQ(LastText(1), "%01#WDD00200002010D0C0B0A**\r");
+    EXPECT_EQ(sim_.Word('D', 201), 0x0A0B);
 
     TagIoBlock contact = Tag("01R00105", 6);
     sim_.SetWord('R', 10, 0);
