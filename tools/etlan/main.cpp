@@ -34,6 +34,14 @@ constexpr int kExitCannotRun = 3;
 volatile std::sig_atomic_t g_stop = 0;
 extern "C" void OnInterrupt(int) { g_stop = 1; }
 
+// "  [12.3 ms]" when -o asks for the time a request blocked, else "".
+std::string Took(const Options& o, double ms) {
+    if (!o.timing) return "";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "  [%.1f ms]", ms);
+    return buf;
+}
+
 void PrintLog(const std::vector<std::string>& lines) {
     for (const auto& l : lines) std::printf("  log | %s\n", l.c_str());
 }
@@ -255,7 +263,7 @@ int CmdStart(const Options& o) {
     const std::int32_t rc = host.ColdStart(o.driver);
     const double startMs = host.LastMs();
     std::printf("ColdStart      : result %ld (%s)%s\n", static_cast<long>(rc), ResultWords(rc, Op::kStart).c_str(),
-                o.timing ? (" [" + std::to_string(static_cast<long>(startMs)) + " ms]").c_str() : "");
+                Took(o, startMs).c_str());
     const auto lines = host.TakeLog();
     PrintLog(lines);
     const StartSummary s = Summarize(lines);
@@ -445,13 +453,15 @@ int CmdRead(const Options& o) {
     if (!StartDriver(o, &host, &summary)) return kExitFailed;
     const ReadOutcome r = ReadTag(&host, t, o.count);
     const auto log = host.TakeLog();
-    const std::string timing = o.timing ? "  [" + std::to_string(r.ms).substr(0, std::to_string(r.ms).find('.') + 2) + " ms]" : "";
+    const std::string timing = Took(o, r.ms);
     if (r.result != 0) {
-        std::printf("%s: read failed, result %ld: %s%s\n", t.name.c_str(), static_cast<long>(r.result),
+        // With -q the values alone go to standard output, failures elsewhere.
+        std::FILE* out = o.quiet ? stderr : stdout;
+        std::fprintf(out, "%s: read failed, result %ld: %s%s\n", t.name.c_str(), static_cast<long>(r.result),
                     ResultWords(r.result, Op::kRead).c_str(), timing.c_str());
         const std::string hint = r.result == 2 ? StationHint(summary, t.check.block.plcNumber) : "";
-        if (!hint.empty()) std::printf("  (%s)\n", hint.c_str());
-        if (o.count > 1 && t.check.block.bitSize == 1) std::printf("  (a block read of bit tags is not possible)\n");
+        if (!hint.empty()) std::fprintf(out, "  (%s)\n", hint.c_str());
+        if (o.count > 1 && t.check.block.bitSize == 1) std::fprintf(out, "  (a block read of bit tags is not possible)\n");
         if (!o.quiet) PrintLog(log);
         FinishDriver(o, &host);
         return kExitFailed;
@@ -522,22 +532,22 @@ int CmdWrite(const Options& o) {
     const std::int32_t rc = host.Call(kWriteValue, &io);
     const double ms = host.LastMs();
     const auto log = host.TakeLog();
-    char timing[32] = "";
-    if (o.timing) std::snprintf(timing, sizeof timing, "  [%.1f ms]", ms);
+    const std::string timing = Took(o, ms);
     const std::string shown = bits == 1 ? std::to_string(value) : bits == 32 ? FormatDword(value)
                                                                             : FormatWord(static_cast<std::uint16_t>(value));
     if (rc != 0) {
-        std::printf("%s: write of %s failed, result %ld: %s%s\n", t.name.c_str(), shown.c_str(), static_cast<long>(rc),
-                    ResultWords(rc, Op::kWrite).c_str(), timing);
+        std::FILE* out = o.quiet ? stderr : stdout;
+        std::fprintf(out, "%s: write of %s failed, result %ld: %s%s\n", t.name.c_str(), shown.c_str(),
+                     static_cast<long>(rc), ResultWords(rc, Op::kWrite).c_str(), timing.c_str());
         const std::string hint = rc == 2 ? StationHint(summary, t.check.block.plcNumber) : "";
-        if (!hint.empty()) std::printf("  (%s)\n", hint.c_str());
+        if (!hint.empty()) std::fprintf(out, "  (%s)\n", hint.c_str());
         if (!o.quiet) PrintLog(log);
         FinishDriver(o, &host);
         return kExitFailed;
     }
     if (!o.quiet) {
         std::printf("%s (%s, %s): wrote %s%s\n", t.name.c_str(), Describe(t).c_str(), Kind(t, 1).c_str(), shown.c_str(),
-                    timing);
+                    timing.c_str());
     }
     if (o.verbose) {
         std::printf("  result %ld, value buffer: %s\n", static_cast<long>(rc),
