@@ -216,6 +216,8 @@ TEST_F(EtlanSim, ReadsShowWordsDoubleWordsBitsAndBlocks) {
     EXPECT_TRUE(r.Has("32-bit): 305419896 (0x12345678)")) << r.out;
     r = Etlan("read 01D00200_D" + stations_);  // the suffix makes it 32 bits
     EXPECT_TRUE(r.Has("32-bit): 305419896 (0x12345678)")) << r.out;
+    r = Etlan("read 01D00200_D -t 0" + stations_);  // whatever the data type
+    EXPECT_TRUE(r.Has("32-bit): 305419896 (0x12345678)")) << r.out;
 
     r = Etlan("read 01R00105" + stations_);
     EXPECT_TRUE(r.Has("bit 5, bit): 1")) << r.out;

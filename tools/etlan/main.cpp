@@ -397,7 +397,7 @@ std::vector<std::string> Values(const Tag& t, const ReadOutcome& r, int count, b
     if (count <= 1) {
         if (b.bitSize == 1) {
             out.push_back(std::to_string(GetWord(r.buffer.data(), 2)));
-        } else if (IsDoubleWord(t.type.dataType, b.memoryLetter)) {
+        } else if (IsDoubleWord(t.type.dataType, b.memoryLetter) || b.bitSize == 32) {
             const std::uint32_t v = GetWord(r.buffer.data(), 0) | (static_cast<std::uint32_t>(GetWord(r.buffer.data(), 2)) << 16);
             out.push_back(decimalOnly ? std::to_string(v) : FormatDword(v));
         } else {
@@ -434,7 +434,7 @@ std::string BufferHex(const std::vector<std::uint8_t>& buf, std::size_t bytes) {
 std::string Kind(const Tag& t, int count) {
     const TagAddressBlock& b = t.check.block;
     if (b.bitSize == 1) return count > 1 ? "bits" : "bit";
-    const bool dw = count > 1 ? b.bitSize == 32 : IsDoubleWord(t.type.dataType, b.memoryLetter);
+    const bool dw = b.bitSize == 32 || (count <= 1 && IsDoubleWord(t.type.dataType, b.memoryLetter));
     return dw ? "32-bit" : "16-bit";
 }
 
