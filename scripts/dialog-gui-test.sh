@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Runs the "Tag Format" dialog test of a Windows build on Wine's real
+# dialog manager, on a virtual X display, and saves a screenshot of the open
+# dialog as a PNG.
+#
+#   scripts/dialog-gui-test.sh [BUILD_DIR [PNG]]
+#
+# BUILD_DIR is a mingw build with dialog_gui_test.exe built (default
+# build/mingw); PNG defaults to BUILD_DIR/artifacts/tag-format-dialog.png.
+# Wine runs in a private prefix in a temporary directory, removed afterwards,
+# inside one xvfb-run with a 24-bit 1024x768 screen; Wine draws its own window
+# frames (X11 Driver "Managed" = N), so no window manager is needed.
+# The exit status is the test's (2 when something needed is missing).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build/mingw}" 2>/dev/null && pwd) || {
+  echo "dialog-gui-test: no build directory ${1:-$root/build/mingw}" >&2
+  exit 2
+}
+png=${2:-$build/artifacts/tag-format-dialog.png}
+exe=$build/bin/dialog_gui_test.exe
+
+if [ ! -f "$exe" ]; then
+  echo "dialog-gui-test: $exe is not built (cmake --build $build --target dialog_gui_test)" >&2
+  exit 2
+fi
+for tool in wine wineserver xvfb-run; do
+  command -v "$tool" >/dev/null || {
+    echo "dialog-gui-test: $tool is missing (scripts/install-deps.sh)" >&2
+    exit 2
+  }
+done
+
+if [ -z "${ETL_DIALOG_IN_XVFB:-}" ]; then
+  export ETL_DIALOG_IN_XVFB=1
+  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$build" "$png"
+fi
+
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/etl-dialog.XXXXXX")
+export WINEPREFIX="$tmp/prefix"
+export WINEARCH=win32
+export WINEDEBUG="-all,err+module"
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+cleanup() {
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  sleep 0.5
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+mkdir -p "$WINEPREFIX"
+# One persistent server; Wine's services start with no pipes of ours.
+wineserver -p </dev/null >/dev/null 2>&1
+if ! timeout 120 wine wineboot -i </dev/null >/dev/null 2>&1; then
+  echo "dialog-gui-test: wineboot -i failed" >&2
+  exit 1
+fi
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+  </dev/null >/dev/null 2>&1
+
+bmp="$tmp/tag-format-dialog.bmp"
+set +e
+ETL_DIALOG_SCREENSHOT="$(winepath -w "$bmp" 2>/dev/null)" \
+  timeout 300 wine "$exe" --gtest_color=no </dev/null
+status=$?
+set -e
+
+if [ -s "$bmp" ]; then
+  mkdir -p "$(dirname "$png")"
+  if [ -x /usr/bin/convert ]; then
+    /usr/bin/convert "$bmp" "$png"
+  else
+    png="${png%.png}.bmp"
+    cp "$bmp" "$png"
+  fi
+  echo "dialog-gui-test: screenshot $png"
+elif [ "$status" -eq 0 ]; then
+  echo "dialog-gui-test: the test passed but saved no screenshot" >&2
+  status=1
+fi
+exit "$status"
