@@ -142,6 +142,7 @@ std::intptr_t SendWindowMessage(DlgWindow window, std::uint32_t message, std::ui
 int GetItemText(DlgWindow dialog, int id, char* text, int capacity);
 int ReadWindowText(DlgWindow window, char* text, int capacity);
 bool WriteWindowText(DlgWindow window, const char* text);
+// Enables or disables a window; true when it was disabled before.
 bool EnableControl(DlgWindow window, bool enable);
 int ShowMessageBox(DlgWindow owner, const char* text, const char* caption, std::uint32_t type);
 
