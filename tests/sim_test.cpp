@@ -1,1 +1,613 @@
+// The PLC simulator: its command interpreter on every command form and
+// every negative answer, and its stations on loopback with each fault.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "platform/sim_socket.h"
+#include "tools/sim/simulator.h"
+
+namespace {
+
+using etl::sim::Bcc;
+using etl::sim::Execute;
+using etl::sim::Faults;
+using etl::sim::Memory;
+using etl::sim::Simulator;
+using etl::simnet::kNoSimSocket;
+using etl::simnet::SimSocket;
+using Clock = std::chrono::steady_clock;
+
+long Since(Clock::time_point t) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
+
+// The answer text as a PLC would form it: "%01" + body + BCC + CR.
+std::string Expect(int station, const std::string& body) {
+    char head[4];
+    std::snprintf(head, sizeof head, "%%%02X", station);
+    std::string t = head + body;
+    char bcc[4];
+    std::snprintf(bcc, sizeof bcc, "%02X", Bcc(t));
+    return t + bcc + "\r";
+}
+
+std::string Neg(int code) { return Expect(1, "!" + std::to_string(code)); }
+
+// A text with its BCC instead of "**".
+std::string WithBcc(const std::string& text) {
+    char bcc[3];
+    std::snprintf(bcc, sizeof bcc, "%02X", Bcc(text));
+    return text + bcc + "\r";
+}
+
+TEST(SimCommand, ReadsEveryAreaInItsCommandForm) {
+    Memory m;
+    m.Set('D', 100, 0x5678);
+    m.Set('D', 101, 0x1234);
+    m.Set('R', 10, 0x0020);
+    m.Set('G', 7, 0xABCD);
+    m.Set('F', 99999 % 32768, 1);
+    m.Set('S', 5, 100);
+    m.Set('V', 5, 42);
+    m.Set('H', 0, 0x0102);
+    m.Set('I', 0, 0x0304);
+    m.Set('5', 0, 7);
+    m.Set('M', 0, 0xA);
+    m.Set('U', 1, 0xF);
+    // The command builder's own texts, one per form.
+    EXPECT_EQ(Execute(m, 1, "%01#RDD0010000100**\r"), Expect(1, "$RD7856"));
+    EXPECT_EQ(Execute(m, 1, "%01#RDD0010000101**\r"), Expect(1, "$RD78563412"));
+    EXPECT_EQ(Execute(m, 1, "%01#RCCR00100010**\r"), Expect(1, "$RC2000"));
+    EXPECT_EQ(Execute(m, 2, "%02#RDD0010000109**\r").size(), 6 + 40 + 3u);
+    EXPECT_EQ(Execute(m, 1, "%01#RDL0000700007**\r"), Expect(1, "$RDCDAB"));
+    EXPECT_EQ(Execute(m, 1, "%01#RS00050005**\r"), Expect(1, "$RS6400"));
+    EXPECT_EQ(Execute(m, 1, "%01#RK00050005**\r"), Expect(1, "$RK2A00"));
+    // Index registers: five-digit start, four-digit end for one element,
+    // five digits otherwise.
+    EXPECT_EQ(Execute(m, 1, "%01#RDIX000000000**\r"), Expect(1, "$RD0201"));
+    EXPECT_EQ(Execute(m, 1, "%01#RDIY000000000**\r"), Expect(1, "$RD0403"));
+    EXPECT_EQ(Execute(m, 1, "%01#RDI5000000000**\r"), Expect(1, "$RD0700"));
+    EXPECT_EQ(Execute(m, 1, "%01#RDIA000000000**\r"), Expect(1, "$RD0A00"));
+    EXPECT_EQ(Execute(m, 1, "%01#RDIF0000000001**\r"), Expect(1, "$RD00000F00"));
+    // Every contact area reads as words; a 4-digit block across 99/100.
+    for (char a : std::string("XYRLTC")) {
+        std::string t = std::string("%01#RCC") + a + "00910100**\r";
+        EXPECT_EQ(Execute(m, 1, t).size(), 6 + 40 + 3u) << a;
+    }
+    // Station 10 and 64 are hexadecimal; EE reaches every station.
+    EXPECT_EQ(Execute(m, 10, "%0A#RDD0010000100**\r"), Expect(10, "$RD7856"));
+    EXPECT_EQ(Execute(m, 64, "%40#RDD0010000100**\r"), Expect(64, "$RD7856"));
+    EXPECT_EQ(Execute(m, 3, "%EE#RDD0010000100**\r"), Expect(3, "$RD7856"));
+    // Another station's text gets no answer at all.
+    EXPECT_EQ(Execute(m, 1, "%02#RDD0010000100**\r"), "");
+    // A correct BCC instead of "**"; the CR may be missing.
+    EXPECT_EQ(Execute(m, 1, WithBcc("%01#RDD0010000100")), Expect(1, "$RD7856"));
+    EXPECT_EQ(Execute(m, 1, "%01#RDD0010000100**"), Expect(1, "$RD7856"));
+}
+
+TEST(SimCommand, WritesChangeMemoryAndAnswerWithTheirCode) {
+    Memory m;
+    EXPECT_EQ(Execute(m, 1, "%01#WDD00100001003412**\r"), Expect(1, "$WD"));
+    EXPECT_EQ(m.Get('D', 100), 0x1234);
+    EXPECT_EQ(Execute(m, 1, "%01#WDD001000010178563412**\r"), Expect(1, "$WD"));
+    EXPECT_EQ(m.Get('D', 100), 0x5678);
+    EXPECT_EQ(m.Get('D', 101), 0x1234);
+    // Single contact: set bit 5 of R10, then bit A, then clear bit 5.
+    EXPECT_EQ(Execute(m, 1, "%01#WCSR0105127\r"), Expect(1, "$WC"));
+    EXPECT_EQ(m.Get('R', 10), 0x0020);
+    EXPECT_EQ(Execute(m, 1, WithBcc("%01#WCSR010A1")), Expect(1, "$WC"));
+    EXPECT_EQ(Execute(m, 1, WithBcc("%01#WCSR01050")), Expect(1, "$WC"));
+    EXPECT_EQ(m.Get('R', 10), 0x0400);
+    EXPECT_EQ(Execute(m, 1, "%01#WCCY00020003FFFF0100**\r"), Expect(1, "$WC"));
+    EXPECT_EQ(m.Get('Y', 2), 0xFFFF);
+    EXPECT_EQ(m.Get('Y', 3), 0x0001);
+    // Link data: WDL and W, R, L.
+    EXPECT_EQ(Execute(m, 1, "%01#WDL00010000103412**\r"), Expect(1, "$WD"));
+    EXPECT_EQ(m.Get('G', 10), 0x1234);
+    EXPECT_EQ(Execute(m, 1, "%01#WRL00011000127856CDAB**\r"), Expect(1, "$WR"));
+    EXPECT_EQ(m.Get('G', 11), 0x5678);
+    EXPECT_EQ(m.Get('G', 12), 0xABCD);
+    EXPECT_EQ(Execute(m, 1, "%01#WDF00005000050100**\r"), Expect(1, "$WD"));
+    EXPECT_EQ(m.Get('F', 5), 1);
+    EXPECT_EQ(Execute(m, 1, "%01#WS000500050A00**\r"), Expect(1, "$WS"));
+    EXPECT_EQ(m.Get('S', 5), 10);
+    EXPECT_EQ(Execute(m, 1, "%01#WK000500050B00**\r"), Expect(1, "$WK"));
+    EXPECT_EQ(m.Get('V', 5), 11);
+    // Index registers with either end width.
+    EXPECT_EQ(Execute(m, 1, "%01#WDIX0000000003412**\r"), Expect(1, "$WD"));
+    EXPECT_EQ(m.Get('H', 0), 0x1234);
+    EXPECT_EQ(Execute(m, 1, "%01#WDI900000000017856CDAB**\r"), Expect(1, "$WD"));
+    EXPECT_EQ(m.Get('9', 0), 0x5678);
+    EXPECT_EQ(m.Get('9', 1), 0xABCD);
+    EXPECT_EQ(Execute(m, 1, "%01#WDIE0000000000100**\r"), Expect(1, "$WD"));
+    EXPECT_EQ(m.Get('Q', 0), 1);
+}
+
+TEST(SimCommand, RefusesWhatAPlcRefuses) {
+    Memory m;
+    m.Set('D', 0, 0x1111);
+    struct Case {
+        const char* text;
+        int code;
+    };
+    const Case cases[] = {
+        // 40: a wrong BCC.
+        {"%01#RDD000000000000\r", 40},
+        {"%01#WCSR0105128\r", 40},
+        // 41: format errors.
+        {"%01#RDD**\r", 41},                    // no address fields
+        {"%01#RDD001000100**\r", 41},            // end field one digit short
+        {"%01#RDD00100001000**\r", 41},          // one digit too many
+        {"%01#RDD0010A00100**\r", 41},           // non-digit
+        {"%01#RCCR0010010**\r", 41},             // 4-digit areas want 4 digits
+        {"%01#WDD0010000100341**\r", 41},        // data one character short
+        {"%01#WDD001000010034123412**\r", 41},   // data for two words, one asked
+        {"%01#WDD00100001003g12**\r", 41},       // not hex
+        {"%01#WDD00100001003a12**\r", 41},       // lower case is not accepted
+        {"%01#WCSR1000512**\r", 41},             // 4-digit word in a contact write
+        {"%01#WCSR01052**\r", 41},               // contact value 2
+        {"%01#RDD0010000100ZZ\r", 41},           // BCC not hex
+        {"%01!RDD0010000100**\r", 41},           // no '#'
+        {"RDD0010000100**\r", 41},               // no '%'
+        {"%0G#RDD0010000100**\r", 41},           // station not hex
+        {"%01#RDIX00000000**\r", 41},            // index register end field 3 digits
+        {"", 41},
+        // 42: unknown commands and areas.
+        {"%01#XXD0010000100**\r", 42},
+        {"%01#RDE0010000100**\r", 42},
+        {"%01#RDIZ000000000**\r", 42},
+        {"%01#RCCD00100010**\r", 42},
+        {"%01#RCSR0010**\r", 42},
+        {"%01#WCSD01051**\r", 42},
+        {"%01#WRD00100001003412**\r", 42},
+        {"%01#**\r", 42},
+        // 61: address out of range, start above end.
+        {"%01#RDD0010100100**\r", 61},
+        {"%01#RDD3276732768**\r", 61},
+        {"%01#RCCX10001000**\r", 61},
+        {"%01#RDIX000160016**\r", 61},
+        {"%01#RK30723072**\r", 61},
+        // 65: writes to read-only areas.
+        {"%01#WCCX000000000000**\r", 65},
+        {"%01#WCCT000000000000**\r", 65},
+        {"%01#WCCC000000000000**\r", 65},
+        {"%01#WCSX00001**\r", 65},
+        {"%01#WCST00001**\r", 65},
+        {"%01#WCSC00001**\r", 65},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Execute(m, 1, c.text), Neg(c.code)) << c.text;
+    }
+    // 27: over 118 characters before the CR. The longest word write the
+    // driver builds (24 words, 115 characters) passes; 25 words do not.
+    std::string write24 = "%01#WDD0000000023";
+    for (int i = 0; i < 24; ++i) write24 += "0000";
+    std::string write25 = "%01#WDD0000000024" + write24.substr(17) + "0000";
+    ASSERT_EQ(write24.size() + 2, 115u);
+    ASSERT_EQ(write25.size() + 2, 119u);
+    EXPECT_EQ(Execute(m, 1, write25 + "**\r"), Neg(27));
+    EXPECT_EQ(m.Get('D', 0), 0x1111);
+    EXPECT_EQ(Execute(m, 1, write24 + "**\r"), Expect(1, "$WD"));
+    // Nothing refused changed memory.
+    EXPECT_EQ(m.Get('D', 0), 0);  // cleared by the 24-word write
+    EXPECT_EQ(m.Get('R', 10), 0);
+    EXPECT_EQ(m.Get('X', 0), 0);
+}
+
+TEST(SimCommand, SurvivesArbitraryTexts) {
+    Memory m;
+    std::mt19937 rng(12345);
+    const std::string seeds[] = {"%01#RDD0010000101**\r", "%01#WDD00100001003412**\r",
+                                 "%01#WCSR0105127\r", "%01#RDIX000000000**\r",
+                                 "%01#WDI500000000017856CDAB**\r"};
+    const std::string alphabet = "%#$*!0123456789ABCDEFRWDCSKILXYZ\r\0\xff";
+    for (int i = 0; i < 20000; ++i) {
+        std::string t = seeds[static_cast<std::size_t>(i) % 5];
+        int edits = 1 + static_cast<int>(rng() % 4);
+        for (int e = 0; e < edits; ++e) {
+            std::size_t pos = rng() % (t.size() + 1);
+            char c = alphabet[rng() % alphabet.size()];
+            switch (rng() % 3) {
+                case 0: t.insert(pos, 1, c); break;
+                case 1: if (pos < t.size()) t.erase(pos, 1); break;
+                default: if (pos < t.size()) t[pos] = c; break;
+            }
+        }
+        std::string a = Execute(m, 1, t);
+        if (a.empty()) continue;
+        ASSERT_GE(a.size(), 9u) << t;
+        ASSERT_EQ(a[0], '%');
+        ASSERT_TRUE(a[3] == '$' || a[3] == '!') << t;
+        ASSERT_EQ(a.back(), '\r');
+    }
+}
+
+TEST(SimCommand, InitialValuesFromText) {
+    Memory m;
+    EXPECT_TRUE(SetFromText(m, "D100=1234"));
+    EXPECT_TRUE(SetFromText(m, " r10 = 0x0020\n"));
+    EXPECT_TRUE(SetFromText(m, "LD5=-1"));
+    EXPECT_TRUE(SetFromText(m, "D200=0x12345678"));
+    EXPECT_TRUE(SetFromText(m, "IX=7"));
+    EXPECT_TRUE(SetFromText(m, "IY=8"));
+    EXPECT_TRUE(SetFromText(m, "I5=9"));
+    EXPECT_TRUE(SetFromText(m, "IF=10"));
+    EXPECT_TRUE(SetFromText(m, "SV3=11"));
+    EXPECT_TRUE(SetFromText(m, "V3=12"));
+    EXPECT_EQ(m.Get('D', 100), 1234);
+    EXPECT_EQ(m.Get('R', 10), 0x20);
+    EXPECT_EQ(m.Get('G', 5), 0xFFFF);
+    EXPECT_EQ(m.Get('D', 200), 0x5678);
+    EXPECT_EQ(m.Get('D', 201), 0x1234);
+    EXPECT_EQ(m.Get('H', 0), 7);
+    EXPECT_EQ(m.Get('I', 0), 8);
+    EXPECT_EQ(m.Get('5', 0), 9);
+    EXPECT_EQ(m.Get('U', 0), 10);
+    EXPECT_EQ(m.Get('S', 3), 11);
+    EXPECT_EQ(m.Get('V', 3), 12);
+    for (const char* bad : {"D100", "E1=1", "D100=", "D100=x", "D100=0x", "D100=-40000",
+                            "D100=0x100000000", "D32768=1", "D32767=0x10000", "=5", "D1 0=1",
+                            "D100=1 2", "D100=0x-1"}) {
+        EXPECT_FALSE(SetFromText(m, bad)) << bad;
+    }
+    EXPECT_EQ(m.Get('D', 100), 1234);
+}
+
+// ---- the stations on loopback ----
+
+std::string Request(const std::string& text, int dest = 1, int source = 0x33) {
+    std::string f = {0x10, 0x00, static_cast<char>(text.size() & 0xFF),
+                     static_cast<char>(text.size() >> 8), 0, 0, 0, 0, 0, 0,
+                     static_cast<char>(dest), static_cast<char>(source)};
+    return f + text;
+}
+
+std::string Answer(const std::string& text, int dest = 0x33, int source = 1) {
+    return Request(text, dest, source);
+}
+
+// A raw client socket on 127.0.0.1.
+class Client {
+public:
+    ~Client() { Close(); }
+    bool Connect(std::uint16_t port, int ms = 2000) {
+        s_ = etl::simnet::SimConnectStart(port);
+        if (s_ == kNoSimSocket) return false;
+        if (etl::simnet::SimConnectWait(s_, ms)) return true;
+        Close();
+        return false;
+    }
+    void Close() {
+        etl::simnet::SimClose(s_);
+        s_ = kNoSimSocket;
+    }
+    bool Send(const std::string& bytes) {
+        return etl::simnet::SimSendAll(s_, bytes.data(), static_cast<int>(bytes.size()));
+    }
+    // Reads until n bytes have arrived, the peer closed, or ms passed.
+    std::string Read(std::size_t n, int ms = 2000) {
+        std::string got;
+        auto start = Clock::now();
+        closed_ = false;
+        reads_ = 0;
+        while (got.size() < n && Since(start) < ms) {
+            bool ready = false;
+            if (etl::simnet::SimPoll(&s_, 1, 10, &ready) <= 0 || !ready) continue;
+            char buf[4096];
+            int k = etl::simnet::SimRecv(s_, buf, static_cast<int>(std::min<std::size_t>(
+                                                      sizeof buf, n - got.size())));
+            if (k <= 0) {
+                closed_ = true;
+                break;
+            }
+            ++reads_;
+            got.append(buf, static_cast<std::size_t>(k));
+        }
+        return got;
+    }
+    // One answer frame: the header, then as many bytes as it announces.
+    std::string ReadFrame(int ms = 2000) {
+        std::string h = Read(12, ms);
+        if (h.size() < 12) return h;
+        std::size_t len = static_cast<unsigned char>(h[2]) |
+                          (static_cast<std::size_t>(static_cast<unsigned char>(h[3])) << 8);
+        return h + Read(len, ms);
+    }
+    bool closed() const { return closed_; }
+    int reads() const { return reads_; }
+
+private:
+    SimSocket s_ = kNoSimSocket;
+    bool closed_ = false;
+    int reads_ = 0;
+};
+
+class SimNet : public ::testing::Test {
+protected:
+    void SetUp() override {
+        port_ = sim_.AddStation(1);
+        ASSERT_GT(port_, 0);
+        sim_.SetWord('D', 100, 0x5678);
+        sim_.SetWord('D', 101, 0x1234);
+        ASSERT_TRUE(sim_.Start());
+    }
+    std::uint16_t port() const { return static_cast<std::uint16_t>(port_); }
+
+    Simulator sim_;
+    int port_ = 0;
+    const std::string read_ = "%01#RDD0010000101**\r";
+    const std::string good_ = Expect(1, "$RD78563412");
+};
+
+TEST_F(SimNet, AnswersBehindAHeaderWithTheStationsSwapped) {
+    Client c;
+    ASSERT_TRUE(c.Connect(port()));
+    ASSERT_TRUE(c.Send(Request(read_, 1, 0x42)));
+    EXPECT_EQ(c.ReadFrame(), Answer(good_, 0x42, 1));
+    EXPECT_EQ(sim_.Requests(1), 1);
+    EXPECT_EQ(sim_.LastRequest(1), Request(read_, 1, 0x42));
+    EXPECT_EQ(sim_.Accepted(1), 1);
+    EXPECT_EQ(sim_.Open(1), 1);
+    // A write through the network lands in memory.
+    ASSERT_TRUE(c.Send(Request("%01#WDD00200002003412**\r")));
+    EXPECT_EQ(c.ReadFrame(), Answer(Expect(1, "$WD")));
+    EXPECT_EQ(sim_.Word('D', 200), 0x1234);
+}
+
+TEST_F(SimNet, JoinsSplitRequestsAndServesSeveralPerConnection) {
+    Client c;
+    ASSERT_TRUE(c.Connect(port()));
+    // One byte at a time, header included.
+    std::string frame = Request(read_);
+    for (char b : frame) {
+        ASSERT_TRUE(c.Send(std::string(1, b)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(c.ReadFrame(), Answer(good_));
+    // Three requests in one send, then one split in the middle of its header.
+    std::string second = Request("%01#RDD0010000100**\r");
+    ASSERT_TRUE(c.Send(frame + second + frame));
+    EXPECT_EQ(c.ReadFrame(), Answer(good_));
+    EXPECT_EQ(c.ReadFrame(), Answer(Expect(1, "$RD7856")));
+    EXPECT_EQ(c.ReadFrame(), Answer(good_));
+    ASSERT_TRUE(c.Send(frame.substr(0, 5)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(c.Send(frame.substr(5)));
+    EXPECT_EQ(c.ReadFrame(), Answer(good_));
+    EXPECT_EQ(sim_.Requests(1), 5);
+    // A negative answer travels the same way; another station's text gets none.
+    ASSERT_TRUE(c.Send(Request("%01#RDE0010000100**\r")));
+    EXPECT_EQ(c.ReadFrame(), Answer(Neg(42)));
+    ASSERT_TRUE(c.Send(Request("%02#RDD0010000100**\r", 2)));
+    EXPECT_EQ(c.Read(1, 200), "");
+}
+
+TEST_F(SimNet, ClosesOnAFrameThatIsNotEtLan) {
+    Client c;
+    ASSERT_TRUE(c.Connect(port()));
+    ASSERT_TRUE(c.Send("%01#RDD0010000100**\r"));
+    EXPECT_EQ(c.Read(1, 1000), "");
+    EXPECT_TRUE(c.closed());
+    EXPECT_EQ(sim_.Requests(1), 0);
+    // The station still takes new connections.
+    Client d;
+    ASSERT_TRUE(d.Connect(port()));
+    ASSERT_TRUE(d.Send(Request(read_)));
+    EXPECT_EQ(d.ReadFrame(), Answer(good_));
+}
+
+TEST_F(SimNet, DelaysAndSendsInPieces) {
+    Faults f;
+    f.delayMs = 300;
+    sim_.SetFaults(1, f);
+    Client c;
+    ASSERT_TRUE(c.Connect(port()));
+    auto t = Clock::now();
+    ASSERT_TRUE(c.Send(Request(read_)));
+    EXPECT_EQ(c.ReadFrame(), Answer(good_));
+    EXPECT_GE(Since(t), 290);
+    EXPECT_LT(Since(t), 1000);
+
+    f = Faults{};
+    f.pieceBytes = 7;
+    f.piecePauseMs = 60;
+    sim_.SetFaults(1, f);
+    t = Clock::now();
+    ASSERT_TRUE(c.Send(Request(read_)));
+    std::string whole = Answer(good_);
+    std::string got = c.Read(whole.size(), 3000);
+    EXPECT_EQ(got, whole);
+    // 29 bytes in pieces of 7: five pieces, four pauses.
+    EXPECT_GE(Since(t), 4 * 60 - 10);
+    EXPECT_GE(c.reads(), 3);
+}
+
+TEST_F(SimNet, DropsThenAnswersNegativelyThenRecovers) {
+    Faults f;
+    f.dropAnswers = 2;
+    f.negativeAnswers = 2;
+    f.negativeCode = 61;
+    sim_.SetFaults(1, f);
+    Client c;
+    ASSERT_TRUE(c.Connect(port()));
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(c.Send(Request(read_)));
+        EXPECT_EQ(c.Read(1, 200), "") << i;
+    }
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(c.Send(Request(read_)));
+        EXPECT_EQ(c.ReadFrame(), Answer(Neg(61))) << i;
+    }
+    ASSERT_TRUE(c.Send(Request(read_)));
+    EXPECT_EQ(c.ReadFrame(), Answer(good_));
+    EXPECT_EQ(sim_.Requests(1), 5);
+    EXPECT_EQ(sim_.GetFaults(1).dropAnswers, 0);
+    EXPECT_EQ(sim_.GetFaults(1).negativeAnswers, 0);
+    // -1: every answer is dropped.
+    f = Faults{};
+    f.dropAnswers = -1;
+    sim_.SetFaults(1, f);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(c.Send(Request(read_)));
+        EXPECT_EQ(c.Read(1, 100), "");
+    }
+    EXPECT_EQ(sim_.GetFaults(1).dropAnswers, -1);
+}
+
+TEST_F(SimNet, ClosesAfterTheRequest) {
+    Faults f;
+    f.closeAfterRequest = true;
+    sim_.SetFaults(1, f);
+    Client c;
+    ASSERT_TRUE(c.Connect(port()));
+    ASSERT_TRUE(c.Send(Request(read_)));
+    EXPECT_EQ(c.Read(1, 1000), "");
+    EXPECT_TRUE(c.closed());
+    EXPECT_EQ(sim_.Requests(1), 1);
+    sim_.SetFaults(1, Faults{});
+    Client d;
+    ASSERT_TRUE(d.Connect(port()));
+    ASSERT_TRUE(d.Send(Request(read_)));
+    EXPECT_EQ(d.ReadFrame(), Answer(good_));
+}
+
+TEST_F(SimNet, RefusesOrNeverAcceptsConnections) {
+    Client open;
+    ASSERT_TRUE(open.Connect(port()));
+    Faults f;
+    f.refuseConnections = true;
+    sim_.SetFaults(1, f);
+    // Open connections are dropped and new ones refused at once.
+    EXPECT_EQ(open.Read(1, 1000), "");
+    EXPECT_TRUE(open.closed());
+    Client c;
+    auto t = Clock::now();
+    EXPECT_FALSE(c.Connect(port(), 1000));
+    EXPECT_LT(Since(t), 900);
+
+    f = Faults{};
+    f.neverAccept = true;
+    sim_.SetFaults(1, f);
+    Client h;
+    t = Clock::now();
+    EXPECT_FALSE(h.Connect(port(), 500));
+    EXPECT_GE(Since(t), 450);
+
+    sim_.SetFaults(1, Faults{});
+    Client ok;
+    ASSERT_TRUE(ok.Connect(port()));
+    ASSERT_TRUE(ok.Send(Request(read_)));
+    EXPECT_EQ(ok.ReadFrame(), Answer(good_));
+}
+
+TEST_F(SimNet, MalformsAnswersOnRequest) {
+    Client c;
+    ASSERT_TRUE(c.Connect(port()));
+    Faults f;
+    f.strayBytes = "xy\r";
+    sim_.SetFaults(1, f);
+    ASSERT_TRUE(c.Send(Request(read_)));
+    std::string whole = "xy\r" + Answer(good_);
+    EXPECT_EQ(c.Read(whole.size()), whole);
+
+    f = Faults{};
+    f.wrongStation = 2;
+    sim_.SetFaults(1, f);
+    ASSERT_TRUE(c.Send(Request(read_)));
+    EXPECT_EQ(c.ReadFrame(), Answer(Expect(2, "$RD78563412")));
+    ASSERT_TRUE(c.Send(Request("%01#RDE0010000100**\r")));
+    EXPECT_EQ(c.ReadFrame(), Answer(Expect(2, "!42")));
+
+    f = Faults{};
+    f.oversizedAnswer = true;
+    sim_.SetFaults(1, f);
+    ASSERT_TRUE(c.Send(Request(read_)));
+    std::string big = c.ReadFrame();
+    ASSERT_GE(big.size(), 2990u);
+    ASSERT_LE(big.size(), 3000u);
+    EXPECT_EQ(big.substr(12, 14), "%01$RD78563412");
+    EXPECT_EQ(big.back(), '\r');
+    std::string text = big.substr(12, big.size() - 15);
+    char bcc[3];
+    std::snprintf(bcc, sizeof bcc, "%02X", Bcc(text));
+    EXPECT_EQ(big.substr(big.size() - 3, 2), bcc);
+
+    f = Faults{};
+    f.garbage = true;
+    sim_.SetFaults(1, f);
+    ASSERT_TRUE(c.Send(Request(read_)));
+    std::string g = c.Read(1000, 300);
+    ASSERT_GE(g.size(), 16u);
+    EXPECT_NE(g[12], '%');
+    EXPECT_NE(g[15], '$');
+}
+
+TEST_F(SimNet, RestartDropsConnectionsAndKeepsMemory) {
+    Client c;
+    ASSERT_TRUE(c.Connect(port()));
+    ASSERT_TRUE(c.Send(Request(read_)));
+    EXPECT_EQ(c.ReadFrame(), Answer(good_));
+    sim_.RestartStation(1);
+    EXPECT_EQ(sim_.Open(1), 0);
+    EXPECT_EQ(c.Read(1, 1000), "");
+    EXPECT_TRUE(c.closed());
+    Client d;
+    ASSERT_TRUE(d.Connect(port()));
+    ASSERT_TRUE(d.Send(Request(read_)));
+    EXPECT_EQ(d.ReadFrame(), Answer(good_));
+    EXPECT_EQ(sim_.Accepted(1), 2);
+}
+
+TEST(SimStations, SeveralStationsShareMemoryAndRestartOnTheirPorts) {
+    Simulator sim;
+    int p1 = sim.AddStation(1);
+    int p2 = sim.AddStation(2);
+    ASSERT_GT(p1, 0);
+    ASSERT_GT(p2, 0);
+    EXPECT_NE(p1, p2);
+    EXPECT_EQ(sim.AddStation(1), -1);
+    EXPECT_EQ(sim.AddStation(0), -1);
+    EXPECT_EQ(sim.AddStation(3, static_cast<std::uint16_t>(p1)), -1);  // port in use
+    // Not started yet: bound but refusing.
+    Client early;
+    EXPECT_FALSE(early.Connect(static_cast<std::uint16_t>(p1), 500));
+    ASSERT_TRUE(sim.Start());
+    Client a;
+    Client b;
+    ASSERT_TRUE(a.Connect(static_cast<std::uint16_t>(p1)));
+    ASSERT_TRUE(b.Connect(static_cast<std::uint16_t>(p2)));
+    ASSERT_TRUE(a.Send(Request("%01#WDD00005000050100**\r")));
+    EXPECT_EQ(a.ReadFrame(), Answer(Expect(1, "$WD")));
+    ASSERT_TRUE(b.Send(Request("%02#RDD0000500005**\r", 2)));
+    EXPECT_EQ(b.ReadFrame(), Answer(Expect(2, "$RD0100"), 0x33, 2));
+    // A station added while running is served at once; faults stay per station.
+    int p3 = sim.AddStation(3);
+    ASSERT_GT(p3, 0);
+    Faults f;
+    f.negativeAnswers = -1;
+    sim.SetFaults(3, f);
+    Client c3;
+    ASSERT_TRUE(c3.Connect(static_cast<std::uint16_t>(p3)));
+    ASSERT_TRUE(c3.Send(Request("%03#RDD0000500005**\r", 3)));
+    EXPECT_EQ(c3.ReadFrame(), Answer(Expect(3, "!42"), 0x33, 3));
+    ASSERT_TRUE(b.Send(Request("%02#RDD0000500005**\r", 2)));
+    EXPECT_EQ(b.ReadFrame(), Answer(Expect(2, "$RD0100"), 0x33, 2));
+    // Stop closes everything; Start serves the same ports again.
+    sim.Stop();
+    EXPECT_EQ(a.Read(1, 1000), "");
+    EXPECT_TRUE(a.closed());
+    ASSERT_TRUE(sim.Start());
+    Client again;
+    ASSERT_TRUE(again.Connect(static_cast<std::uint16_t>(p1)));
+    ASSERT_TRUE(again.Send(Request("%01#RDD0000500005**\r")));
+    EXPECT_EQ(again.ReadFrame(), Answer(Expect(1, "$RD0100")));
+}
+
+}  // namespace

@@ -392,6 +392,9 @@ int Simulator::AddStation(int station, std::uint16_t port) {
     if (station < 1 || station > 255) return -1;
     std::unique_lock<std::mutex> lock(impl_->mutex);
     if (impl_->stations.count(station) != 0) return -1;
+    for (const auto& [n, other] : impl_->stations) {
+        if (port != 0 && other->port == port) return -1;
+    }
     auto st = std::make_unique<Station>();
     st->number = station;
     std::uint16_t bound = 0;
