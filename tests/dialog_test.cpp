@@ -18,7 +18,7 @@ namespace {
 using etl::PadAddress;
 
 std::string Pad(const char* text, bool five) {
-    char buffer[16];
+    char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%s", text);
     PadAddress(buffer, sizeof buffer, five);
     return buffer;
