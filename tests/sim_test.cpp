@@ -38,7 +38,11 @@ std::string Expect(int station, const std::string& body) {
     return t + bcc + "\r";
 }
 
-std::string Neg(int code) { return Expect(1, "!" + std::to_string(code)); }
+std::string Neg(int code) {
+    char body[8];
+    std::snprintf(body, sizeof body, "!%02d", code);
+    return Expect(1, body);
+}
 
 // A text with its BCC instead of "**".
 std::string WithBcc(const std::string& text) {
