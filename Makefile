@@ -5,8 +5,8 @@
 # Both install what is missing first (as root, with apt).
 #
 # One build at a time: make native | make asan | make mingw
-# ETL_JOBS=N sets the number of compile jobs; ETL_WINE_DISPLAY=1 runs the
-# Windows tests on a virtual X display.
+# ETL_JOBS=N sets the number of compile jobs; the Windows tests run on a
+# virtual X display (Xvfb) unless ETL_WINE_DISPLAY=0.
 
 SHELL := /bin/bash
 JOBS ?= $(or $(ETL_JOBS),$(shell nproc 2>/dev/null || echo 2))

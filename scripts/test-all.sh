@@ -12,7 +12,8 @@
 #
 # Environment:
 #   ETL_JOBS=N          parallel compile jobs (default: number of CPUs)
-#   ETL_WINE_DISPLAY=1  run the Windows tests on a virtual X display
+#   ETL_WINE_DISPLAY=0  run the Windows tests without a display (default 1:
+#                       on a virtual X display, so the dialog tests run too)
 #   ETL_SKIP_DEPS=1     do not run scripts/install-deps.sh
 set -uo pipefail
 
@@ -29,6 +30,7 @@ for p in "${presets[@]}"; do
 done
 
 jobs=${ETL_JOBS:-$(nproc 2>/dev/null || echo 2)}
+export ETL_WINE_DISPLAY=${ETL_WINE_DISPLAY:-1}
 # Ceiling for one whole ctest run; single tests have their own time-outs.
 ctest_limit=${ETL_CTEST_LIMIT:-1800}
 

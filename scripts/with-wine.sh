@@ -26,7 +26,7 @@ fi
 if [ "${ETL_WINE_DISPLAY:-0}" = 1 ] && [ -z "${ETL_WINE_IN_XVFB:-}" ]; then
   command -v xvfb-run >/dev/null || { echo "with-wine: xvfb-run is missing (package xvfb)" >&2; exit 2; }
   export ETL_WINE_IN_XVFB=1
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+  exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
 fi
 if [ "${ETL_WINE_DISPLAY:-0}" != 1 ]; then
   unset DISPLAY WAYLAND_DISPLAY
