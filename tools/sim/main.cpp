@@ -95,7 +95,7 @@ std::string Unescape(const std::string& in) {
 }
 
 int Usage(const char* problem) {
-    std::fprintf(stderr, "etlan-sim: %s\n%s", problem, kUsage);
+    std::fprintf(stderr, "etlan-sim: %s (--help lists the options)\n", problem);
     return 2;
 }
 
