@@ -433,6 +433,35 @@ TEST_F(SimNet, DelaysAndSendsInPieces) {
     EXPECT_GE(c.reads(), 3);
 }
 
+TEST_F(SimNet, FaultChangesDoNotWaitForADelayedAnswer) {
+    Faults f;
+    f.delayMs = 1500;
+    sim_.SetFaults(1, f);
+    Client c;
+    ASSERT_TRUE(c.Connect(port()));
+    auto t = Clock::now();
+    ASSERT_TRUE(c.Send(Request(read_)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    sim_.SetFaults(1, Faults{});
+    EXPECT_LT(Since(t), 600);
+    // The pending answer keeps its delay; the next one has none.
+    EXPECT_EQ(c.ReadFrame(3000), Answer(good_));
+    EXPECT_GE(Since(t), 1450);
+    t = Clock::now();
+    ASSERT_TRUE(c.Send(Request(read_)));
+    EXPECT_EQ(c.ReadFrame(), Answer(good_));
+    EXPECT_LT(Since(t), 500);
+    // A restart abandons a pending answer at once.
+    sim_.SetFaults(1, f);
+    ASSERT_TRUE(c.Send(Request(read_)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    t = Clock::now();
+    sim_.RestartStation(1);
+    EXPECT_EQ(c.Read(1, 3000), "");
+    EXPECT_TRUE(c.closed());
+    EXPECT_LT(Since(t), 600);
+}
+
 TEST_F(SimNet, DropsThenAnswersNegativelyThenRecovers) {
     Faults f;
     f.dropAnswers = 2;

@@ -93,14 +93,13 @@ struct Simulator::Impl {
         std::fflush(stderr);
     }
 
-    // Sleeps ms unless the simulator stops or the station restarts.
+    // Sleeps ms unless the simulator stops, the station restarts or stops
+    // listening (false: the answer is abandoned and its connection closed).
+    // Other fault changes take effect at once, so SetFaults never waits for
+    // a delayed answer.
     bool Pause(Station& st, int ms) {
         for (int left = ms; left > 0; left -= 5) {
-            if (stop) return false;
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                if (st.restart) return false;
-            }
+            if (stop || !Reconcile(st, true)) return false;
             SleepMs(std::min(left, 5));
         }
         return !stop;
@@ -151,27 +150,34 @@ struct Simulator::Impl {
         }
     }
 
-    // Applies what SetFaults and RestartStation asked for.
-    void Reconcile(Station& st) {
+    // Applies what SetFaults and RestartStation asked for. While an answer
+    // is pending (answering) the connections stay: then a change that would
+    // close them returns false instead.
+    bool Reconcile(Station& st, bool answering) {
         Mode want;
         bool restart;
         unsigned generation;
         {
             std::lock_guard<std::mutex> lock(mutex);
+            if (answering && st.applied == st.generation) return true;
             want = st.faults.refuseConnections ? Mode::kBound
                    : st.faults.neverAccept     ? Mode::kFull
                                                : Mode::kListening;
             restart = st.restart;
             generation = st.generation;
         }
-        if (restart || want == Mode::kBound) CloseConnections(st);
+        if (restart || want == Mode::kBound) {
+            if (answering) return false;
+            CloseConnections(st);
+        }
         ApplyMode(st, want);
         std::lock_guard<std::mutex> lock(mutex);
         st.bindFailed = st.listener == kNoSimSocket;
-        st.restart = false;
+        if (!answering) st.restart = false;
         st.applied = generation;
         st.open = static_cast<int>(st.connections.size());
         settled.notify_all();
+        return true;
     }
 
     void Serve(Station& st) {
@@ -179,7 +185,7 @@ struct Simulator::Impl {
         std::unique_ptr<bool[]> flags;
         std::size_t capacity = 0;
         while (!stop) {
-            Reconcile(st);
+            Reconcile(st, false);
             socks.clear();
             bool listening = st.mode == Mode::kListening;
             if (listening) socks.push_back(st.listener);

@@ -127,6 +127,9 @@ public:
     // Closes all connections and listeners; Start() may follow again.
     void Stop();
 
+    // Replaces the station's faults for every later request (an answer
+    // already waiting out its delay keeps it). When the call returns, the
+    // listener is in the state refuseConnections / neverAccept ask for.
     void SetFaults(int station, const Faults& faults);
     Faults GetFaults(int station) const;  // with the counts as they stand now
 
@@ -140,8 +143,9 @@ public:
     int Accepted(int station) const;            // connections accepted so far
     int Open(int station) const;                // connections open now
 
-    // Drops every connection of the station, as a restarted PLC does; the
-    // listener stays and memory is kept.
+    // Drops every connection of the station, as a restarted PLC does
+    // (a pending answer is abandoned); the listener stays and memory is
+    // kept. The connections are closed when the call returns.
     void RestartStation(int station);
 
     // Logs each request and answer to stderr.
