@@ -1,1 +1,430 @@
+// The station file reader, the address and port rules, and the connection
+// of a table's stations, with station files in a temporary directory and
+// peers on 127.0.0.1.
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "net/socket_layer.h"
+#include "platform/socket_platform.h"
+#include "stations/station_table.h"
+#include "tests/support/test_support.h"
+
+#if defined(_WIN32)
+#include <winsock2.h>
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+using etl::StationEntry;
+using Lines = std::vector<std::string>;
+
+// ---- peers on 127.0.0.1 -----------------------------------------------------
+
+#if defined(_WIN32)
+using RawSocket = SOCKET;
+const RawSocket kNoRaw = INVALID_SOCKET;
+void RawClose(RawSocket s) { closesocket(s); }
+bool RawReadable(RawSocket s, int timeoutMs) {
+    fd_set r;
+    FD_ZERO(&r);
+    FD_SET(s, &r);
+    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    return select(0, &r, nullptr, nullptr, &tv) > 0;
+}
+#else
+using RawSocket = int;
+const RawSocket kNoRaw = -1;
+void RawClose(RawSocket s) { close(s); }
+bool RawReadable(RawSocket s, int timeoutMs) {
+    pollfd p{s, POLLIN, 0};
+    return poll(&p, 1, timeoutMs) > 0;
+}
+#endif
+
+// A socket on an ephemeral 127.0.0.1 port: a listener, or (not listening)
+// a port where every connection is refused.
+class Peer {
+public:
+    explicit Peer(bool listening) {
+        s_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a;
+        std::memset(&a, 0, sizeof a);
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(0x7F000001u);
+        bind(s_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+#if defined(_WIN32)
+        int len = sizeof a;
+#else
+        socklen_t len = sizeof a;
+#endif
+        getsockname(s_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        if (listening) listen(s_, 16);
+    }
+    ~Peer() {
+        for (RawSocket c : accepted_) RawClose(c);
+        RawClose(s_);
+    }
+    Peer(const Peer&) = delete;
+    Peer& operator=(const Peer&) = delete;
+
+    std::string Port() const { return std::to_string(port_); }
+
+    // Accepts what is waiting; the number of connections taken.
+    int AcceptAll(int firstWaitMs = 1000) {
+        int n = 0;
+        for (int wait = firstWaitMs; RawReadable(s_, wait); wait = 100) {
+            RawSocket c = accept(s_, nullptr, nullptr);
+            if (c == kNoRaw) break;
+            accepted_.push_back(c);
+            ++n;
+        }
+        return n;
+    }
+
+private:
+    RawSocket s_;
+    std::uint16_t port_ = 0;
+    std::vector<RawSocket> accepted_;
+};
+
+class Environment : public ::testing::Environment {
+public:
+    void SetUp() override {
+#if !defined(_WIN32)
+        // Names that must not resolve fail fast even where a name server is
+        // configured but does not answer.
+        setenv("RES_OPTIONS", "timeout:1 attempts:1", 1);
+#endif
+        ASSERT_EQ(etl::plat::SocketsStart(0x0101), 0);
+    }
+    void TearDown() override { etl::plat::SocketsCleanup(); }
+};
+[[maybe_unused]] auto* const g_env = ::testing::AddGlobalTestEnvironment(new Environment);
+
+std::uint32_t Ip(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+    const std::uint8_t bytes[4] = {a, b, c, d};
+    std::uint32_t v;
+    std::memcpy(&v, bytes, 4);
+    return v;
+}
+
+// A context whose memory starts out as garbage, as the host hands it over,
+// and a request for it.
+class StationFile : public ::testing::Test {
+protected:
+    StationFile() : memory_(sizeof(etl::DriverContext), 0xCD) {
+        ctx_ = reinterpret_cast<etl::DriverContext*>(memory_.data());
+        ctx_->instanceNumber = 3;
+        request_.context = ctx_;
+        request_.functionCode = 1;
+        request_.driverNumber = 7;
+        etl::SetPcStationNumber(0);
+    }
+    ~StationFile() override { etl::ReleaseStations(ctx_); }
+
+    int Read(const std::string& content, int driver = 7) {
+        char name[32];
+        std::snprintf(name, sizeof name, "zavUR%02d.int", driver);
+        dir_.Write(name, content);
+        request_.driverNumber = driver;
+        return etl::InitFile(&request_);
+    }
+
+    StationEntry& At(int s) { return ctx_->stations[s]; }
+
+    static std::string Station(int s, const std::string& host, const std::string& port) {
+        char head[64];
+        std::snprintf(head, sizeof head, "Station num: %2d   IPAddr: ", s);
+        return "VpiMatsushita03: " + std::string(head) + host + "   Port: " + port;
+    }
+
+    etl::test::TempDir dir_;
+    etl::test::LogCapture log_;
+    std::vector<unsigned char> memory_;
+    etl::DriverContext* ctx_;
+    etl::VpiRequest request_{};
+};
+
+// ---- the station file -------------------------------------------------------
+
+TEST_F(StationFile, EveryRefusedLineHasItsMessageAndLineNumber) {
+    const auto started = std::chrono::steady_clock::now();
+    const int result = Read(
+        "ETLAN-PC10\n"                                 // own station 10
+        "; a comment\n"                                // 1: skipped
+        " 05 \"127.0.0.5\" \"1\"\n"                    // 2: skipped
+        "\n"                                           // 3: empty: too big
+        "10 \"127.0.0.10\" \"1\"\n"                    // 4: the PC's number
+        "65 \"127.0.0.65\" \"1\"\n"                    // 5: too big
+        "5 \"127.0.0.5\" \"1\"\n"                      // 6: '5', ' ' is 290
+        "07 no quotes at all\n"                        // 7
+        "08 \"127.0.0.8 and no second\n"               // 8
+        "09 \"127.0.0.9\" and no third\n"              // 9: host kept
+        "11 \"127.0.0.11\" \"9094 and no fourth\n"     // 10: host kept
+        "12 \"etlan-nohost-zz\" \"9094\"\n"            // 11: does not resolve
+        "13 \"nohost.invalid\" \"9094\"\n"             // 12: nor with a dot
+        "14 \"a.host.name.too.long\" \"1\"\n"          // 13: 20 characters
+        "64 \"127.000.000.064\" \"502\" rest ignored\n"  // 14: 15 characters
+        "1A \"127.0.0.20\" \"503\"\n");                // 15: station 20
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(etl::PcStationNumber(), 10);
+    const Lines expected = {
+        "ZavUR: InitFile station num. too big in line: 3",
+        "ZavUR: InitFile station num. use by PC in line: 4",
+        "ZavUR: InitFile station num. too big in line: 5",
+        "ZavUR: InitFile station num. too big in line: 6",
+        "ZavUR: InitFile Fail cmd. in line: 7",
+        "ZavUR: InitFile Fail cmd. in line: 8",
+        "ZavUR: InitFile Fail cmd. in line: 9",
+        "ZavUR: InitFile Fail cmd. in line: 10",
+        "ZavUR: InitFile Fail SetSockectAddr() in line: 11 rc = 65535",
+        "ZavUR: InitFile Fail SetSockectAddr() in line: 12 rc = 65535",
+        "ZavUR: InitFile host name too long in line: 13",
+        Station(64, "127.000.000.064", "502"),
+        Station(20, "127.0.0.20", "503"),
+        "VpiMatsushita03: zavUR07.int defines 2 stations",
+    };
+    EXPECT_EQ(log_.Lines(), expected);
+    EXPECT_EQ(ctx_->stationCount, 2);
+
+    // Refused before the host text: the entries stay cleared.
+    for (int s : {5, 7, 8, 10, 14}) {
+        const StationEntry cleared{};
+        EXPECT_EQ(std::memcmp(&At(s), &cleared, sizeof cleared), 0) << s;
+    }
+    // Refused after it: the host text is in, nothing else.
+    EXPECT_STREQ(At(9).host, "127.0.0.9");
+    EXPECT_STREQ(At(11).host, "127.0.0.11");
+    EXPECT_EQ(At(11).port, 0);
+    EXPECT_EQ(At(11).address.family, 0);
+    // A name that does not resolve: host and port in, family set, no address.
+    EXPECT_STREQ(At(12).host, "etlan-nohost-zz");
+    EXPECT_EQ(At(12).port, 9094);
+    EXPECT_EQ(At(12).address.family, 2);
+    EXPECT_EQ(At(12).address.address, 0u);
+    EXPECT_EQ(At(12).address.port, 0);
+    EXPECT_EQ(At(13).address.address, 0u);  // never 255.255.255.255
+
+    EXPECT_EQ(At(64).address.family, 2);
+    EXPECT_EQ(At(64).address.address, Ip(127, 0, 0, 52));  // 064 is octal, as ever
+    EXPECT_EQ(At(64).address.port, htons(502));
+    EXPECT_EQ(At(20).address.address, Ip(127, 0, 0, 20));
+    EXPECT_EQ(At(20).socket, 0);  // cleared, not yet connected
+}
+
+TEST_F(StationFile, OwnStationNumberAndStationZero) {
+    // No number at the ninth character: the own number stays 0, and a line
+    // for station 0 is the PC's.
+    EXPECT_EQ(Read("ETLAN-PC\n00 \"127.0.0.1\" \"1\"\n"), 0);
+    EXPECT_EQ(etl::PcStationNumber(), 0);
+    EXPECT_TRUE(log_.Has("ZavUR: InitFile station num. use by PC in line: 1"));
+
+    // The first eight characters are any text; the number may be signed and
+    // preceded by blanks; a later file changes it for everyone.
+    EXPECT_EQ(Read("whatever  -7 trailing\n"), 0);
+    EXPECT_EQ(etl::PcStationNumber(), -7);
+    EXPECT_EQ(Read("12345678x9\n"), 0);
+    EXPECT_EQ(etl::PcStationNumber(), -7);
+
+    Peer listener(true);
+    log_.Clear();
+    EXPECT_EQ(Read("ETLAN-PC 5\n"
+                   "00 \"127.0.0.1\" \"" + listener.Port() + "\"\n"
+                   "05 \"127.0.0.1\" \"" + listener.Port() + "\"\n"),
+              0);
+    EXPECT_EQ(etl::PcStationNumber(), 5);
+    EXPECT_EQ(log_.Lines(),
+              (Lines{Station(0, "127.0.0.1", listener.Port()),
+                     "ZavUR: InitFile station num. use by PC in line: 2",
+                     "VpiMatsushita03: zavUR07.int defines 1 stations"}));
+
+    // Station 0 is kept in the table but never connected.
+    log_.Clear();
+    EXPECT_EQ(etl::InitConnections(&request_), 0);
+    EXPECT_TRUE(log_.Lines().empty());
+    EXPECT_EQ(At(0).socket, 0);
+    EXPECT_EQ(listener.AcceptAll(200), 0);
+}
+
+TEST_F(StationFile, RepeatedStationLaterLineWinsBothCounted) {
+    EXPECT_EQ(Read("ETLAN-PC99\n"
+                   "05 \"127.0.0.5\" \"100\"\n"
+                   "05 \"127.0.0.6\" \"\"\n"),
+              0);
+    EXPECT_EQ(ctx_->stationCount, 2);
+    EXPECT_TRUE(log_.Has("VpiMatsushita03: zavUR07.int defines 2 stations"));
+    EXPECT_STREQ(At(5).host, "127.0.0.6");
+    EXPECT_EQ(At(5).port, 0);
+    EXPECT_EQ(At(5).address.address, Ip(127, 0, 0, 6));
+    EXPECT_EQ(At(5).address.port, htons(100));  // an empty port text sets nothing
+}
+
+TEST_F(StationFile, PortTexts) {
+    EXPECT_EQ(Read("ETLAN-PC99\n"
+                   "01 \"127.0.0.1\" \"70000\"\n"
+                   "02 \"127.0.0.1\" \" +502xyz\"\n"
+                   "03 \"127.0.0.1\" \"-1\"\n"
+                   "04 \"\" \"9094\"\n"
+                   "05 \"127.0.0.1\" \"99999999999\"\n"),
+              0);
+    EXPECT_EQ(At(1).port, 70000);
+    EXPECT_EQ(At(1).address.port, htons(4464));
+    EXPECT_TRUE(log_.Has(Station(1, "127.0.0.1", "70000")));
+    EXPECT_EQ(At(2).port, 502);
+    EXPECT_EQ(At(2).address.port, htons(502));
+    EXPECT_EQ(At(3).address.port, htons(65535));
+    // An empty host text is counted and keeps a zero address.
+    EXPECT_TRUE(log_.Has(Station(4, "", "9094")));
+    EXPECT_EQ(At(4).address.address, 0u);
+    EXPECT_EQ(At(5).port, 2147483647);
+    EXPECT_EQ(At(5).address.port, htons(65535));
+    EXPECT_EQ(ctx_->stationCount, 5);
+
+    std::uint16_t http = 0;
+    if (!etl::plat::ServicePort("http", "tcp", &http)) {
+        GTEST_SKIP() << "the system knows no tcp service named http";
+    }
+    log_.Clear();
+    EXPECT_EQ(Read("ETLAN-PC99\n06 \"127.0.0.1\" \"http\"\n"), 0);
+    EXPECT_EQ(At(6).port, 0);
+    EXPECT_EQ(At(6).address.port, http);
+    EXPECT_EQ(http, htons(80));
+    EXPECT_TRUE(log_.Has(Station(6, "127.0.0.1", "0")));
+}
+
+TEST_F(StationFile, LongLinesAreReadInPieces) {
+    std::string first = "05 \"127.0.0.5\" \"100\" ";
+    first.append(255 - first.size(), 'x');  // exactly one buffer
+    const std::string second = "06 \"127.0.0.6\" \"200\"\n";
+    EXPECT_EQ(Read("ETLAN-PC99\n" + first + second + "07 \"127.0.0.7\" \"300\"\n" +
+                   std::string(300, 'y') + "\n"),
+              0);
+    const Lines expected = {
+        Station(5, "127.0.0.5", "100"),
+        Station(6, "127.0.0.6", "200"),  // the rest of line 1, read as line 2
+        Station(7, "127.0.0.7", "300"),
+        // 300 y's: two pieces of 255 and 46 (the line end with them)
+        "ZavUR: InitFile station num. too big in line: 4",
+        "ZavUR: InitFile station num. too big in line: 5",
+        "VpiMatsushita03: zavUR07.int defines 3 stations",
+    };
+    EXPECT_EQ(log_.Lines(), expected);
+}
+
+TEST_F(StationFile, MissingFileClearsTheTableAndDefinesNothing) {
+    EXPECT_EQ(etl::InitFile(&request_), 0);
+    EXPECT_EQ(log_.Lines(), (Lines{"VpiMatsushita03: zavUR07.int defines 0 stations"}));
+    const std::vector<unsigned char> zero(sizeof ctx_->stations, 0);
+    EXPECT_EQ(std::memcmp(ctx_->stations, zero.data(), zero.size()), 0);
+    EXPECT_EQ(ctx_->stationCount, 0);
+
+    request_.driverNumber = 123;
+    log_.Clear();
+    EXPECT_EQ(etl::InitFile(&request_), 0);
+    EXPECT_EQ(log_.Lines(), (Lines{"VpiMatsushita03: zavUR123.int defines 0 stations"}));
+}
+
+// ---- addresses ----------------------------------------------------------------
+
+TEST(Addresses, DottedTextsAndNames) {
+    struct Case {
+        const char* text;
+        bool valid;
+        std::uint32_t address;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", true, Ip(127, 0, 0, 1)},
+        {"127.1", true, Ip(127, 0, 0, 1)},
+        {"127.0.258", true, Ip(127, 0, 1, 2)},
+        {"0x7f.010.0.1", true, Ip(127, 8, 0, 1)},
+        {"255.255.255.255", true, Ip(255, 255, 255, 255)},
+        {"1.2.3.256", false, 0},
+        {"1.2.3.4.5", false, 0},
+        {"1..2", false, 0},
+        {"1.2.3.", false, 0},
+        {"1.2.3.4 ", false, 0},
+        {"09.1.1.1", false, 0},
+        {"0x.1.1.1", false, 0},
+        {"plc.example", false, 0},
+        {"", false, 0},
+    };
+    for (const Case& c : cases) {
+        std::uint32_t a = 0;
+        EXPECT_EQ(etl::ParseDottedAddress(c.text, &a), c.valid) << c.text;
+        if (c.valid) {
+            EXPECT_EQ(a, c.address) << c.text;
+        }
+    }
+
+    // A name with a full stop that does not resolve fails like any other
+    // name: the address is left as it was, never 255.255.255.255.
+    etl::SockAddrIn sa{};
+    sa.address = Ip(127, 0, 0, 9);
+    EXPECT_EQ(etl::SetSockectAddr(&sa, "nosuchhost.invalid", "1", "tcp"), -1);
+    EXPECT_EQ(sa.address, Ip(127, 0, 0, 9));
+    EXPECT_EQ(sa.port, 0);
+    EXPECT_EQ(sa.family, 2);
+
+    // Names are looked up; localhost is in every hosts file.
+    EXPECT_EQ(etl::SetSockectAddr(&sa, "localhost", "", "tcp"), 0);
+    EXPECT_EQ(sa.address, Ip(127, 0, 0, 1));
+
+    char text[16];
+    etl::FormatDottedAddress(Ip(127, 10, 200, 3), text, sizeof text);
+    EXPECT_STREQ(text, "127.10.200.3");
+}
+
+// ---- connections -------------------------------------------------------------
+
+TEST_F(StationFile, ConnectionsAreMadeOnceForEveryConfiguredStation) {
+    Peer listener(true);
+    Peer refused(false);
+    ASSERT_EQ(Read("ETLAN-PC99\n"
+                   "01 \"127.0.0.1\" \"" + listener.Port() + "\"\n"
+                   "02 \"127.0.0.1\" \"" + refused.Port() + "\"\n"
+                   "03 \"127.0.0.1\" without a port\n"
+                   "04 \"\" \"" + listener.Port() + "\"\n"
+                   "64 \"localhost\" \"" + listener.Port() + "\"\n"),
+              0);
+    log_.Clear();
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(etl::InitConnections(&request_), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2500));
+
+    etl::SockAddrIn local1{};
+    etl::SockAddrIn local64{};
+    ASSERT_EQ(etl::GetLocalAddr(At(1).socket, &local1), 0);
+    ASSERT_EQ(etl::GetLocalAddr(At(64).socket, &local64), 0);
+    const Lines lines = log_.Lines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "ZavUR: InitConnections(): client: addr 127.0.0.1   port " +
+                            std::to_string(ntohs(local1.port)));
+    EXPECT_EQ(lines[1], "ZavUR: InitConnections(): ConnectSocket() Fail on station 2 rc = 257");
+    // The unfinished line left no socket address: refused at once.
+    const std::string failed3 = "ZavUR: InitConnections(): ConnectSocket() Fail on station 3 rc = ";
+    EXPECT_EQ(lines[2].substr(0, failed3.size()), failed3);
+    EXPECT_NE(lines[2], failed3 + "257");
+    EXPECT_EQ(lines[3], "ZavUR: InitConnections(): client: addr 127.0.0.1   port " +
+                            std::to_string(ntohs(local64.port)));
+
+    EXPECT_EQ(At(2).socket, etl::kNoSocket);
+    EXPECT_EQ(At(3).socket, etl::kNoSocket);
+    EXPECT_EQ(At(4).socket, 0);  // empty host text: never tried
+    EXPECT_EQ(listener.AcceptAll(), 2);
+}
+
+}  // namespace
