@@ -1,1 +1,467 @@
+// Driver instances through VpiMain: ColdStart, WarmStart, UpdateConfig and
+// EndVpi, their log lines, the process-wide instance count, and which
+// connections each of them may close. The instance count belongs to the
+// whole process, so every number here is read relative to the first
+// instance a test starts.
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/blocks.h"
+#include "host/vpi.h"
+#include "net/socket_layer.h"
+#include "platform/socket_platform.h"
+#include "tests/support/test_support.h"
+
+#if defined(_WIN32)
+#include <winsock2.h>
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// ---- peers on 127.0.0.1 -----------------------------------------------------
+
+#if defined(_WIN32)
+using RawSocket = SOCKET;
+const RawSocket kNoRaw = INVALID_SOCKET;
+void RawClose(RawSocket s) { closesocket(s); }
+bool RawReadable(RawSocket s, int timeoutMs) {
+    fd_set r;
+    FD_ZERO(&r);
+    FD_SET(s, &r);
+    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    return select(0, &r, nullptr, nullptr, &tv) > 0;
+}
+#else
+using RawSocket = int;
+const RawSocket kNoRaw = -1;
+void RawClose(RawSocket s) { close(s); }
+bool RawReadable(RawSocket s, int timeoutMs) {
+    pollfd p{s, POLLIN, 0};
+    return poll(&p, 1, timeoutMs) > 0;
+}
+#endif
+
+// A socket on an ephemeral 127.0.0.1 port: a listener, or (not listening)
+// a port where every connection is refused.
+class Peer {
+public:
+    explicit Peer(bool listening = true) {
+        s_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a;
+        std::memset(&a, 0, sizeof a);
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(0x7F000001u);
+        bind(s_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+#if defined(_WIN32)
+        int len = sizeof a;
+#else
+        socklen_t len = sizeof a;
+#endif
+        getsockname(s_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        if (listening) listen(s_, 16);
+    }
+    ~Peer() {
+        for (RawSocket c : accepted_) RawClose(c);
+        RawClose(s_);
+    }
+    Peer(const Peer&) = delete;
+    Peer& operator=(const Peer&) = delete;
+
+    std::string Port() const { return std::to_string(port_); }
+    RawSocket Handle() const { return s_; }
+
+    // The next connection, or kNoRaw when none comes in time.
+    RawSocket Accept(int timeoutMs = 1500) {
+        if (!RawReadable(s_, timeoutMs)) return kNoRaw;
+        RawSocket c = accept(s_, nullptr, nullptr);
+        if (c != kNoRaw) accepted_.push_back(c);
+        return c;
+    }
+
+private:
+    RawSocket s_;
+    std::uint16_t port_ = 0;
+    std::vector<RawSocket> accepted_;
+};
+
+// True when the connection still carries bytes: the peer sends, the driver
+// side (a station's socket) reads them.
+bool StillConnected(RawSocket peerSide, etl::SocketHandle driverSide) {
+    send(peerSide, "ping", 4, 0);
+    if (etl::WaitForBytes(driverSide, 1000, 4) != 0) return false;
+    char buf[8];
+    int count = 4;
+    return etl::ReceiveBuffer(driverSide, 0, buf, sizeof buf, &count, nullptr) == 0 &&
+           count == 4 && std::memcmp(buf, "ping", 4) == 0;
+}
+
+// True when the peer sees the end of the stream (or a reset).
+bool SeesEnd(RawSocket peerSide) {
+    if (!RawReadable(peerSide, 1500)) return false;
+    char c;
+    return recv(peerSide, &c, 1, 0) <= 0;
+}
+
+class Environment : public ::testing::Environment {
+public:
+    // The test's own peer sockets need the library on Windows; the driver's
+    // instances take and give back their own starts on top of this one.
+    void SetUp() override { ASSERT_EQ(etl::plat::SocketsStart(0x0101), 0); }
+    void TearDown() override { etl::plat::SocketsCleanup(); }
+};
+[[maybe_unused]] auto* const g_env = ::testing::AddGlobalTestEnvironment(new Environment);
+
+std::string N2(int n) {
+    char b[16];
+    std::snprintf(b, sizeof b, "%02d", n);
+    return b;
+}
+
+// One driver instance: a context as the host allocates it (garbage until
+// ColdStart, with guard bytes behind it) and the host's calls.
+class Instance {
+public:
+    explicit Instance(int driver = 7, unsigned char fill = 0xCD)
+        : driver_(driver), memory_(sizeof(etl::DriverContext) + kGuard, fill) {}
+
+    etl::DriverContext* Ctx() { return reinterpret_cast<etl::DriverContext*>(memory_.data()); }
+    std::vector<unsigned char>& Memory() { return memory_; }
+    int Number() { return Ctx()->instanceNumber; }
+    etl::SocketHandle Socket(int station) { return Ctx()->stations[station].socket; }
+
+    std::int32_t Call(std::uint32_t code, void* params) {
+        etl::VpiRequest r{};
+        r.context = memory_.data();
+        r.functionCode = code;
+        r.driverNumber = driver_;
+        r.params = params;
+        return VpiMain(&r);
+    }
+    std::int32_t ColdStart(std::int32_t enable, etl::StartBlock* block = nullptr) {
+        etl::StartBlock own{};
+        std::strcpy(own.name, "INSTANCE");
+        own.enable = enable;
+        own.hostValue = 0x11223344u;
+        own.replyWord1 = 0xBEEF;
+        own.replyWord2 = 0xBEEF;
+        if (block == nullptr) block = &own;
+        block->enable = enable;
+        return Call(1, block);
+    }
+    std::int32_t WarmStart(std::int32_t station) {
+        etl::WarmStartBlock w{station};
+        return Call(2, &w);
+    }
+    std::int32_t UpdateConfig(etl::StartBlock* block) { return Call(15, block); }
+    std::int32_t EndVpi() { return Call(11, nullptr); }
+
+    static constexpr std::size_t kGuard = 16;
+
+private:
+    int driver_;
+    std::vector<unsigned char> memory_;
+};
+
+class Lifecycle : public ::testing::Test {
+protected:
+    etl::test::TempDir dir_;
+    etl::test::LogCapture log_;
+};
+
+// ---- counting and log lines --------------------------------------------------
+
+TEST_F(Lifecycle, InstancesAreCountedAndLogTheirSteps) {
+    Peer plc;
+    dir_.Write("zavUR300.int", "ETLAN-PC99\n01 \"127.0.0.1\" \"" + plc.Port() + "\"\n");
+    dir_.Write("zavUR07.int", "ETLAN-PC99\n");
+
+    Instance a(300);
+    etl::StartBlock block{};
+    std::strcpy(block.name, "FIRST");
+    block.hostValue = 0xCAFE;
+    ASSERT_EQ(a.ColdStart(1, &block), 0);
+    const int n = a.Number();
+    etl::SockAddrIn local{};
+    ASSERT_EQ(etl::GetLocalAddr(a.Socket(1), &local), 0);
+    EXPECT_EQ(log_.Lines(),
+              (Lines{"VpiMatsushita" + N2(n) + ": ColdStart() entered",
+                     "VpiMatsushita" + N2(n) + ": Station num:  1   IPAddr: 127.0.0.1   Port: " +
+                         plc.Port(),
+                     "VpiMatsushita" + N2(n) + ": zavUR300.int defines 1 stations",
+                     "ZavUR: InitConnections(): client: addr 127.0.0.1   port " +
+                         std::to_string(ntohs(local.port)),
+                     "VPIMatsushita" + N2(n) + " : ColdStart() end OK"}));
+    EXPECT_EQ(block.replyWord1, 1);
+    EXPECT_EQ(block.replyWord2, 0);
+    EXPECT_STREQ(a.Ctx()->name, "FIRST");
+    EXPECT_EQ(a.Ctx()->hostValue, 0xCAFEu);
+    EXPECT_EQ(a.Ctx()->enable, 1);
+    EXPECT_EQ(a.Ctx()->driverNumberByte, 300 & 0xFF);
+    ASSERT_NE(plc.Accept(), kNoRaw);
+
+    Instance b;
+    ASSERT_EQ(b.ColdStart(1), 0);
+    EXPECT_EQ(b.Number(), n + 1);
+
+    log_.Clear();
+    EXPECT_EQ(a.EndVpi(), 0);
+    EXPECT_EQ(log_.Lines(), (Lines{"VPIMatsushita " + N2(n) + " : EndVpi()",
+                                   "VPIMatsushita " + N2(n) + " : No. of Instances left: " +
+                                       std::to_string(n)}));
+    EXPECT_EQ(a.Number(), -1);
+
+    // Numbers are counts, not identities: the third instance gets b's.
+    Instance c;
+    ASSERT_EQ(c.ColdStart(1), 0);
+    EXPECT_EQ(c.Number(), n + 1);
+
+    log_.Clear();
+    EXPECT_EQ(b.EndVpi(), 0);
+    EXPECT_EQ(c.EndVpi(), 0);
+    EXPECT_EQ(log_.Lines(), (Lines{"VPIMatsushita " + N2(n + 1) + " : EndVpi()",
+                                   "VPIMatsushita " + N2(n + 1) + " : No. of Instances left: " +
+                                       std::to_string(n),
+                                   "VPIMatsushita " + N2(n + 1) + " : EndVpi()",
+                                   "VPIMatsushita " + N2(n + 1) + " : No. of Instances left: " +
+                                       std::to_string(n - 1)}));
+}
+
+TEST_F(Lifecycle, EnableZeroIsCountedAndDoesNothingElse) {
+    Peer plc;
+    dir_.Write("zavUR07.int", "ETLAN-PC99\n01 \"127.0.0.1\" \"" + plc.Port() + "\"\n");
+    Instance a;
+    const std::vector<unsigned char> before = a.Memory();
+    etl::StartBlock block{};
+    std::strcpy(block.name, "IDLE");
+    block.replyWord1 = 0xBEEF;
+    block.replyWord2 = 0xBEEF;
+    ASSERT_EQ(a.ColdStart(0, &block), 0);
+    const int n = a.Number();
+    EXPECT_EQ(log_.Lines(), (Lines{"VpiMatsushita" + N2(n) + ": ColdStart() entered"}));
+    EXPECT_EQ(block.replyWord1, 0xBEEF);
+    EXPECT_EQ(block.replyWord2, 0xBEEF);
+    EXPECT_EQ(a.Ctx()->enable, 0);
+    // Nothing but instanceNumber and enable was written.
+    std::vector<unsigned char> after = a.Memory();
+    std::memcpy(after.data() + offsetof(etl::DriverContext, instanceNumber),
+                before.data() + offsetof(etl::DriverContext, instanceNumber), 4);
+    std::memcpy(after.data() + offsetof(etl::DriverContext, enable),
+                before.data() + offsetof(etl::DriverContext, enable), 4);
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(plc.Accept(200), kNoRaw);
+
+    log_.Clear();
+    EXPECT_EQ(a.EndVpi(), 0);
+    EXPECT_EQ(log_.Lines(), (Lines{"VPIMatsushita " + N2(n) + " : EndVpi()",
+                                   "VPIMatsushita " + N2(n) + " : No. of Instances left: " +
+                                       std::to_string(n - 1)}));
+    EXPECT_EQ(a.Number(), -1);
+}
+
+// ---- which connections an instance may close ----------------------------------
+
+TEST_F(Lifecycle, EndVpiOfAnotherInstanceNeverEndsAStartedOnesConnections) {
+    Peer plc;
+    dir_.Write("zavUR07.int", "ETLAN-PC99\n01 \"127.0.0.1\" \"" + plc.Port() + "\"\n");
+    dir_.Write("zavUR08.int", "ETLAN-PC99\n01 \"etlan-nohost-zz\" \"1\"\n");
+
+    Instance a;
+    ASSERT_EQ(a.ColdStart(1), 0);
+    const RawSocket conn = plc.Accept();
+    ASSERT_NE(conn, kNoRaw);
+
+    // Never started the library: enable 0, twice ended.
+    Instance idle;
+    ASSERT_EQ(idle.ColdStart(0), 0);
+    idle.EndVpi();
+    idle.EndVpi();
+
+    // Started it but failed on its station file, twice ended.
+    Instance failed(8);
+    etl::StartBlock block{};
+    std::strcpy(block.name, "FAILED");
+    block.hostValue = 0x77;
+    block.replyWord1 = 0xBEEF;
+    log_.Clear();
+    EXPECT_EQ(failed.ColdStart(1, &block), 2);
+    const int f = failed.Number();
+    EXPECT_EQ(log_.Lines(),
+              (Lines{"VpiMatsushita" + N2(f) + ": ColdStart() entered",
+                     "ZavUR: InitFile Fail SetSockectAddr() in line: 1 rc = 65535",
+                     "VpiMatsushita" + N2(f) + ": zavUR08.int defines 0 stations"}));
+    EXPECT_EQ(block.replyWord1, 0xBEEF);
+    EXPECT_NE(std::memcmp(failed.Ctx()->name, "FAILED", 6), 0);
+    EXPECT_NE(failed.Ctx()->hostValue, 0x77u);
+    failed.EndVpi();
+    failed.EndVpi();
+
+    EXPECT_TRUE(StillConnected(conn, a.Socket(1)));
+    EXPECT_EQ(a.WarmStart(1), 0);  // the library still works for a
+    const RawSocket again = plc.Accept();
+    ASSERT_NE(again, kNoRaw);
+    EXPECT_TRUE(SeesEnd(conn));
+
+    // a's own EndVpi closes a's connections.
+    a.EndVpi();
+    EXPECT_TRUE(SeesEnd(again));
+}
+
+TEST_F(Lifecycle, RepeatedColdStartClosesOnlyWhatItOpenedForThatContext) {
+    Peer plc;
+    dir_.Write("zavUR07.int", "ETLAN-PC99\n01 \"127.0.0.1\" \"" + plc.Port() + "\"\n");
+    Instance a;
+    ASSERT_EQ(a.ColdStart(1), 0);
+    const RawSocket first = plc.Accept();
+    ASSERT_NE(first, kNoRaw);
+
+    // A copy of a's context at another address holds a's handles and mark;
+    // it was never started there, so its start must leave them alone.
+    Instance copy;
+    copy.Memory() = a.Memory();
+    ASSERT_EQ(copy.ColdStart(1), 0);
+    ASSERT_NE(plc.Accept(), kNoRaw);
+    EXPECT_TRUE(StillConnected(first, a.Socket(1)));
+
+    // Fresh memory whose socket fields happen to hold a live handle of the
+    // process (the test's own listener): untouched by a first start.
+    Instance fresh;
+    {
+        etl::DriverContext* ctx = fresh.Ctx();
+        for (auto& entry : ctx->stations) {
+            entry.socket = static_cast<etl::SocketHandle>(plc.Handle());
+        }
+    }
+    ASSERT_EQ(fresh.ColdStart(1), 0);
+    const RawSocket third = plc.Accept();  // the listener still accepts
+    ASSERT_NE(third, kNoRaw);
+
+    // a started again: its earlier connection is closed, a new one made.
+    const int n = a.Number();
+    ASSERT_EQ(a.ColdStart(1), 0);
+    EXPECT_GT(a.Number(), n);
+    EXPECT_TRUE(SeesEnd(first));
+    const RawSocket second = plc.Accept();
+    ASSERT_NE(second, kNoRaw);
+    EXPECT_TRUE(StillConnected(second, a.Socket(1)));
+    EXPECT_TRUE(StillConnected(third, fresh.Socket(1)));
+
+    a.EndVpi();
+    copy.EndVpi();
+    fresh.EndVpi();
+    EXPECT_TRUE(SeesEnd(third));
+}
+
+// ---- WarmStart ---------------------------------------------------------------
+
+TEST_F(Lifecycle, WarmStartReplacesOneStationsConnection) {
+    Peer plc;
+    Peer refused(false);
+    dir_.Write("zavUR07.int", "ETLAN-PC99\n"
+                              "01 \"127.0.0.1\" \"" + plc.Port() + "\"\n"
+                              "02 \"127.0.0.1\" \"" + refused.Port() + "\"\n");
+    Instance a;
+    ASSERT_EQ(a.ColdStart(1), 0);
+    const RawSocket first = plc.Accept();
+    ASSERT_NE(first, kNoRaw);
+
+    log_.Clear();
+    EXPECT_EQ(a.WarmStart(1), 0);
+    EXPECT_TRUE(SeesEnd(first));
+    const RawSocket second = plc.Accept();
+    ASSERT_NE(second, kNoRaw);
+    EXPECT_TRUE(StillConnected(second, a.Socket(1)));
+
+    EXPECT_EQ(a.WarmStart(2), 2);
+    EXPECT_EQ(a.Socket(2), etl::kNoSocket);
+    EXPECT_EQ(a.WarmStart(5), 2);  // not in the file: no socket address
+    const Lines lines = log_.Lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "ZavUR: WarmStart() Pass station 1 ConnectSocket() rc = 0");
+    EXPECT_EQ(lines[1], "ZavUR: WarmStart() Fail station 2 ConnectSocket() rc = 257");
+    const std::string fail5 = "ZavUR: WarmStart() Fail station 5 ConnectSocket() rc = ";
+    EXPECT_EQ(lines[2].substr(0, fail5.size()), fail5);
+    EXPECT_NE(lines[2], fail5 + "0");
+
+    // Numbers outside the table touch nothing, inside or behind the context.
+    const std::string invalid = std::to_string(etl::plat::ErrorInvalid());
+    for (int station : {65, -1, 1000000}) {
+        const std::vector<unsigned char> before = a.Memory();
+        log_.Clear();
+        EXPECT_EQ(a.WarmStart(station), 2);
+        EXPECT_EQ(a.Memory(), before) << station;
+        EXPECT_EQ(log_.Lines(), (Lines{"ZavUR: WarmStart() Fail station " +
+                                       std::to_string(station) + " ConnectSocket() rc = " +
+                                       invalid}));
+    }
+    a.EndVpi();
+}
+
+TEST_F(Lifecycle, WarmStartOfAContextThatWasNeverStartedTouchesNothing) {
+    Peer plc;
+    Instance a;
+    ASSERT_EQ(a.ColdStart(0), 0);  // counted, table still garbage
+    // Garbage that would even name the listener.
+    a.Ctx()->stations[1].address.family = 2;
+    a.Ctx()->stations[1].address.port = htons(static_cast<std::uint16_t>(std::stoi(plc.Port())));
+    a.Ctx()->stations[1].address.address = htonl(0x7F000001u);
+    const std::vector<unsigned char> before = a.Memory();
+    log_.Clear();
+    EXPECT_EQ(a.WarmStart(1), 2);
+    EXPECT_EQ(a.Memory(), before);
+    EXPECT_EQ(log_.Lines(), (Lines{"ZavUR: WarmStart() Fail station 1 ConnectSocket() rc = " +
+                                   std::to_string(etl::plat::ErrorNotStarted())}));
+    EXPECT_EQ(plc.Accept(200), kNoRaw);
+    a.EndVpi();
+}
+
+// ---- UpdateConfig --------------------------------------------------------------
+
+TEST_F(Lifecycle, UpdateConfigRenamesAndStoresTheHostValue) {
+    Instance a;  // no station file: starts with no stations
+    etl::StartBlock block{};
+    std::strcpy(block.name, "PLANT");
+    block.hostValue = 0x10;
+    ASSERT_EQ(a.ColdStart(1, &block), 0);
+    a.Ctx()->renameValue = 0;
+    log_.Clear();
+
+    std::vector<unsigned char> before = a.Memory();
+    block.enable = 0;
+    block.hostValue = 0x20;
+    EXPECT_EQ(a.UpdateConfig(&block), 0);  // same name, enable 0: nothing
+    EXPECT_EQ(a.Memory(), before);
+
+    std::strcpy(block.name, "PLANT2");
+    EXPECT_EQ(a.UpdateConfig(&block), 0);
+    EXPECT_STREQ(a.Ctx()->name, "PLANT2");
+    EXPECT_EQ(a.Ctx()->renameValue, 0x20u);
+    EXPECT_EQ(a.Ctx()->hostValue, 0x10u);
+
+    block.enable = 9;
+    block.hostValue = 0x30;
+    EXPECT_EQ(a.UpdateConfig(&block), 0);  // same name: only the host value
+    EXPECT_EQ(a.Ctx()->hostValue, 9u);
+    EXPECT_EQ(a.Ctx()->renameValue, 0x20u);
+
+    std::strcpy(block.name, "plant2");  // case counts
+    EXPECT_EQ(a.UpdateConfig(&block), 0);
+    EXPECT_STREQ(a.Ctx()->name, "plant2");
+    EXPECT_EQ(a.Ctx()->renameValue, 0x30u);
+    EXPECT_TRUE(log_.Lines().empty());
+    a.EndVpi();
+}
+
+}  // namespace
