@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/blocks.h"
@@ -269,6 +270,33 @@ TEST_F(Lifecycle, EnableZeroIsCountedAndDoesNothingElse) {
                                    "VPIMatsushita " + N2(n) + " : No. of Instances left: " +
                                        std::to_string(n - 1)}));
     EXPECT_EQ(a.Number(), -1);
+}
+
+TEST_F(Lifecycle, InstancesOnSeveralThreadsKeepTheCountExact) {
+    Instance probe;
+    ASSERT_EQ(probe.ColdStart(0), 0);
+    const int base = probe.Number();
+    probe.EndVpi();
+
+    std::vector<std::thread> threads;
+    std::vector<int> failures(4, 0);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t, &failures] {
+            for (int i = 0; i < 100; ++i) {
+                Instance a(40 + t);  // no station file: started without stations
+                Instance b(40 + t);
+                if (a.ColdStart(1) != 0 || b.ColdStart(i % 2) != 0) ++failures[t];
+                a.EndVpi();
+                b.EndVpi();
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(failures, std::vector<int>(4, 0));
+
+    ASSERT_EQ(probe.ColdStart(0), 0);
+    EXPECT_EQ(probe.Number(), base);
+    probe.EndVpi();
 }
 
 // ---- which connections an instance may close ----------------------------------

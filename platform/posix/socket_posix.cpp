@@ -128,11 +128,17 @@ int OpenSocket(int family, int type, int protocol, SocketHandle* out) {
     *out = kNoSocket;
     std::lock_guard<std::mutex> hold(g_lock);
     if (g_users <= 0) return ENETDOWN;
-    const int fd = ::socket(family, type | SOCK_CLOEXEC, protocol);
+    int fd = ::socket(family, type | SOCK_CLOEXEC, protocol);
     if (fd < 0) return errno;
-    if (fd == 0 || fd >= kTrackedLimit) {
-        // Descriptor 0 can only come back when standard input was closed;
-        // it would read as "no socket". Neither is kept.
+    if (fd == 0) {
+        // Only when standard input was closed; 0 would read as "no socket".
+        const int moved = ::fcntl(0, F_DUPFD_CLOEXEC, 1);
+        const int error = errno;
+        ::close(0);
+        if (moved < 0) return error;
+        fd = moved;
+    }
+    if (fd >= kTrackedLimit) {
         ::close(fd);
         return EMFILE;
     }
