@@ -3,8 +3,6 @@
 
 namespace etl {
 
-const char kVendorText[] = "Matsushita";
-
 // CR LF, then a three-line box in code page 437, each line 60 bytes + CR LF.
 #define ETL_RULE46                                                                            \
     "\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4" \

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "host/blocks.h"
+#include "host/identity.h"
 
 namespace etl {
 
@@ -29,8 +30,6 @@ std::int32_t WriteValue(VpiRequest* request);
 // Address dialog (address/dialog.cpp)
 std::int32_t BrowseAddress(VpiRequest* request);
 
-// The vendor text of GetDriverInfo and of the log lines.
-extern const char kVendorText[];
 // The identity banner, 188 bytes in code page 437 and a NUL.
 extern const char kBannerText[];
 constexpr std::size_t kBannerLength = 188;

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/identity.h"
 #include "host/qanpro.h"
 #include "platform/socket_platform.h"
 #include "stations/station_table.h"
@@ -20,7 +21,6 @@ namespace {
 
 std::atomic<std::int32_t> g_pcStationNumber{0};
 
-constexpr char kVendor[] = "Matsushita";
 constexpr int kLineBufferSize = 256;  // a longer line is read in pieces
 constexpr std::size_t kHostTextMax = sizeof(StationEntry::host) - 1;
 constexpr int kHeaderNumberOffset = 8;
@@ -228,14 +228,14 @@ int InitFile(VpiRequest* request) {
                 result = 1;
                 continue;
             }
-            err(kLogLevel, "Vpi%s%02d: Station num: %2d   IPAddr: %s   Port: %d", kVendor,
+            err(kLogLevel, "Vpi%s%02d: Station num: %2d   IPAddr: %s   Port: %d", kVendorText,
                 static_cast<int>(ctx->instanceNumber), s, entry.host,
                 static_cast<int>(entry.port));
             ++ctx->stationCount;
         }
         std::fclose(file);
     }
-    err(kLogLevel, "Vpi%s%02d: %s defines %d stations", kVendor,
+    err(kLogLevel, "Vpi%s%02d: %s defines %d stations", kVendorText,
         static_cast<int>(ctx->instanceNumber), fileName, static_cast<int>(ctx->stationCount));
     return result;
 }
