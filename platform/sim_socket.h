@@ -1,6 +1,7 @@
-// Server-side TCP sockets on 127.0.0.1 for the PLC simulator and its tests.
-// One implementation per platform (posix/sim_socket_posix.cpp,
-// win32/sim_socket_win32.cpp). All sockets are blocking unless said.
+// TCP sockets on 127.0.0.1 for the PLC simulator and the tests' own peers
+// (listeners, accepted connections and plain clients). One implementation
+// per platform (posix/sim_socket_posix.cpp, win32/sim_socket_win32.cpp), built
+// as the library etl_simnet. All sockets are blocking unless said.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +27,8 @@ SimSocket SimAccept(SimSocket listener);
 // it completed within ms (the socket then turns blocking).
 SimSocket SimConnectStart(std::uint16_t port);
 bool SimConnectWait(SimSocket s, int ms);
+// The port (host order) of a connection's other end; 0 when unknown.
+std::uint16_t SimPeerPort(SimSocket s);
 
 // >0 bytes received, 0 the peer closed, <0 failure.
 int SimRecv(SimSocket s, char* buffer, int size);

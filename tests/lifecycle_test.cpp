@@ -15,93 +15,27 @@
 #include "host/vpi.h"
 #include "net/socket_layer.h"
 #include "platform/socket_platform.h"
+#include "tests/support/loopback_peer.h"
 #include "tests/support/test_support.h"
-
-#if defined(_WIN32)
-#include <winsock2.h>
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
+using etl::test::kNoPeer;
+using etl::test::LoopbackPeer;
+using etl::test::NetOrder16;
+using etl::test::PeerKind;
+using etl::test::PeerSocket;
 using Lines = std::vector<std::string>;
 
 // ---- peers on 127.0.0.1 -----------------------------------------------------
 
-#if defined(_WIN32)
-using RawSocket = SOCKET;
-const RawSocket kNoRaw = INVALID_SOCKET;
-void RawClose(RawSocket s) { closesocket(s); }
-bool RawReadable(RawSocket s, int timeoutMs) {
-    fd_set r;
-    FD_ZERO(&r);
-    FD_SET(s, &r);
-    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    return select(0, &r, nullptr, nullptr, &tv) > 0;
-}
-#else
-using RawSocket = int;
-const RawSocket kNoRaw = -1;
-void RawClose(RawSocket s) { close(s); }
-bool RawReadable(RawSocket s, int timeoutMs) {
-    pollfd p{s, POLLIN, 0};
-    return poll(&p, 1, timeoutMs) > 0;
-}
-#endif
-
-// A socket on an ephemeral 127.0.0.1 port: a listener, or (not listening)
-// a port where every connection is refused.
-class Peer {
-public:
-    explicit Peer(bool listening = true) {
-        s_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a;
-        std::memset(&a, 0, sizeof a);
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(0x7F000001u);
-        bind(s_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-#if defined(_WIN32)
-        int len = sizeof a;
-#else
-        socklen_t len = sizeof a;
-#endif
-        getsockname(s_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        if (listening) listen(s_, 16);
-    }
-    ~Peer() {
-        for (RawSocket c : accepted_) RawClose(c);
-        RawClose(s_);
-    }
-    Peer(const Peer&) = delete;
-    Peer& operator=(const Peer&) = delete;
-
-    std::string Port() const { return std::to_string(port_); }
-    RawSocket Handle() const { return s_; }
-
-    // The next connection, or kNoRaw when none comes in time.
-    RawSocket Accept(int timeoutMs = 1500) {
-        if (!RawReadable(s_, timeoutMs)) return kNoRaw;
-        RawSocket c = accept(s_, nullptr, nullptr);
-        if (c != kNoRaw) accepted_.push_back(c);
-        return c;
-    }
-
-private:
-    RawSocket s_;
-    std::uint16_t port_ = 0;
-    std::vector<RawSocket> accepted_;
-};
+// How long a peer waits for a connection or for the end of one.
+constexpr int kPeerWaitMs = 1500;
 
 // True when the connection still carries bytes: the peer sends, the driver
 // side (a station's socket) reads them.
-bool StillConnected(RawSocket peerSide, etl::SocketHandle driverSide) {
-    send(peerSide, "ping", 4, 0);
+bool StillConnected(PeerSocket peerSide, etl::SocketHandle driverSide) {
+    etl::test::PeerSend(peerSide, "ping");
     if (etl::WaitForBytes(driverSide, 1000, 4) != 0) return false;
     char buf[8];
     int count = 4;
@@ -110,11 +44,7 @@ bool StillConnected(RawSocket peerSide, etl::SocketHandle driverSide) {
 }
 
 // True when the peer sees the end of the stream (or a reset).
-bool SeesEnd(RawSocket peerSide) {
-    if (!RawReadable(peerSide, 1500)) return false;
-    char c;
-    return recv(peerSide, &c, 1, 0) <= 0;
-}
+bool SeesEnd(PeerSocket peerSide) { return etl::test::PeerSeesEnd(peerSide, kPeerWaitMs); }
 
 class Environment : public ::testing::Environment {
 public:
@@ -185,8 +115,8 @@ protected:
 // ---- counting and log lines --------------------------------------------------
 
 TEST_F(Lifecycle, InstancesAreCountedAndLogTheirSteps) {
-    Peer plc;
-    dir_.Write("zavUR300.int", "ETLAN-PC99\n01 \"127.0.0.1\" \"" + plc.Port() + "\"\n");
+    LoopbackPeer plc;
+    dir_.Write("zavUR300.int", "ETLAN-PC99\n01 \"127.0.0.1\" \"" + plc.PortText() + "\"\n");
     dir_.Write("zavUR07.int", "ETLAN-PC99\n");
 
     Instance a(300);
@@ -200,10 +130,10 @@ TEST_F(Lifecycle, InstancesAreCountedAndLogTheirSteps) {
     EXPECT_EQ(log_.Lines(),
               (Lines{"VpiMatsushita" + N2(n) + ": ColdStart() entered",
                      "VpiMatsushita" + N2(n) + ": Station num:  1   IPAddr: 127.0.0.1   Port: " +
-                         plc.Port(),
+                         plc.PortText(),
                      "VpiMatsushita" + N2(n) + ": zavUR300.int defines 1 stations",
                      "ZavUR: InitConnections(): client: addr 127.0.0.1   port " +
-                         std::to_string(ntohs(local.port)),
+                         std::to_string(NetOrder16(local.port)),
                      "VPIMatsushita" + N2(n) + " : ColdStart() end OK"}));
     EXPECT_EQ(block.replyWord1, 1);
     EXPECT_EQ(block.replyWord2, 0);
@@ -211,7 +141,7 @@ TEST_F(Lifecycle, InstancesAreCountedAndLogTheirSteps) {
     EXPECT_EQ(a.Ctx()->hostValue, 0xCAFEu);
     EXPECT_EQ(a.Ctx()->enable, 1);
     EXPECT_EQ(a.Ctx()->driverNumberByte, 300 & 0xFF);
-    ASSERT_NE(plc.Accept(), kNoRaw);
+    ASSERT_NE(plc.Accept(kPeerWaitMs), kNoPeer);
 
     Instance b;
     ASSERT_EQ(b.ColdStart(1), 0);
@@ -241,8 +171,8 @@ TEST_F(Lifecycle, InstancesAreCountedAndLogTheirSteps) {
 }
 
 TEST_F(Lifecycle, EnableZeroIsCountedAndDoesNothingElse) {
-    Peer plc;
-    dir_.Write("zavUR07.int", "ETLAN-PC99\n01 \"127.0.0.1\" \"" + plc.Port() + "\"\n");
+    LoopbackPeer plc;
+    dir_.Write("zavUR07.int", "ETLAN-PC99\n01 \"127.0.0.1\" \"" + plc.PortText() + "\"\n");
     Instance a;
     const std::vector<unsigned char> before = a.Memory();
     etl::StartBlock block{};
@@ -262,7 +192,7 @@ TEST_F(Lifecycle, EnableZeroIsCountedAndDoesNothingElse) {
     std::memcpy(after.data() + offsetof(etl::DriverContext, enable),
                 before.data() + offsetof(etl::DriverContext, enable), 4);
     EXPECT_EQ(after, before);
-    EXPECT_EQ(plc.Accept(200), kNoRaw);
+    EXPECT_EQ(plc.Accept(200), kNoPeer);
 
     log_.Clear();
     EXPECT_EQ(a.EndVpi(), 0);
@@ -302,14 +232,14 @@ TEST_F(Lifecycle, InstancesOnSeveralThreadsKeepTheCountExact) {
 // ---- which connections an instance may close ----------------------------------
 
 TEST_F(Lifecycle, EndVpiOfAnotherInstanceNeverEndsAStartedOnesConnections) {
-    Peer plc;
-    dir_.Write("zavUR07.int", "ETLAN-PC99\n01 \"127.0.0.1\" \"" + plc.Port() + "\"\n");
+    LoopbackPeer plc;
+    dir_.Write("zavUR07.int", "ETLAN-PC99\n01 \"127.0.0.1\" \"" + plc.PortText() + "\"\n");
     dir_.Write("zavUR08.int", "ETLAN-PC99\n01 \"etlan-nohost-zz\" \"1\"\n");
 
     Instance a;
     ASSERT_EQ(a.ColdStart(1), 0);
-    const RawSocket conn = plc.Accept();
-    ASSERT_NE(conn, kNoRaw);
+    const PeerSocket conn = plc.Accept(kPeerWaitMs);
+    ASSERT_NE(conn, kNoPeer);
 
     // Never started the library: enable 0, twice ended.
     Instance idle;
@@ -338,8 +268,8 @@ TEST_F(Lifecycle, EndVpiOfAnotherInstanceNeverEndsAStartedOnesConnections) {
 
     EXPECT_TRUE(StillConnected(conn, a.Socket(1)));
     EXPECT_EQ(a.WarmStart(1), 0);  // the library still works for a
-    const RawSocket again = plc.Accept();
-    ASSERT_NE(again, kNoRaw);
+    const PeerSocket again = plc.Accept(kPeerWaitMs);
+    ASSERT_NE(again, kNoPeer);
     EXPECT_TRUE(SeesEnd(conn));
 
     // a's own EndVpi closes a's connections.
@@ -348,19 +278,19 @@ TEST_F(Lifecycle, EndVpiOfAnotherInstanceNeverEndsAStartedOnesConnections) {
 }
 
 TEST_F(Lifecycle, RepeatedColdStartClosesOnlyWhatItOpenedForThatContext) {
-    Peer plc;
-    dir_.Write("zavUR07.int", "ETLAN-PC99\n01 \"127.0.0.1\" \"" + plc.Port() + "\"\n");
+    LoopbackPeer plc;
+    dir_.Write("zavUR07.int", "ETLAN-PC99\n01 \"127.0.0.1\" \"" + plc.PortText() + "\"\n");
     Instance a;
     ASSERT_EQ(a.ColdStart(1), 0);
-    const RawSocket first = plc.Accept();
-    ASSERT_NE(first, kNoRaw);
+    const PeerSocket first = plc.Accept(kPeerWaitMs);
+    ASSERT_NE(first, kNoPeer);
 
     // A copy of a's context at another address holds a's handles and mark;
     // it was never started there, so its start must leave them alone.
     Instance copy;
     copy.Memory() = a.Memory();
     ASSERT_EQ(copy.ColdStart(1), 0);
-    ASSERT_NE(plc.Accept(), kNoRaw);
+    ASSERT_NE(plc.Accept(kPeerWaitMs), kNoPeer);
     EXPECT_TRUE(StillConnected(first, a.Socket(1)));
 
     // Fresh memory whose socket fields happen to hold a live handle of the
@@ -373,16 +303,16 @@ TEST_F(Lifecycle, RepeatedColdStartClosesOnlyWhatItOpenedForThatContext) {
         }
     }
     ASSERT_EQ(fresh.ColdStart(1), 0);
-    const RawSocket third = plc.Accept();  // the listener still accepts
-    ASSERT_NE(third, kNoRaw);
+    const PeerSocket third = plc.Accept(kPeerWaitMs);  // the listener still accepts
+    ASSERT_NE(third, kNoPeer);
 
     // a started again: its earlier connection is closed, a new one made.
     const int n = a.Number();
     ASSERT_EQ(a.ColdStart(1), 0);
     EXPECT_GT(a.Number(), n);
     EXPECT_TRUE(SeesEnd(first));
-    const RawSocket second = plc.Accept();
-    ASSERT_NE(second, kNoRaw);
+    const PeerSocket second = plc.Accept(kPeerWaitMs);
+    ASSERT_NE(second, kNoPeer);
     EXPECT_TRUE(StillConnected(second, a.Socket(1)));
     EXPECT_TRUE(StillConnected(third, fresh.Socket(1)));
 
@@ -395,21 +325,21 @@ TEST_F(Lifecycle, RepeatedColdStartClosesOnlyWhatItOpenedForThatContext) {
 // ---- WarmStart ---------------------------------------------------------------
 
 TEST_F(Lifecycle, WarmStartReplacesOneStationsConnection) {
-    Peer plc;
-    Peer refused(false);
+    LoopbackPeer plc;
+    LoopbackPeer refused(PeerKind::kRefuser);
     dir_.Write("zavUR07.int", "ETLAN-PC99\n"
-                              "01 \"127.0.0.1\" \"" + plc.Port() + "\"\n"
-                              "02 \"127.0.0.1\" \"" + refused.Port() + "\"\n");
+                              "01 \"127.0.0.1\" \"" + plc.PortText() + "\"\n"
+                              "02 \"127.0.0.1\" \"" + refused.PortText() + "\"\n");
     Instance a;
     ASSERT_EQ(a.ColdStart(1), 0);
-    const RawSocket first = plc.Accept();
-    ASSERT_NE(first, kNoRaw);
+    const PeerSocket first = plc.Accept(kPeerWaitMs);
+    ASSERT_NE(first, kNoPeer);
 
     log_.Clear();
     EXPECT_EQ(a.WarmStart(1), 0);
     EXPECT_TRUE(SeesEnd(first));
-    const RawSocket second = plc.Accept();
-    ASSERT_NE(second, kNoRaw);
+    const PeerSocket second = plc.Accept(kPeerWaitMs);
+    ASSERT_NE(second, kNoPeer);
     EXPECT_TRUE(StillConnected(second, a.Socket(1)));
 
     EXPECT_EQ(a.WarmStart(2), 2);
@@ -438,20 +368,20 @@ TEST_F(Lifecycle, WarmStartReplacesOneStationsConnection) {
 }
 
 TEST_F(Lifecycle, WarmStartOfAContextThatWasNeverStartedTouchesNothing) {
-    Peer plc;
+    LoopbackPeer plc;
     Instance a;
     ASSERT_EQ(a.ColdStart(0), 0);  // counted, table still garbage
     // Garbage that would even name the listener.
     a.Ctx()->stations[1].address.family = 2;
-    a.Ctx()->stations[1].address.port = htons(static_cast<std::uint16_t>(std::stoi(plc.Port())));
-    a.Ctx()->stations[1].address.address = htonl(0x7F000001u);
+    a.Ctx()->stations[1].address.port = NetOrder16(plc.Port());
+    a.Ctx()->stations[1].address.address = etl::test::NetOrder32(0x7F000001u);
     const std::vector<unsigned char> before = a.Memory();
     log_.Clear();
     EXPECT_EQ(a.WarmStart(1), 2);
     EXPECT_EQ(a.Memory(), before);
     EXPECT_EQ(log_.Lines(), (Lines{"ZavUR: WarmStart() Fail station 1 ConnectSocket() rc = " +
                                    std::to_string(etl::plat::ErrorNotStarted())}));
-    EXPECT_EQ(plc.Accept(200), kNoRaw);
+    EXPECT_EQ(plc.Accept(200), kNoPeer);
     a.EndVpi();
 }
 

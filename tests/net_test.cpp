@@ -13,16 +13,11 @@
 
 #include "net/socket_layer.h"
 #include "platform/socket_platform.h"
+#include "tests/support/loopback_peer.h"
 
-#if defined(_WIN32)
-#include <winsock2.h>
-#else
-#include <arpa/inet.h>
+#if !defined(_WIN32)
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <unistd.h>
 #endif
 
@@ -31,60 +26,21 @@ namespace {
 using namespace std::chrono;
 using etl::SockAddrIn;
 using etl::SocketHandle;
-
-// ---- the test's own peer sockets, outside the driver ---------------------
-
-#if defined(_WIN32)
-using RawSocket = SOCKET;
-const RawSocket kNoRaw = INVALID_SOCKET;
-void RawClose(RawSocket s) { closesocket(s); }
-bool RawReadable(RawSocket s, int timeoutMs) {
-    fd_set r;
-    FD_ZERO(&r);
-    FD_SET(s, &r);
-    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    return select(0, &r, nullptr, nullptr, &tv) > 0;
-}
-bool RawWritable(RawSocket s, int timeoutMs) {
-    fd_set w;
-    FD_ZERO(&w);
-    FD_SET(s, &w);
-    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    return select(0, nullptr, &w, nullptr, &tv) > 0;
-}
-void RawNonBlocking(RawSocket s) {
-    u_long on = 1;
-    ioctlsocket(s, FIONBIO, &on);
-}
-#else
-using RawSocket = int;
-const RawSocket kNoRaw = -1;
-void RawClose(RawSocket s) { close(s); }
-bool RawReadable(RawSocket s, int timeoutMs) {
-    pollfd p{s, POLLIN, 0};
-    return poll(&p, 1, timeoutMs) > 0;
-}
-bool RawWritable(RawSocket s, int timeoutMs) {
-    pollfd p{s, POLLOUT, 0};
-    return poll(&p, 1, timeoutMs) > 0;
-}
-void RawNonBlocking(RawSocket s) { fcntl(s, F_SETFL, fcntl(s, F_GETFL, 0) | O_NONBLOCK); }
-#endif
-
-sockaddr_in Loopback(std::uint16_t port) {
-    sockaddr_in a;
-    std::memset(&a, 0, sizeof a);
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(0x7F000001u);
-    return a;
-}
+using etl::test::kNoPeer;
+using etl::test::LoopbackPeer;
+using etl::test::NetOrder16;
+using etl::test::NetOrder32;
+using etl::test::PeerKind;
+using etl::test::PeerReceive;
+using etl::test::PeerSeesEnd;
+using etl::test::PeerSend;
+using etl::test::PeerSocket;
 
 SockAddrIn Target(std::uint16_t port, std::uint32_t hostOrderAddress = 0x7F000001u) {
     SockAddrIn a{};
     a.family = etl::plat::kAfInet;
-    a.port = htons(port);
-    a.address = htonl(hostOrderAddress);
+    a.port = NetOrder16(port);
+    a.address = NetOrder32(hostOrderAddress);
     return a;
 }
 
@@ -92,96 +48,6 @@ SockAddrIn AnyLocal() {
     SockAddrIn a{};
     a.family = etl::plat::kAfInet;
     return a;
-}
-
-// A TCP socket on an ephemeral 127.0.0.1 port: listening (backlog given)
-// or only bound, so that a connection to it is refused.
-class Peer {
-public:
-    explicit Peer(int backlog, bool listening = true) {
-        s_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a = Loopback(0);
-        bind(s_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-#if defined(_WIN32)
-        int len = sizeof a;
-#else
-        socklen_t len = sizeof a;
-#endif
-        getsockname(s_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        if (listening) listen(s_, backlog);
-    }
-    ~Peer() {
-        for (RawSocket c : extra_) RawClose(c);
-        RawClose(s_);
-    }
-    Peer(const Peer&) = delete;
-    Peer& operator=(const Peer&) = delete;
-
-    std::uint16_t Port() const { return port_; }
-
-    // The next connection made to the listener, or kNoRaw.
-    RawSocket Accept(int timeoutMs = 2000) {
-        if (!RawReadable(s_, timeoutMs)) return kNoRaw;
-        RawSocket c = accept(s_, nullptr, nullptr);
-        if (c != kNoRaw) extra_.push_back(c);
-        return c;
-    }
-
-    // Closes one of the accepted connections.
-    void Close(RawSocket c) {
-        for (auto it = extra_.begin(); it != extra_.end(); ++it) {
-            if (*it == c) {
-                extra_.erase(it);
-                RawClose(c);
-                return;
-            }
-        }
-    }
-
-    // Connects clients of its own until one is left hanging: the accept
-    // queue is full, and a further connection attempt is not answered.
-    bool FillQueue() {
-        for (int i = 0; i < 16; ++i) {
-            RawSocket c = socket(AF_INET, SOCK_STREAM, 0);
-            extra_.push_back(c);
-            RawNonBlocking(c);
-            sockaddr_in a = Loopback(port_);
-            connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
-            if (!RawWritable(c, 300)) return true;
-        }
-        return false;
-    }
-
-private:
-    RawSocket s_;
-    std::uint16_t port_ = 0;
-    std::vector<RawSocket> extra_;
-};
-
-void RawSend(RawSocket s, const std::string& bytes) {
-    send(s, bytes.data(), static_cast<int>(bytes.size()), 0);
-}
-
-// Reads until count bytes have come, the stream ends or the time is up.
-std::string RawReceive(RawSocket s, std::size_t count, int timeoutMs = 2000) {
-    std::string got;
-    const auto until = steady_clock::now() + milliseconds(timeoutMs);
-    while (got.size() < count && steady_clock::now() < until) {
-        if (!RawReadable(s, 50)) continue;
-        char buf[4096];
-        const int n = recv(s, buf, static_cast<int>(std::min(sizeof buf, count - got.size())), 0);
-        if (n <= 0) break;
-        got.append(buf, static_cast<std::size_t>(n));
-    }
-    return got;
-}
-
-// True when the peer has seen the end of the stream (or a reset).
-bool RawSeesEnd(RawSocket s, int timeoutMs = 2000) {
-    if (!RawReadable(s, timeoutMs)) return false;
-    char c;
-    return recv(s, &c, 1, 0) <= 0;
 }
 
 long long MsSince(steady_clock::time_point t) {
@@ -201,7 +67,7 @@ public:
 
 // A driver-side connection to a peer, and the peer's end of it.
 struct Connection {
-    explicit Connection(Peer& peer) {
+    explicit Connection(LoopbackPeer& peer) {
         SockAddrIn local = AnyLocal();
         const SockAddrIn remote = Target(peer.Port());
         rc = etl::ConnectSocket(&holder, 2, 1, 0, 1, &local, 1000, &remote);
@@ -210,13 +76,13 @@ struct Connection {
     ~Connection() { etl::ReleaseSocket(&holder); }
     SocketHandle holder = etl::kNoSocket;
     int rc = -99;
-    RawSocket plc = kNoRaw;
+    PeerSocket plc = kNoPeer;
 };
 
 // ---- connecting ------------------------------------------------------------
 
 TEST(Connect, ImmediateConnectFillsTheBoundLocalAddress) {
-    Peer peer(8);
+    LoopbackPeer peer(PeerKind::kListener, 8);
     SocketHandle holder = 0;  // as a cleared station entry holds it
     SockAddrIn local = AnyLocal();
     const SockAddrIn remote = Target(peer.Port());
@@ -225,32 +91,25 @@ TEST(Connect, ImmediateConnectFillsTheBoundLocalAddress) {
     EXPECT_LT(MsSince(t), 500);
     EXPECT_GT(holder, 0);
     EXPECT_EQ(local.family, 2);
-    EXPECT_EQ(ntohl(local.address), 0x7F000001u);
+    EXPECT_EQ(NetOrder32(local.address), 0x7F000001u);
     EXPECT_NE(local.port, 0);
 
     // The peer sees a connection from exactly that address and port.
-    RawSocket plc = peer.Accept();
-    ASSERT_NE(plc, kNoRaw);
-    sockaddr_in from;
-#if defined(_WIN32)
-    int len = sizeof from;
-#else
-    socklen_t len = sizeof from;
-#endif
-    getpeername(plc, reinterpret_cast<sockaddr*>(&from), &len);
-    EXPECT_EQ(from.sin_port, local.port);
+    PeerSocket plc = peer.Accept();
+    ASSERT_NE(plc, kNoPeer);
+    EXPECT_EQ(etl::test::PeerRemotePort(plc), NetOrder16(local.port));
 
     // Connecting again replaces the connection: the old one is closed.
     local = AnyLocal();
     ASSERT_EQ(etl::ConnectSocket(&holder, 2, 1, 0, 1, &local, 1000, &remote), 0);
-    EXPECT_TRUE(RawSeesEnd(plc));
+    EXPECT_TRUE(PeerSeesEnd(plc));
     etl::ReleaseSocket(&holder);
     EXPECT_EQ(holder, etl::kNoSocket);
 }
 
 TEST(Connect, RefusedAndSilentPeersGive257WithinTheTimeOut) {
     {
-        Peer closed(0, false);  // bound, not listening: refused
+        LoopbackPeer closed(PeerKind::kRefuser);  // bound, not listening: refused
         SocketHandle holder = etl::kNoSocket;
         SockAddrIn local = AnyLocal();
         const SockAddrIn remote = Target(closed.Port());
@@ -260,7 +119,7 @@ TEST(Connect, RefusedAndSilentPeersGive257WithinTheTimeOut) {
         EXPECT_EQ(holder, etl::kNoSocket);
     }
     {
-        Peer silent(0);
+        LoopbackPeer silent(PeerKind::kListener, 0);
         ASSERT_TRUE(silent.FillQueue());
         SocketHandle holder = etl::kNoSocket;
         SockAddrIn local = AnyLocal();
@@ -275,13 +134,13 @@ TEST(Connect, RefusedAndSilentPeersGive257WithinTheTimeOut) {
 }
 
 TEST(Connect, AddressesThatNameNoStationAreNeverTried) {
-    Peer peer(8);
+    LoopbackPeer peer(PeerKind::kListener, 8);
     struct Case {
         const char* what;
         SockAddrIn remote;
     };
     SockAddrIn unset{};  // a station whose line was never completed
-    unset.port = htons(peer.Port());
+    unset.port = NetOrder16(peer.Port());
     const Case cases[] = {
         {"family never set", unset},
         {"0.0.0.0", Target(peer.Port(), 0)},
@@ -295,7 +154,7 @@ TEST(Connect, AddressesThatNameNoStationAreNeverTried) {
         EXPECT_NE(rc, 257) << c.what;  // refused at once, not waited for
         EXPECT_EQ(holder, etl::kNoSocket) << c.what;
     }
-    EXPECT_EQ(peer.Accept(200), kNoRaw);  // nothing reached the local listener
+    EXPECT_EQ(peer.Accept(200), kNoPeer);  // nothing reached the local listener
 }
 
 TEST(Connect, HandlesWithoutASocketFailAndAreNeverClosed) {
@@ -338,12 +197,12 @@ TEST(Connect, DescriptorsAbove1024) {
         if (fd < 0) break;
         filler.push_back(fd);
     }
-    Peer peer(8);
+    LoopbackPeer peer(PeerKind::kListener, 8);
     Connection c(peer);
     EXPECT_EQ(c.rc, 0);
     EXPECT_GT(c.holder, 1024);
     std::thread answering([&] {
-        if (RawReceive(c.plc, 2) == "ab") RawSend(c.plc, "%01$RD0000**\r");
+        if (PeerReceive(c.plc, 2) == "ab") PeerSend(c.plc, "%01$RD0000**\r");
     });
     char buf[32];
     int received = 0;
@@ -357,15 +216,15 @@ TEST(Connect, DescriptorsAbove1024) {
 // ---- the transaction -------------------------------------------------------
 
 TEST(Transaction, StaleBytesAreDrainedBeforeTheFrameIsSent) {
-    Peer peer(8);
+    LoopbackPeer peer(PeerKind::kListener, 8);
     Connection c(peer);
     ASSERT_EQ(c.rc, 0);
     const std::string stale(1500, 'S');  // more than one drain chunk
-    RawSend(c.plc, stale);
+    PeerSend(c.plc, stale);
     ASSERT_EQ(etl::WaitForBytes(c.holder, 2000, static_cast<int>(stale.size())), 0);
 
     std::thread answering([&] {
-        if (RawReceive(c.plc, 6) == "QUERY\r") RawSend(c.plc, "ANSWER\r");
+        if (PeerReceive(c.plc, 6) == "QUERY\r") PeerSend(c.plc, "ANSWER\r");
     });
     char buf[64];
     std::memset(buf, '#', sizeof buf);
@@ -380,12 +239,12 @@ TEST(Transaction, StaleBytesAreDrainedBeforeTheFrameIsSent) {
 }
 
 TEST(Transaction, ShortAnswerWaitsOutTheTimeOutAndIsRead) {
-    Peer peer(8);
+    LoopbackPeer peer(PeerKind::kListener, 8);
     Connection c(peer);
     ASSERT_EQ(c.rc, 0);
     std::thread answering([&] {
-        RawReceive(c.plc, 2);
-        RawSend(c.plc, "%01");
+        PeerReceive(c.plc, 2);
+        PeerSend(c.plc, "%01");
     });
     char buf[32];
     int received = 0;
@@ -401,18 +260,18 @@ TEST(Transaction, ShortAnswerWaitsOutTheTimeOutAndIsRead) {
 }
 
 TEST(Transaction, AnswerInPiecesIsReadOnceFiveBytesAreThere) {
-    Peer peer(8);
+    LoopbackPeer peer(PeerKind::kListener, 8);
     Connection c(peer);
     ASSERT_EQ(c.rc, 0);
     std::atomic<bool> secondPieceSent{false};
     std::thread answering([&] {
-        RawReceive(c.plc, 2);
-        RawSend(c.plc, "%01$RD");
+        PeerReceive(c.plc, 2);
+        PeerSend(c.plc, "%01$RD");
         std::this_thread::sleep_for(milliseconds(400));
-        RawSend(c.plc, "0100**\r");
+        PeerSend(c.plc, "0100**\r");
         secondPieceSent = true;
         // The next transaction discards the rest and gets its own answer.
-        if (RawReceive(c.plc, 2) == "cd") RawSend(c.plc, "%01$WD**\r");
+        if (PeerReceive(c.plc, 2) == "cd") PeerSend(c.plc, "%01$WD**\r");
     });
     char buf[32];
     int received = 0;
@@ -429,10 +288,10 @@ TEST(Transaction, AnswerInPiecesIsReadOnceFiveBytesAreThere) {
 }
 
 TEST(Transaction, LongAnswerLeavesTheSurplusForTheNextDrain) {
-    Peer peer(8);
+    LoopbackPeer peer(PeerKind::kListener, 8);
     Connection c(peer);
     ASSERT_EQ(c.rc, 0);
-    RawSend(c.plc, "0123456789");
+    PeerSend(c.plc, "0123456789");
     ASSERT_EQ(etl::WaitForBytes(c.holder, 1000, 10), 0);
     char buf[16] = {};
     int count = 4;
@@ -446,7 +305,7 @@ TEST(Transaction, LongAnswerLeavesTheSurplusForTheNextDrain) {
 }
 
 TEST(Transaction, NoAnswerGives257AfterTheTimeOut) {
-    Peer peer(8);
+    LoopbackPeer peer(PeerKind::kListener, 8);
     Connection c(peer);
     ASSERT_EQ(c.rc, 0);
     char buf[16];
@@ -457,11 +316,11 @@ TEST(Transaction, NoAnswerGives257AfterTheTimeOut) {
     EXPECT_GE(took, 300 - kSlackMs);
     EXPECT_LE(took, 300 + 300);
     EXPECT_EQ(received, 0);
-    EXPECT_EQ(RawReceive(c.plc, 2), "ab");  // the frame went out
+    EXPECT_EQ(PeerReceive(c.plc, 2), "ab");  // the frame went out
 }
 
 TEST(Transaction, TimeOutZeroNeitherWaitsToSendNorToRead) {
-    Peer peer(8);
+    LoopbackPeer peer(PeerKind::kListener, 8);
     Connection c(peer);
     ASSERT_EQ(c.rc, 0);
     char buf[16];
@@ -476,29 +335,29 @@ TEST(Transaction, TimeOutZeroNeitherWaitsToSendNorToRead) {
 #if defined(_WIN32)
     EXPECT_EQ(rc, 10035);
 #endif
-    EXPECT_EQ(RawReceive(c.plc, 2), "ab");
+    EXPECT_EQ(PeerReceive(c.plc, 2), "ab");
 
     // Bytes already there are read at once; a closed peer reads as -1.
-    RawSend(c.plc, "%01$");
+    PeerSend(c.plc, "%01$");
     ASSERT_EQ(etl::WaitForBytes(c.holder, 1000, 4), 0);
     int count = 0;
     EXPECT_EQ(etl::ReceiveBuffer(c.holder, 0, buf, sizeof buf, &count, nullptr), 0);
     EXPECT_EQ(count, 4);
     peer.Close(c.plc);
-    c.plc = kNoRaw;
+    c.plc = kNoPeer;
     std::this_thread::sleep_for(milliseconds(100));
     EXPECT_EQ(etl::ReceiveBuffer(c.holder, 0, buf, sizeof buf, &count, nullptr),
               etl::kPeerClosed);
 }
 
 TEST(Transaction, ClosedPeerNeverRaisesASignal) {
-    Peer peer(8);
+    LoopbackPeer peer(PeerKind::kListener, 8);
     SocketHandle holder = etl::kNoSocket;
     SockAddrIn local = AnyLocal();
     const SockAddrIn remote = Target(peer.Port());
     ASSERT_EQ(etl::ConnectSocket(&holder, 2, 1, 0, 1, &local, 1000, &remote), 0);
-    RawSocket plc = peer.Accept();
-    ASSERT_NE(plc, kNoRaw);
+    PeerSocket plc = peer.Accept();
+    ASSERT_NE(plc, kNoPeer);
     peer.Close(plc);
     // The first send may still be taken; the peer answers it with a reset,
     // and a later one fails. Without care that failure is SIGPIPE.
@@ -516,20 +375,20 @@ TEST(Transaction, ClosedPeerNeverRaisesASignal) {
 // ---- the socket library's start and clean-up -------------------------------
 
 TEST(SocketLibrary, LastCleanUpClosesEverySocketAndOpeningNeedsAStart) {
-    Peer peer(8);
+    LoopbackPeer peer(PeerKind::kListener, 8);
     ASSERT_EQ(etl::plat::SocketsStart(0x0101), 0);  // a second user
     Connection c(peer);
     ASSERT_EQ(c.rc, 0);
-    ASSERT_NE(c.plc, kNoRaw);
+    ASSERT_NE(c.plc, kNoPeer);
 
     ASSERT_EQ(etl::plat::SocketsCleanup(), 0);  // not the last: nothing closes
     int sent = 0;
     EXPECT_EQ(etl::SendBuffer(c.holder, 100, "ok", 2, &sent, nullptr), 0);
-    EXPECT_EQ(RawReceive(c.plc, 2), "ok");
+    EXPECT_EQ(PeerReceive(c.plc, 2), "ok");
 
     ASSERT_EQ(etl::plat::SocketsCleanup(), 0);  // the last one: all closed
 #if !defined(_WIN32)
-    EXPECT_TRUE(RawSeesEnd(c.plc));
+    EXPECT_TRUE(PeerSeesEnd(c.plc));
 #endif
     SocketHandle fresh = etl::kNoSocket;
     EXPECT_EQ(etl::OpenSocket(&fresh, 2, 1, 0, 1, nullptr), etl::plat::ErrorNotStarted());

@@ -12,92 +12,16 @@
 #include "net/socket_layer.h"
 #include "platform/socket_platform.h"
 #include "stations/station_table.h"
+#include "tests/support/loopback_peer.h"
 #include "tests/support/test_support.h"
-
-#if defined(_WIN32)
-#include <winsock2.h>
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
 using etl::StationEntry;
+using etl::test::LoopbackPeer;
+using etl::test::NetOrder16;
+using etl::test::PeerKind;
 using Lines = std::vector<std::string>;
-
-// ---- peers on 127.0.0.1 -----------------------------------------------------
-
-#if defined(_WIN32)
-using RawSocket = SOCKET;
-const RawSocket kNoRaw = INVALID_SOCKET;
-void RawClose(RawSocket s) { closesocket(s); }
-bool RawReadable(RawSocket s, int timeoutMs) {
-    fd_set r;
-    FD_ZERO(&r);
-    FD_SET(s, &r);
-    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    return select(0, &r, nullptr, nullptr, &tv) > 0;
-}
-#else
-using RawSocket = int;
-const RawSocket kNoRaw = -1;
-void RawClose(RawSocket s) { close(s); }
-bool RawReadable(RawSocket s, int timeoutMs) {
-    pollfd p{s, POLLIN, 0};
-    return poll(&p, 1, timeoutMs) > 0;
-}
-#endif
-
-// A socket on an ephemeral 127.0.0.1 port: a listener, or (not listening)
-// a port where every connection is refused.
-class Peer {
-public:
-    explicit Peer(bool listening) {
-        s_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a;
-        std::memset(&a, 0, sizeof a);
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(0x7F000001u);
-        bind(s_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-#if defined(_WIN32)
-        int len = sizeof a;
-#else
-        socklen_t len = sizeof a;
-#endif
-        getsockname(s_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        if (listening) listen(s_, 16);
-    }
-    ~Peer() {
-        for (RawSocket c : accepted_) RawClose(c);
-        RawClose(s_);
-    }
-    Peer(const Peer&) = delete;
-    Peer& operator=(const Peer&) = delete;
-
-    std::string Port() const { return std::to_string(port_); }
-
-    // Accepts what is waiting; the number of connections taken.
-    int AcceptAll(int firstWaitMs = 1000) {
-        int n = 0;
-        for (int wait = firstWaitMs; RawReadable(s_, wait); wait = 100) {
-            RawSocket c = accept(s_, nullptr, nullptr);
-            if (c == kNoRaw) break;
-            accepted_.push_back(c);
-            ++n;
-        }
-        return n;
-    }
-
-private:
-    RawSocket s_;
-    std::uint16_t port_ = 0;
-    std::vector<RawSocket> accepted_;
-};
 
 class Environment : public ::testing::Environment {
 public:
@@ -221,7 +145,7 @@ TEST_F(StationFile, EveryRefusedLineHasItsMessageAndLineNumber) {
 
     EXPECT_EQ(At(64).address.family, 2);
     EXPECT_EQ(At(64).address.address, Ip(127, 0, 0, 52));  // 064 is octal, as ever
-    EXPECT_EQ(At(64).address.port, htons(502));
+    EXPECT_EQ(At(64).address.port, NetOrder16(502));
     EXPECT_EQ(At(20).address.address, Ip(127, 0, 0, 20));
     EXPECT_EQ(At(20).socket, 0);  // cleared, not yet connected
 }
@@ -240,15 +164,15 @@ TEST_F(StationFile, OwnStationNumberAndStationZero) {
     EXPECT_EQ(Read("12345678x9\n"), 0);
     EXPECT_EQ(etl::PcStationNumber(), -7);
 
-    Peer listener(true);
+    LoopbackPeer listener;
     log_.Clear();
     EXPECT_EQ(Read("ETLAN-PC 5\n"
-                   "00 \"127.0.0.1\" \"" + listener.Port() + "\"\n"
-                   "05 \"127.0.0.1\" \"" + listener.Port() + "\"\n"),
+                   "00 \"127.0.0.1\" \"" + listener.PortText() + "\"\n"
+                   "05 \"127.0.0.1\" \"" + listener.PortText() + "\"\n"),
               0);
     EXPECT_EQ(etl::PcStationNumber(), 5);
     EXPECT_EQ(log_.Lines(),
-              (Lines{Station(0, "127.0.0.1", listener.Port()),
+              (Lines{Station(0, "127.0.0.1", listener.PortText()),
                      "ZavUR: InitFile station num. use by PC in line: 2",
                      "VpiMatsushita03: zavUR07.int defines 1 stations"}));
 
@@ -270,7 +194,7 @@ TEST_F(StationFile, RepeatedStationLaterLineWinsBothCounted) {
     EXPECT_STREQ(At(5).host, "127.0.0.6");
     EXPECT_EQ(At(5).port, 0);
     EXPECT_EQ(At(5).address.address, Ip(127, 0, 0, 6));
-    EXPECT_EQ(At(5).address.port, htons(100));  // an empty port text sets nothing
+    EXPECT_EQ(At(5).address.port, NetOrder16(100));  // an empty port text sets nothing
 }
 
 TEST_F(StationFile, PortTexts) {
@@ -282,16 +206,16 @@ TEST_F(StationFile, PortTexts) {
                    "05 \"127.0.0.1\" \"99999999999\"\n"),
               0);
     EXPECT_EQ(At(1).port, 70000);
-    EXPECT_EQ(At(1).address.port, htons(4464));
+    EXPECT_EQ(At(1).address.port, NetOrder16(4464));
     EXPECT_TRUE(log_.Has(Station(1, "127.0.0.1", "70000")));
     EXPECT_EQ(At(2).port, 502);
-    EXPECT_EQ(At(2).address.port, htons(502));
-    EXPECT_EQ(At(3).address.port, htons(65535));
+    EXPECT_EQ(At(2).address.port, NetOrder16(502));
+    EXPECT_EQ(At(3).address.port, NetOrder16(65535));
     // An empty host text is counted and keeps a zero address.
     EXPECT_TRUE(log_.Has(Station(4, "", "9094")));
     EXPECT_EQ(At(4).address.address, 0u);
     EXPECT_EQ(At(5).port, 2147483647);
-    EXPECT_EQ(At(5).address.port, htons(65535));
+    EXPECT_EQ(At(5).address.port, NetOrder16(65535));
     EXPECT_EQ(ctx_->stationCount, 5);
 
     std::uint16_t http = 0;
@@ -302,7 +226,7 @@ TEST_F(StationFile, PortTexts) {
     EXPECT_EQ(Read("ETLAN-PC99\n06 \"127.0.0.1\" \"http\"\n"), 0);
     EXPECT_EQ(At(6).port, 0);
     EXPECT_EQ(At(6).address.port, http);
-    EXPECT_EQ(http, htons(80));
+    EXPECT_EQ(http, NetOrder16(80));
     EXPECT_TRUE(log_.Has(Station(6, "127.0.0.1", "0")));
 }
 
@@ -391,14 +315,14 @@ TEST(Addresses, DottedTextsAndNames) {
 // ---- connections -------------------------------------------------------------
 
 TEST_F(StationFile, ConnectionsAreMadeOnceForEveryConfiguredStation) {
-    Peer listener(true);
-    Peer refused(false);
+    LoopbackPeer listener;
+    LoopbackPeer refused(PeerKind::kRefuser);
     ASSERT_EQ(Read("ETLAN-PC99\n"
-                   "01 \"127.0.0.1\" \"" + listener.Port() + "\"\n"
-                   "02 \"127.0.0.1\" \"" + refused.Port() + "\"\n"
+                   "01 \"127.0.0.1\" \"" + listener.PortText() + "\"\n"
+                   "02 \"127.0.0.1\" \"" + refused.PortText() + "\"\n"
                    "03 \"127.0.0.1\" without a port\n"
-                   "04 \"\" \"" + listener.Port() + "\"\n"
-                   "64 \"localhost\" \"" + listener.Port() + "\"\n"),
+                   "04 \"\" \"" + listener.PortText() + "\"\n"
+                   "64 \"localhost\" \"" + listener.PortText() + "\"\n"),
               0);
     log_.Clear();
     const auto started = std::chrono::steady_clock::now();
@@ -412,14 +336,14 @@ TEST_F(StationFile, ConnectionsAreMadeOnceForEveryConfiguredStation) {
     const Lines lines = log_.Lines();
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], "ZavUR: InitConnections(): client: addr 127.0.0.1   port " +
-                            std::to_string(ntohs(local1.port)));
+                            std::to_string(NetOrder16(local1.port)));
     EXPECT_EQ(lines[1], "ZavUR: InitConnections(): ConnectSocket() Fail on station 2 rc = 257");
     // The unfinished line left no socket address: refused at once.
     const std::string failed3 = "ZavUR: InitConnections(): ConnectSocket() Fail on station 3 rc = ";
     EXPECT_EQ(lines[2].substr(0, failed3.size()), failed3);
     EXPECT_NE(lines[2], failed3 + "257");
     EXPECT_EQ(lines[3], "ZavUR: InitConnections(): client: addr 127.0.0.1   port " +
-                            std::to_string(ntohs(local64.port)));
+                            std::to_string(NetOrder16(local64.port)));
 
     EXPECT_EQ(At(2).socket, etl::kNoSocket);
     EXPECT_EQ(At(3).socket, etl::kNoSocket);

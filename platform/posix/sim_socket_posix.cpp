@@ -1,4 +1,4 @@
-// The simulator's server sockets on POSIX.
+// The simulator's and the tests' loopback sockets on POSIX.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -89,6 +89,13 @@ bool SimConnectWait(SimSocket s, int ms) {
     if (getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error != 0) return false;
     SetBlocking(Fd(s), true);
     return true;
+}
+
+std::uint16_t SimPeerPort(SimSocket s) {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (getpeername(Fd(s), reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
+    return ntohs(a.sin_port);
 }
 
 int SimRecv(SimSocket s, char* buffer, int size) {

@@ -1,4 +1,4 @@
-// The simulator's server sockets on Windows (Winsock 2).
+// The simulator's and the tests' loopback sockets on Windows (Winsock 2).
 #define FD_SETSIZE 1024
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -95,6 +95,13 @@ bool SimConnectWait(SimSocket s, int ms) {
     }
     SetBlocking(Sock(s), true);
     return true;
+}
+
+std::uint16_t SimPeerPort(SimSocket s) {
+    sockaddr_in a{};
+    int len = sizeof a;
+    if (getpeername(Sock(s), reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
+    return ntohs(a.sin_port);
 }
 
 int SimRecv(SimSocket s, char* buffer, int size) {
