@@ -7,9 +7,10 @@
 #
 # BUILD_DIR is a mingw build with dialog_gui_test.exe built (default
 # build/mingw); PNG defaults to BUILD_DIR/artifacts/tag-format-dialog.png.
-# Wine runs in a private prefix in a temporary directory, removed afterwards,
-# inside one xvfb-run with a 24-bit 1024x768 screen; Wine draws its own window
-# frames (X11 Driver "Managed" = N), so no window manager is needed.
+# Wine runs through scripts/with-wine.sh with ETL_WINE_DISPLAY=1: a private
+# prefix in a temporary directory, removed afterwards, inside one xvfb-run
+# with a 24-bit 1024x768 screen; Wine draws its own window frames (X11 Driver
+# "Managed" = N), so no window manager is needed.
 # The exit status is the test's (2 when something needed is missing).
 set -euo pipefail
 
@@ -32,37 +33,15 @@ for tool in wine wineserver xvfb-run; do
   }
 done
 
-if [ -z "${ETL_DIALOG_IN_XVFB:-}" ]; then
-  export ETL_DIALOG_IN_XVFB=1
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$build" "$png"
+# Wine, its private prefix and the virtual display come from with-wine.sh;
+# this script runs once more inside them.
+if [ -z "${ETL_DIALOG_IN_WINE:-}" ]; then
+  export ETL_DIALOG_IN_WINE=1
+  ETL_WINE_DISPLAY=1 exec bash "$root/scripts/with-wine.sh" bash "$0" "$build" "$png"
 fi
 
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/etl-dialog.XXXXXX")
-export WINEPREFIX="$tmp/prefix"
-export WINEARCH=win32
-export WINEDEBUG="-all,err+module"
-export WINEDLLOVERRIDES="mscoree,mshtml="
-
-cleanup() {
-  wineserver -k </dev/null >/dev/null 2>&1 || true
-  sleep 0.5
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-mkdir -p "$WINEPREFIX"
-# One persistent server; Wine's services start with no pipes of ours.
-wineserver -p </dev/null >/dev/null 2>&1
-if ! timeout 120 wine wineboot -i </dev/null >/dev/null 2>&1; then
-  echo "dialog-gui-test: wineboot -i failed" >&2
-  exit 1
-fi
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
-  </dev/null >/dev/null 2>&1
-
-bmp="$tmp/tag-format-dialog.bmp"
+# The screenshot is written inside the prefix, which with-wine.sh removes.
+bmp="$WINEPREFIX/drive_c/tag-format-dialog.bmp"
 set +e
 ETL_DIALOG_SCREENSHOT="$(winepath -w "$bmp" 2>/dev/null)" \
   timeout 300 wine "$exe" --gtest_color=no </dev/null

@@ -61,7 +61,7 @@ trap 'exit 143' TERM
 
 mkdir -p "$WINEPREFIX"
 wineserver -p </dev/null >/dev/null 2>&1
-if ! wine wineboot -i </dev/null >/dev/null 2>&1; then
+if ! timeout 120 wine wineboot -i </dev/null >/dev/null 2>&1; then
   echo "with-wine: wineboot -i failed in $WINEPREFIX" >&2
   exit 1
 fi
