@@ -43,6 +43,15 @@ void ClearFirstWords(VpiRequest* request) {
     std::memset(ParamsOf<TagIoBlock>(request)->valueBuffer, 0, 4);
 }
 
+// A block clears its first two words as well, but never more than the
+// elements the host's buffer holds: one 16-bit element is two bytes only.
+void ClearBlockStart(VpiRequest* request) {
+    const auto* tag = ParamsOf<TagIoBlock>(request);
+    if (tag->elementCount < 1) return;
+    const long long bytes = static_cast<long long>(tag->elementCount) * (tag->bitSize == 32 ? 4 : 2);
+    std::memset(tag->valueBuffer, 0, bytes < 4 ? static_cast<std::size_t>(bytes) : 4);
+}
+
 const char* Field(const DriverContext* ctx, int k) {
     return reinterpret_cast<const char*>(ctx->receiveFrame) + kDataOffset + 4 * k;
 }
@@ -132,7 +141,7 @@ std::int32_t ReadBlock(VpiRequest* request) {
     AddressParts parts;
     AddressDigits(tag->addressText, parts.digits, sizeof parts.digits);
     PointAtBuffer(request);
-    ClearFirstWords(request);
+    ClearBlockStart(request);
 
     // Bits are not decoded from a block, and a block holds at least one value.
     if (tag->bitSize == 1 || tag->elementCount < 1) return kInvalid;
