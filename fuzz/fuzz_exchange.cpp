@@ -1,0 +1,376 @@
+// ReadValue, ReadBlock and WriteValue (VpiMain codes 5, 6, 7) against a
+// station whose answers are any bytes, delivered in any pieces at any
+// times, on the in-memory socket platform. One instance is started once
+// with stations 1 to 64 at 127.0.0.1:9094; every input reconnects its
+// station with WarmStart (code 2) and scripts the answers to its sends.
+//
+// Input:
+//   operation (0 ReadValue, 1 ReadBlock, 2 WriteValue, modulo 3), PLC
+//   number (signed byte), memory letter (an index into the table's letters
+//   and a few others, or the byte itself from 0x80 on), bit size selector
+//   (1, 16, 32 or the byte), data type (signed byte), element count (signed
+//   byte), address number (u16), bit number (byte), the clock's start
+//   selector, flags (bit 0 the station refuses the connection; bits 1-3 a
+//   platform call to fail, bits 4-7 which call of it), the value to write
+//   (u32), the address text (length byte and bytes), stray bytes waiting
+//   before the first send (length byte and bytes), then one answer record
+//   per send:
+//     flags: bits 0-1 0 bytes, 1 bytes then the end of the stream,
+//              2 nothing, 3 a reset of the connection;
+//            bit 2 the bytes are framed: header, "%", the station, "$",
+//              the command code, the bytes, block check code and CR;
+//            bit 3 a wrong block check code, bit 4 "**" in its place
+//              (framed only); bit 5 the answer starts 1000 ms late;
+//            bit 6 the bytes go out as upper-case hex digits (framed only).
+//     piece seed (0: one piece), pause between pieces (ms), length, bytes.
+//
+// Checked: the value buffer, exactly as large as the request needs, is
+// never overrun; a read reported with result 0 was answered, after its last
+// send, by a complete positive answer of this station that carries exactly
+// the words asked for, and the buffer holds those words; a failed read
+// leaves bytes 0 to 3 at 0 (as far as a block's buffer reaches); a write reported with result 0 got a positive
+// answer without data; every frame sent is well formed; the call blocks
+// for a bounded time of the clock.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_support.h"
+#include "host/blocks.h"
+#include "host/vpi.h"
+#include "platform/memory/memory_platform.h"
+#include "stations/station_table.h"
+
+namespace {
+
+using etl::fuzz::ByteReader;
+namespace mem = etl::memplat;
+
+constexpr char kLetters[] = "XYRLGDTCVSFHI0123456789MNOPQUEZ";
+constexpr std::uint32_t kMaxBlockMs = 3 * 2 * 1000 + 100;
+
+struct Answer {
+    std::uint8_t flags = 2;
+    std::uint8_t pieceSeed = 0;
+    std::uint8_t pauseMs = 0;
+    std::string bytes;
+};
+
+std::string Hex2(unsigned v) {
+    char b[3];
+    std::snprintf(b, sizeof b, "%02X", v & 0xFFu);
+    return b;
+}
+
+class ScriptedStation : public mem::Peer {
+public:
+    void Script(std::vector<Answer> answers, std::string stray, bool refuse, int station,
+                bool write) {
+        answers_ = std::move(answers);
+        next_ = 0;
+        stray_ = std::move(stray);
+        refuse_ = refuse;
+        station_ = station;
+        write_ = write;
+    }
+
+    mem::Accept OnConnect(mem::Link& link) override {
+        if (refuse_) return mem::Accept::kRefuse;
+        if (!stray_.empty()) link.Deliver(stray_);
+        return mem::Accept::kAccept;
+    }
+
+    void OnData(mem::Link& link, std::string_view) override {
+        if (next_ >= answers_.size()) return;  // silence
+        const Answer& a = answers_[next_++];
+        const int action = a.flags & 3;
+        if (action == 2) return;
+        if (action == 3) {
+            link.Reset();
+            return;
+        }
+        const std::string bytes = (a.flags & 4) != 0 ? Framed(a) : a.bytes;
+        std::uint32_t delay = (a.flags & 32) != 0 ? 1000 : 0;
+        // Pieces of 1 to 32 bytes, sizes from a small generator.
+        std::uint32_t seed = a.pieceSeed;
+        std::size_t pos = 0;
+        while (pos < bytes.size()) {
+            std::size_t n = bytes.size() - pos;
+            if (seed != 0) {
+                seed = seed * 1103515245u + 12345u;
+                n = std::min<std::size_t>(n, 1 + ((seed >> 16) % 32));
+            }
+            link.Deliver(std::string_view(bytes).substr(pos, n), delay);
+            pos += n;
+            delay = a.pauseMs;
+        }
+        if (action == 1) link.Close(delay);
+    }
+
+private:
+    std::string Framed(const Answer& a) const {
+        std::string data;
+        if ((a.flags & 64) != 0) {
+            for (unsigned char c : a.bytes) data += Hex2(c);
+        } else {
+            data = a.bytes;
+        }
+        std::string text = "%" + Hex2(static_cast<unsigned>(station_)) + "$" +
+                           (write_ ? "WD" : "RD") + data;
+        std::uint8_t bcc = 0;
+        for (char c : text) bcc ^= static_cast<std::uint8_t>(c);
+        if ((a.flags & 16) != 0) {
+            text += "**";
+        } else {
+            text += Hex2((a.flags & 8) != 0 ? bcc ^ 0x5Au : bcc);
+        }
+        text += '\r';
+        std::string header(12, '\0');
+        header[0] = 0x10;
+        header[2] = static_cast<char>(text.size() & 0xFF);
+        header[3] = static_cast<char>((text.size() >> 8) & 0xFF);
+        header[10] = 0;
+        header[11] = static_cast<char>(station_);
+        return header + text;
+    }
+
+    std::vector<Answer> answers_;
+    std::size_t next_ = 0;
+    std::string stray_;
+    bool refuse_ = false;
+    int station_ = 0;
+    bool write_ = false;
+};
+
+ScriptedStation g_station;
+etl::DriverContext* g_context = nullptr;
+
+std::int32_t Call(std::uint32_t code, void* params) {
+    etl::VpiRequest r{};
+    r.context = g_context;
+    r.functionCode = code;
+    r.driverNumber = 1;
+    r.params = params;
+    return VpiMain(&r);
+}
+
+void StartOnce() {
+    if (g_context != nullptr) return;
+    etl::fuzz::EnterPrivateDir();
+    std::string file = "ZAVUR01 99\n";  // own station 99: none of 1..64
+    for (int s = 1; s <= etl::kMaxStation; ++s) {
+        char line[64];
+        std::snprintf(line, sizeof line, "%02d \"127.0.0.1\" \"9094\"\n", s);
+        file += line;
+    }
+    FILE* f = std::fopen("zavUR01.int", "wb");
+    if (f == nullptr) etl::fuzz::Fail("cannot write the station file");
+    std::fwrite(file.data(), 1, file.size(), f);
+    std::fclose(f);
+    mem::Reset();
+    mem::Serve(mem::Loopback(), mem::Port(9094), &g_station);
+    g_context = new etl::DriverContext;
+    etl::StartBlock start{};
+    std::memcpy(start.name, "FUZZ", 5);
+    start.enable = 1;
+    if (Call(1, &start) != 0) etl::fuzz::Fail("the instance did not start");
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The words of a complete positive answer of the station in bytes (what
+// the driver took in after its last send): false unless it is one.
+bool PositiveAnswer(const std::string& got, int station, std::size_t words,
+                    std::vector<std::uint16_t>* out) {
+    const std::size_t cr = got.find('\r', 12);
+    if (cr == std::string::npos || cr != 18 + 4 * words + 2) return false;
+    if (got[12] != '%' || got[15] != '$') return false;
+    const int hi = HexValue(got[13]);
+    const int lo = HexValue(got[14]);
+    if (hi < 0 || lo < 0 || hi * 16 + lo != station) return false;
+    std::uint8_t bcc = 0;
+    for (std::size_t i = 12; i < cr - 2; ++i) bcc ^= static_cast<std::uint8_t>(got[i]);
+    if (!(got[cr - 2] == '*' && got[cr - 1] == '*')) {
+        const int h = HexValue(got[cr - 2]);
+        const int l = HexValue(got[cr - 1]);
+        if (h < 0 || l < 0 || h * 16 + l != bcc) return false;
+    }
+    out->clear();
+    for (std::size_t w = 0; w < words; ++w) {
+        int d[4];
+        for (int i = 0; i < 4; ++i) {
+            d[i] = HexValue(got[18 + 4 * w + static_cast<std::size_t>(i)]);
+            if (d[i] < 0) return false;
+        }
+        out->push_back(static_cast<std::uint16_t>((d[2] << 12) | (d[3] << 8) | (d[0] << 4) | d[1]));
+    }
+    return true;
+}
+
+// A frame the driver sent: the header, then one command text of at most
+// 119 characters ending in its only CR, with "**" or a matching check code.
+void CheckSentFrame(const std::string& frame, int station) {
+    ETL_FUZZ_CHECK(frame.size() > 12);
+    const std::size_t length = frame.size() - 12;
+    ETL_FUZZ_CHECK(static_cast<std::uint8_t>(frame[0]) == 0x10 && frame[1] == 0);
+    ETL_FUZZ_CHECK(static_cast<std::uint8_t>(frame[2]) == (length & 0xFF));
+    ETL_FUZZ_CHECK(static_cast<std::uint8_t>(frame[3]) == (length >> 8));
+    ETL_FUZZ_CHECK(static_cast<std::uint8_t>(frame[10]) == station);
+    const std::string text = frame.substr(12);
+    ETL_FUZZ_CHECK(text.size() <= 119 && text.size() >= 8);
+    ETL_FUZZ_CHECK(text.find('\r') == text.size() - 1);
+    ETL_FUZZ_CHECK(text[0] == '%' && text[3] == '#');
+    ETL_FUZZ_CHECK(HexValue(text[1]) * 16 + HexValue(text[2]) == station);
+    for (char c : text.substr(0, text.size() - 1)) {
+        ETL_FUZZ_CHECK((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || c == '%' ||
+                       c == '#' || c == '*');
+    }
+    const std::size_t end = text.size() - 3;
+    if (text.substr(end, 2) != "**") {
+        std::uint8_t bcc = 0;
+        for (std::size_t i = 0; i < end; ++i) bcc ^= static_cast<std::uint8_t>(text[i]);
+        ETL_FUZZ_CHECK(HexValue(text[end]) * 16 + HexValue(text[end + 1]) == bcc);
+    }
+}
+
+std::uint16_t Load16(const std::uint8_t* p) {
+    std::uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    StartOnce();
+    ByteReader in(data, size);
+    const int op = in.U8() % 3;
+    const int plc = static_cast<std::int8_t>(in.U8());
+    const std::uint8_t letterByte = in.U8();
+    const std::uint8_t sizeByte = in.U8();
+    const int dataType = static_cast<std::int8_t>(in.U8());
+    const int count = static_cast<std::int8_t>(in.U8());
+    const std::uint16_t addressNumber = in.U16();
+    const std::uint8_t bitNumber = in.U8();
+    const std::uint8_t clockByte = in.U8();
+    const std::uint8_t flags = in.U8();
+    const std::uint32_t writeValue = in.U32();
+    const std::string text = in.Bytes(in.U8());
+    const std::string stray = in.Bytes(in.U8());
+    std::vector<Answer> answers;
+    while (!in.Empty() && answers.size() < 8) {
+        Answer a;
+        a.flags = in.U8();
+        a.pieceSeed = in.U8();
+        a.pauseMs = in.U8();
+        a.bytes = in.Bytes(in.U8());
+        answers.push_back(std::move(a));
+    }
+
+    const int letter = letterByte >= 0x80 ? letterByte
+                                          : kLetters[letterByte % (sizeof kLetters - 1)];
+    const int bitSizes[4] = {1, 16, 32, static_cast<std::int8_t>(sizeByte)};
+    const int bitSize = bitSizes[sizeByte % 4];
+
+    // A clean connection for this input's script, at this input's time.
+    g_station.Script(answers, stray, (flags & 1) != 0, plc & 0xFF, op == 2);
+    mem::SetNow(clockByte == 0 ? 1000u : 0u - static_cast<std::uint32_t>(clockByte) * 53u);
+    if (plc >= 0 && plc <= etl::kMaxStation) {
+        etl::WarmStartBlock warm{plc};
+        Call(2, &warm);
+    }
+    const int failKind = (flags >> 1) & 7;
+    if (failKind < 6) mem::FailCall(static_cast<mem::Call>(failKind), flags >> 4, 10054);
+
+    // The value buffer: exactly what the request may touch.
+    // A block owns its elements only (none for a count below 1).
+    std::size_t bufferSize = 4;
+    if (op == 1) {
+        bufferSize = count > 0 ? static_cast<std::size_t>(count) * (bitSize == 32 ? 4u : 2u) : 0;
+    }
+    std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[bufferSize]);
+    std::memset(buffer.get(), 0xEE, bufferSize);
+    if (op == 2) std::memcpy(buffer.get(), &writeValue, 4);
+    const std::unique_ptr<char[]> textBuffer(new char[text.size() + 1]);
+    std::memcpy(textBuffer.get(), text.c_str(), text.size() + 1);
+
+    etl::TagIoBlock tag{};
+    tag.addressText = textBuffer.get();
+    tag.plcNumber = plc;
+    tag.memoryLetter = letter;
+    tag.addressNumber = addressNumber;
+    tag.bitNumber = bitNumber;
+    tag.bitSize = bitSize;
+    tag.dataType = dataType;
+    tag.elementCount = count;
+    tag.valueBuffer = buffer.get();
+
+    const std::uint32_t before = mem::Now();
+    const std::int32_t result = Call(5 + static_cast<std::uint32_t>(op), &tag);
+    const std::uint32_t blocked = mem::Now() - before;
+    for (int k = 0; k < 6; ++k) mem::FailCall(static_cast<mem::Call>(k), 0, 0);
+
+    static const bool verbose = std::getenv("ETL_FUZZ_VERBOSE") != nullptr;
+    if (verbose) {
+        std::fprintf(stderr, "operation %d station %d: result %d after %u ms, %d sends\n", op,
+                     plc, static_cast<int>(result), static_cast<unsigned>(blocked),
+                     plc >= 0 && plc <= etl::kMaxStation
+                         ? mem::Sends(g_context->stations[plc].socket)
+                         : 0);
+    }
+    ETL_FUZZ_CHECK(result == 0 || result == 1 || result == 2);
+    ETL_FUZZ_CHECK(blocked <= kMaxBlockMs);
+    ETL_FUZZ_CHECK(tag.addressText == textBuffer.get() && tag.valueBuffer == buffer.get());
+
+    const bool inTable = plc >= 0 && plc <= etl::kMaxStation;
+    const etl::SocketHandle s = inTable ? g_context->stations[plc].socket : etl::kNoSocket;
+    if (mem::Sends(s) > 0) CheckSentFrame(mem::LastSent(s), plc);
+    if (result != 0) {
+        if (op != 2) {
+            for (std::size_t i = 0; i < 4 && i < bufferSize; ++i) ETL_FUZZ_CHECK(buffer[i] == 0);
+        }
+        return 0;
+    }
+
+    ETL_FUZZ_CHECK(inTable && mem::Sends(s) > 0);
+    const std::string got = mem::ReceivedSinceSend(s);
+    std::vector<std::uint16_t> words;
+    if (op == 2) {
+        ETL_FUZZ_CHECK(std::memcmp(buffer.get(), &writeValue, 4) == 0);
+        ETL_FUZZ_CHECK(PositiveAnswer(got, plc, 0, &words));
+        return 0;
+    }
+    if (op == 0) {
+        const bool dword = dataType == 3 || dataType == 4 || dataType == 5 || letter == 'G' ||
+                           bitSize == 32;
+        ETL_FUZZ_CHECK(PositiveAnswer(got, plc, dword ? 2 : 1, &words));
+        if (dword) {
+            ETL_FUZZ_CHECK(Load16(&buffer[0]) == words[0] && Load16(&buffer[2]) == words[1]);
+        } else if (dataType == 6) {
+            ETL_FUZZ_CHECK(Load16(&buffer[0]) == 0);
+            const std::uint16_t bit = Load16(&buffer[2]);
+            ETL_FUZZ_CHECK(bit == 0 || (bit == 1 && words[0] != 0));
+            // A bit tag in its usual form "PPMAAAAB": bit B of the word.
+            const int b = text.size() == 8 ? HexValue(text[7]) : -1;
+            if (b >= 0 && text[2] != 'G' && text.substr(3, 4).find_first_not_of("0123456789") == std::string::npos) {
+                ETL_FUZZ_CHECK(bit == ((words[0] >> b) & 1));
+            }
+        } else {
+            ETL_FUZZ_CHECK(Load16(&buffer[0]) == 0 && Load16(&buffer[2]) == words[0]);
+        }
+        return 0;
+    }
+    ETL_FUZZ_CHECK(count >= 1);
+    const std::size_t n = static_cast<std::size_t>(count) * (bitSize == 32 ? 2 : 1);
+    ETL_FUZZ_CHECK(PositiveAnswer(got, plc, n, &words));
+    for (std::size_t i = 0; i < n; ++i) ETL_FUZZ_CHECK(Load16(&buffer[2 * i]) == words[i]);
+    return 0;
+}

@@ -1,0 +1,495 @@
+// The socket interface in memory: scripted peers and a fake clock. See
+// platform/memory/memory_platform.h.
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include "platform/memory/memory_platform.h"
+#include "platform/socket_platform.h"
+
+namespace etl::memplat {
+namespace {
+
+constexpr std::uint32_t kStepMs = 1;      // TickCount and YieldSlice
+constexpr SocketHandle kFirstHandle = 3;  // never 0: that is "no socket"
+constexpr std::uint16_t kFirstLocalPort = 49152;
+
+struct Piece {
+    std::uint32_t at;  // fake time at which it becomes readable
+    std::string bytes;
+    bool close;  // the end of the stream
+};
+
+struct Conn {
+    bool bound = false;
+    bool connecting = false;
+    bool connected = false;
+    bool reset = false;
+    bool peerClosed = false;
+    int connectError = 0;
+    Accept accept = Accept::kRefuse;
+    SockAddrIn local{};
+    SockAddrIn remote{};
+    Peer* peer = nullptr;
+    std::string readable;
+    std::deque<Piece> scheduled;
+    std::uint32_t lastScheduled = 0;  // time of the last piece scheduled
+    int sends = 0;
+    std::string lastSent;
+    std::string receivedSinceSend;
+};
+
+struct Armed {
+    int nth = 0;
+    int error = 0;
+    int count = 0;
+};
+
+struct State {
+    std::recursive_mutex lock;
+    std::uint32_t now = 1000;
+    int users = 0;
+    SocketHandle nextHandle = kFirstHandle;
+    std::uint16_t nextPort = kFirstLocalPort;
+    std::map<SocketHandle, Conn> sockets;
+    std::map<std::pair<std::uint32_t, std::uint16_t>, Peer*> peers;
+    int connectAttempts = 0;
+    std::vector<SockAddrIn> targets;
+    std::vector<std::string> names;
+    Armed armed[6];
+};
+
+State& S() {
+    static State* state = new State;  // outlives every static destructor
+    return *state;
+}
+
+using Hold = std::lock_guard<std::recursive_mutex>;
+
+Conn* Find(SocketHandle s) {
+    if (s <= 0) return nullptr;
+    auto it = S().sockets.find(s);
+    return it == S().sockets.end() ? nullptr : &it->second;
+}
+
+// 0, or the armed error when this call of the kind is the one to fail.
+int Injected(Call call) {
+    Armed& a = S().armed[static_cast<int>(call)];
+    if (a.nth <= 0) return 0;
+    return ++a.count == a.nth ? a.error : 0;
+}
+
+// Signed distance of a from b on the wrapping clock.
+std::int32_t Diff(std::uint32_t a, std::uint32_t b) { return static_cast<std::int32_t>(a - b); }
+
+// Moves every piece whose time has come into the readable bytes.
+void Pump(Conn& sock) {
+    while (!sock.scheduled.empty() && Diff(sock.scheduled.front().at, S().now) <= 0) {
+        Piece& p = sock.scheduled.front();
+        if (!sock.peerClosed && !sock.reset) sock.readable += p.bytes;
+        if (p.close) sock.peerClosed = true;
+        sock.scheduled.pop_front();
+    }
+}
+
+bool ReadReady(const Conn& sock) {
+    return !sock.readable.empty() || sock.peerClosed || sock.reset || !sock.connected;
+}
+
+void Schedule(SocketHandle s, std::string_view bytes, bool close, std::uint32_t afterMs) {
+    Conn* sock = Find(s);
+    if (sock == nullptr || sock->reset) return;
+    std::uint32_t at = S().now + afterMs;
+    if (!sock->scheduled.empty() && Diff(at, sock->lastScheduled) < 0) at = sock->lastScheduled;
+    sock->lastScheduled = at;
+    sock->scheduled.push_back({at, std::string(bytes), close});
+    Pump(*sock);
+}
+
+}  // namespace
+
+void Link::Deliver(std::string_view bytes, std::uint32_t afterMs) {
+    Hold hold(S().lock);
+    Schedule(socket_, bytes, false, afterMs);
+}
+
+void Link::Close(std::uint32_t afterMs) {
+    Hold hold(S().lock);
+    Schedule(socket_, {}, true, afterMs);
+}
+
+void Link::Reset() {
+    Hold hold(S().lock);
+    if (Conn* sock = Find(socket_)) {
+        sock->reset = true;
+        sock->readable.clear();
+        sock->scheduled.clear();
+    }
+}
+
+void Reset(std::uint32_t start) {
+    State& st = S();
+    Hold hold(st.lock);
+    st.now = start;
+    st.users = 0;
+    st.nextHandle = kFirstHandle;
+    st.nextPort = kFirstLocalPort;
+    st.sockets.clear();
+    st.peers.clear();
+    st.connectAttempts = 0;
+    st.targets.clear();
+    st.names.clear();
+    for (Armed& a : st.armed) a = Armed{};
+}
+
+void Serve(std::uint32_t address, std::uint16_t port, Peer* peer) {
+    Hold hold(S().lock);
+    if (peer == nullptr) {
+        S().peers.erase({address, port});
+    } else {
+        S().peers[{address, port}] = peer;
+    }
+}
+
+std::uint32_t Loopback() {
+    const std::uint8_t bytes[4] = {127, 0, 0, 1};
+    std::uint32_t a;
+    std::memcpy(&a, bytes, 4);
+    return a;
+}
+
+std::uint16_t Port(std::uint16_t hostOrder) { return plat::HostToNet16(hostOrder); }
+
+std::uint32_t Now() {
+    Hold hold(S().lock);
+    return S().now;
+}
+
+void SetNow(std::uint32_t now) {
+    Hold hold(S().lock);
+    S().now = now;
+}
+
+void FailCall(Call call, int nth, int error) {
+    Hold hold(S().lock);
+    S().armed[static_cast<int>(call)] = Armed{nth, error, 0};
+}
+
+int OpenSockets() {
+    Hold hold(S().lock);
+    return static_cast<int>(S().sockets.size());
+}
+
+int Users() {
+    Hold hold(S().lock);
+    return S().users;
+}
+
+int ConnectAttempts() {
+    Hold hold(S().lock);
+    return S().connectAttempts;
+}
+
+std::vector<SockAddrIn> ConnectTargets() {
+    Hold hold(S().lock);
+    return S().targets;
+}
+
+std::vector<std::string> LookedUpNames() {
+    Hold hold(S().lock);
+    return S().names;
+}
+
+int Sends(SocketHandle s) {
+    Hold hold(S().lock);
+    const Conn* sock = Find(s);
+    return sock != nullptr ? sock->sends : 0;
+}
+
+std::string LastSent(SocketHandle s) {
+    Hold hold(S().lock);
+    const Conn* sock = Find(s);
+    return sock != nullptr ? sock->lastSent : std::string();
+}
+
+std::string ReceivedSinceSend(SocketHandle s) {
+    Hold hold(S().lock);
+    const Conn* sock = Find(s);
+    return sock != nullptr ? sock->receivedSinceSend : std::string();
+}
+
+}  // namespace etl::memplat
+
+namespace etl::plat {
+
+using memplat::Call;
+using memplat::Find;
+using memplat::Hold;
+using memplat::Injected;
+using memplat::S;
+
+int SocketsStart(std::uint16_t version) {
+    if ((version & 0xFF) == 0) return memplat::kInvalidArgument;
+    Hold hold(S().lock);
+    ++S().users;
+    return 0;
+}
+
+int SocketsCleanup() {
+    Hold hold(S().lock);
+    if (S().users <= 0) return memplat::kNotStarted;
+    if (--S().users == 0) S().sockets.clear();
+    return 0;
+}
+
+int ErrorNotSocket() { return memplat::kNotSocket; }
+int ErrorInvalid() { return memplat::kInvalidArgument; }
+int ErrorNotStarted() { return memplat::kNotStarted; }
+int ErrorTooManyUsers() { return memplat::kTooManyUsers; }
+
+int OpenSocket(int family, int type, int protocol, SocketHandle* out) {
+    *out = kNoSocket;
+    Hold hold(S().lock);
+    if (S().users <= 0) return memplat::kNotStarted;
+    if (const int e = Injected(Call::kOpen)) return e;
+    if (family != kAfInet) return memplat::kAfNotSupported;
+    if (type != kSockStream || (protocol != 0 && protocol != 6)) return memplat::kInvalidArgument;
+    const SocketHandle s = S().nextHandle++;
+    if (S().nextHandle <= 0) S().nextHandle = memplat::kFirstHandle;
+    memplat::Conn& sock = S().sockets[s];
+    sock.local.family = kAfInet;
+    *out = s;
+    return 0;
+}
+
+int SetNonBlocking(SocketHandle s, bool) {
+    Hold hold(S().lock);
+    return Find(s) != nullptr ? 0 : memplat::kNotSocket;
+}
+
+int Bind(SocketHandle s, const SockAddrIn& local) {
+    Hold hold(S().lock);
+    memplat::Conn* sock = Find(s);
+    if (sock == nullptr) return memplat::kNotSocket;
+    if (local.family != kAfInet) return memplat::kAfNotSupported;
+    if (sock->bound) return memplat::kInvalidArgument;
+    sock->bound = true;
+    sock->local = local;
+    return 0;
+}
+
+int Connect(SocketHandle s, const SockAddrIn& remote) {
+    Hold hold(S().lock);
+    memplat::Conn* sock = Find(s);
+    if (sock == nullptr) return memplat::kNotSocket;
+    if (remote.family != kAfInet) return memplat::kAfNotSupported;
+    if (remote.address == 0 || remote.address == 0xFFFFFFFFu) return memplat::kAddrNotAvailable;
+    if (sock->connecting || sock->connected) return memplat::kInvalidArgument;
+    ++S().connectAttempts;
+    S().targets.push_back(remote);
+    sock->remote = remote;
+    sock->connecting = true;
+    sock->local.family = kAfInet;
+    sock->local.address = memplat::Loopback();
+    sock->local.port = HostToNet16(S().nextPort++);
+    if (S().nextPort == 0) S().nextPort = memplat::kFirstLocalPort;
+    auto it = S().peers.find({remote.address, remote.port});
+    if (it == S().peers.end()) {
+        sock->accept = memplat::Accept::kRefuse;
+    } else {
+        sock->peer = it->second;
+        memplat::Link link(s);
+        sock->accept = sock->peer->OnConnect(link);
+        sock = Find(s);  // the peer may have touched the table
+        if (sock == nullptr) return memplat::kNotSocket;
+    }
+    return memplat::kInProgressError;
+}
+
+bool InProgress(int error) { return error == memplat::kInProgressError; }
+
+int WaitWritable(SocketHandle s, std::uint32_t timeoutMs, int* error) {
+    Hold hold(S().lock);
+    memplat::Conn* sock = Find(s);
+    if (sock == nullptr) {
+        *error = memplat::kNotSocket;
+        return -1;
+    }
+    if (const int e = Injected(Call::kWaitWritable)) {
+        *error = e;
+        return -1;
+    }
+    if (sock->connecting) {
+        switch (sock->accept) {
+            case memplat::Accept::kAccept:
+                sock->connecting = false;
+                sock->connected = true;
+                return 1;
+            case memplat::Accept::kRefuse:
+                sock->connecting = false;
+                sock->connectError = memplat::kConnRefused;
+                return 1;
+            case memplat::Accept::kNever:
+                S().now += timeoutMs;
+                return 0;
+        }
+    }
+    return 1;
+}
+
+int WaitReadable(SocketHandle s, std::uint32_t timeoutMs, int* error) {
+    Hold hold(S().lock);
+    memplat::Conn* sock = Find(s);
+    if (sock == nullptr) {
+        *error = memplat::kNotSocket;
+        return -1;
+    }
+    if (const int e = Injected(Call::kWaitReadable)) {
+        *error = e;
+        return -1;
+    }
+    memplat::Pump(*sock);
+    if (memplat::ReadReady(*sock)) return 1;
+    if (!sock->scheduled.empty()) {
+        const std::uint32_t wait = sock->scheduled.front().at - S().now;
+        if (wait <= timeoutMs) {
+            S().now += wait;
+            memplat::Pump(*sock);
+            return 1;
+        }
+    }
+    S().now += timeoutMs;
+    return 0;
+}
+
+int ConnectOutcome(SocketHandle s) {
+    Hold hold(S().lock);
+    const memplat::Conn* sock = Find(s);
+    if (sock == nullptr) return memplat::kNotSocket;
+    if (sock->connected) return 0;
+    if (sock->connectError != 0) return sock->connectError;
+    return memplat::kNotConnected;
+}
+
+int LocalAddress(SocketHandle s, SockAddrIn* out) {
+    Hold hold(S().lock);
+    const memplat::Conn* sock = Find(s);
+    if (sock == nullptr) return memplat::kNotSocket;
+    *out = sock->local;
+    return 0;
+}
+
+int Readable(SocketHandle s, std::uint32_t* count) {
+    Hold hold(S().lock);
+    memplat::Conn* sock = Find(s);
+    if (sock == nullptr) return memplat::kNotSocket;
+    if (const int e = Injected(Call::kReadable)) return e;
+    memplat::Pump(*sock);
+    *count = static_cast<std::uint32_t>(sock->readable.size());
+    return 0;
+}
+
+int Send(SocketHandle s, const void* data, int length, const SockAddrIn*, int* done) {
+    *done = 0;
+    Hold hold(S().lock);
+    memplat::Conn* sock = Find(s);
+    if (sock == nullptr) return memplat::kNotSocket;
+    if (length < 0) return memplat::kInvalidArgument;
+    if (const int e = Injected(Call::kSend)) return e;
+    if (!sock->connected) return memplat::kNotConnected;
+    if (sock->reset || sock->peerClosed) return memplat::kConnReset;
+    std::string chunk(static_cast<const char*>(data), static_cast<std::size_t>(length));
+    ++sock->sends;
+    sock->lastSent = chunk;
+    sock->receivedSinceSend.clear();
+    *done = length;
+    if (sock->peer != nullptr) {
+        memplat::Link link(s);
+        sock->peer->OnData(link, chunk);
+    }
+    return 0;
+}
+
+int Receive(SocketHandle s, void* buffer, int size, SockAddrIn* from, int* done) {
+    *done = 0;
+    Hold hold(S().lock);
+    memplat::Conn* sock = Find(s);
+    if (sock == nullptr) return memplat::kNotSocket;
+    if (size < 0) return memplat::kInvalidArgument;
+    if (const int e = Injected(Call::kReceive)) return e;
+    memplat::Pump(*sock);
+    if (sock->reset) return memplat::kConnReset;
+    if (!sock->connected) return memplat::kNotConnected;
+    if (from != nullptr) *from = sock->remote;
+    if (sock->readable.empty()) return sock->peerClosed ? 0 : memplat::kWouldBlock;
+    const std::size_t n = std::min(sock->readable.size(), static_cast<std::size_t>(size));
+    std::memcpy(buffer, sock->readable.data(), n);
+    sock->receivedSinceSend.append(sock->readable, 0, n);
+    sock->readable.erase(0, n);
+    *done = static_cast<int>(n);
+    return 0;
+}
+
+void Close(SocketHandle s) {
+    Hold hold(S().lock);
+    if (s > 0) S().sockets.erase(s);
+}
+
+std::uint32_t TickCount() {
+    Hold hold(S().lock);
+    S().now += memplat::kStepMs;
+    return S().now;
+}
+
+void YieldSlice() {
+    Hold hold(S().lock);
+    S().now += memplat::kStepMs;
+}
+
+bool ResolveHost(const char* name, std::uint32_t* address) {
+    Hold hold(S().lock);
+    S().names.emplace_back(name);
+    if (std::strcmp(name, "localhost") != 0) return false;
+    *address = memplat::Loopback();
+    return true;
+}
+
+bool ServicePort(const char* name, const char* protocol, std::uint16_t* port) {
+    struct Service {
+        const char* name;
+        std::uint16_t port;
+    };
+    static const Service kServices[] = {
+        {"echo", 7}, {"discard", 9}, {"ftp", 21}, {"telnet", 23}, {"http", 80},
+    };
+    if (protocol != nullptr && std::strcmp(protocol, "tcp") != 0 &&
+        std::strcmp(protocol, "udp") != 0) {
+        return false;
+    }
+    for (const Service& s : kServices) {
+        if (std::strcmp(name, s.name) == 0) {
+            *port = HostToNet16(s.port);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::uint16_t HostToNet16(std::uint16_t v) {
+    const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(v >> 8),
+                                   static_cast<std::uint8_t>(v & 0xFF)};
+    std::uint16_t out;
+    std::memcpy(&out, bytes, 2);
+    return out;
+}
+
+std::uint16_t NetToHost16(std::uint16_t v) {
+    std::uint8_t bytes[2];
+    std::memcpy(bytes, &v, 2);
+    return static_cast<std::uint16_t>((bytes[0] << 8) | bytes[1]);
+}
+
+}  // namespace etl::plat
