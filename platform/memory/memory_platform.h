@@ -96,8 +96,10 @@ void FailCall(Call call, int nth, int error);
 int OpenSockets();          // sockets open now
 int Users();                // socket library starts not yet cleaned up
 int ConnectAttempts();      // Connect calls that got as far as an address
-std::vector<SockAddrIn> ConnectTargets();  // their addresses, in order
-std::vector<std::string> LookedUpNames();  // names given to ResolveHost
+// The first 4096 of their addresses, in order, and of the names given to
+// ResolveHost.
+std::vector<SockAddrIn> ConnectTargets();
+std::vector<std::string> LookedUpNames();
 // Of one open socket: chunks sent, the last chunk sent, and the bytes that
 // Receive has handed out since that send (empty when unknown).
 int Sends(SocketHandle s);

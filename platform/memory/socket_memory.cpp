@@ -16,6 +16,7 @@ namespace {
 constexpr std::uint32_t kStepMs = 1;      // TickCount and YieldSlice
 constexpr SocketHandle kFirstHandle = 3;  // never 0: that is "no socket"
 constexpr std::uint16_t kFirstLocalPort = 49152;
+constexpr std::size_t kMaxTargetsKept = 4096;  // of ConnectTargets, and of names
 
 struct Piece {
     std::uint32_t at;  // fake time at which it becomes readable
@@ -289,7 +290,7 @@ int Connect(SocketHandle s, const SockAddrIn& remote) {
     if (remote.address == 0 || remote.address == 0xFFFFFFFFu) return memplat::kAddrNotAvailable;
     if (sock->connecting || sock->connected) return memplat::kInvalidArgument;
     ++S().connectAttempts;
-    S().targets.push_back(remote);
+    if (S().targets.size() < memplat::kMaxTargetsKept) S().targets.push_back(remote);
     sock->remote = remote;
     sock->connecting = true;
     sock->local.family = kAfInet;
@@ -451,7 +452,7 @@ void YieldSlice() {
 
 bool ResolveHost(const char* name, std::uint32_t* address) {
     Hold hold(S().lock);
-    S().names.emplace_back(name);
+    if (S().names.size() < memplat::kMaxTargetsKept) S().names.emplace_back(name);
     if (std::strcmp(name, "localhost") != 0) return false;
     *address = memplat::Loopback();
     return true;
