@@ -11,7 +11,8 @@
 //   (1, 16, 32 or the byte), data type (signed byte), element count (signed
 //   byte), address number (u16), bit number (byte), the clock's start
 //   selector, flags (bit 0 the station refuses the connection; bits 1-3 a
-//   platform call to fail, bits 4-7 which call of it), the value to write
+//   platform call to fail, as memplat::Call numbers them, 6 and 7 none;
+//   bits 4-7 which call of it), the value to write
 //   (u32), the address text (length byte and bytes), stray bytes waiting
 //   before the first send (length byte and bytes), then one answer record
 //   per send:
@@ -20,7 +21,7 @@
 //            bit 2 the bytes are framed: header, "%", the station, "$",
 //              the command code, the bytes, block check code and CR;
 //            bit 3 a wrong block check code, bit 4 "**" in its place
-//              (framed only); bit 5 the answer starts 1000 ms late;
+//              (framed only); bit 5 the answer starts 1500 ms late;
 //            bit 6 the bytes go out as upper-case hex digits (framed only).
 //     piece seed (0: one piece), pause between pieces (ms), length, bytes.
 //
@@ -94,7 +95,7 @@ public:
             return;
         }
         const std::string bytes = (a.flags & 4) != 0 ? Framed(a) : a.bytes;
-        std::uint32_t delay = (a.flags & 32) != 0 ? 1000 : 0;
+        std::uint32_t delay = (a.flags & 32) != 0 ? 1500 : 0;
         // Pieces of 1 to 32 bytes, sizes from a small generator.
         std::uint32_t seed = a.pieceSeed;
         std::size_t pos = 0;
@@ -153,27 +154,29 @@ std::int32_t Call(std::uint32_t code, void* params) {
     etl::VpiRequest r{};
     r.context = g_context;
     r.functionCode = code;
-    r.driverNumber = 1;
+    r.driverNumber = 2;  // zavUR02.int: the station file target writes zavUR01.int
     r.params = params;
     return VpiMain(&r);
 }
 
+// Starts the instance, and again whenever the platform was reset since
+// (other targets in the same process reset it).
 void StartOnce() {
-    if (g_context != nullptr) return;
+    if (g_context != nullptr && mem::Users() > 0) return;
     etl::fuzz::EnterPrivateDir();
-    std::string file = "ZAVUR01 99\n";  // own station 99: none of 1..64
+    std::string file = "ZAVUR02 99\n";  // own station 99: none of 1..64
     for (int s = 1; s <= etl::kMaxStation; ++s) {
         char line[64];
         std::snprintf(line, sizeof line, "%02d \"127.0.0.1\" \"9094\"\n", s);
         file += line;
     }
-    FILE* f = std::fopen("zavUR01.int", "wb");
+    FILE* f = std::fopen("zavUR02.int", "wb");
     if (f == nullptr) etl::fuzz::Fail("cannot write the station file");
     std::fwrite(file.data(), 1, file.size(), f);
     std::fclose(f);
     mem::Reset();
     mem::Serve(mem::Loopback(), mem::Port(9094), &g_station);
-    g_context = new etl::DriverContext;
+    if (g_context == nullptr) g_context = new etl::DriverContext;
     etl::StartBlock start{};
     std::memcpy(start.name, "FUZZ", 5);
     start.enable = 1;
@@ -283,12 +286,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A clean connection for this input's script, at this input's time.
     g_station.Script(answers, stray, (flags & 1) != 0, plc & 0xFF, op == 2);
     mem::SetNow(clockByte == 0 ? 1000u : 0u - static_cast<std::uint32_t>(clockByte) * 53u);
+    // A platform call that fails: the opening of the socket fails the
+    // reconnection, any other call the operation.
+    const int failKind = (flags >> 1) & 7;
+    const auto failCall = static_cast<mem::Call>(failKind);
+    if (failCall == mem::Call::kOpen) mem::FailCall(failCall, flags >> 4, 10055);
     if (plc >= 0 && plc <= etl::kMaxStation) {
         etl::WarmStartBlock warm{plc};
         Call(2, &warm);
     }
-    const int failKind = (flags >> 1) & 7;
-    if (failKind < 6) mem::FailCall(static_cast<mem::Call>(failKind), flags >> 4, 10054);
+    if (failKind < 5) mem::FailCall(failCall, flags >> 4, 10054);
 
     // The value buffer: exactly what the request may touch.
     // A block owns its elements only (none for a count below 1).
