@@ -1,0 +1,457 @@
+// Every fault the simulator can inject against every operation of a started
+// instance: the result code, how long the call blocked (within its bound),
+// that no wrong value ever comes back with result 0, and that the next
+// request after the fault clears succeeds (after a WarmStart where the
+// connection was lost).
+//
+// Each cell runs on its own simulator and its own driver instance, so the
+// cells run side by side on a pool of threads. With ETL_FAULT_MATRIX_OUT
+// set, the table is written there as Markdown (docs/fault-matrix.md is
+// that output; scripts/fault-matrix.sh regenerates it).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdarg>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/driver_instance.h"
+#include "tests/support/test_support.h"
+#include "tools/sim/simulator.h"
+
+namespace {
+
+using etl::sim::Faults;
+using etl::sim::Simulator;
+using etl::test::DriverInstance;
+
+constexpr int kOwnStation = 10;
+constexpr int kStation = 1;
+
+// An exchange makes at most three attempts, each waiting at most 1 s for
+// the socket to take the request and 1 s for the answer: 6 s, plus slack
+// for the scheduler and a coarse tick. A WarmStart waits at most 1 s for
+// the connection.
+constexpr double kExchangeBoundMs = 6500;
+constexpr double kConnectBoundMs = 1500;
+
+enum Op { kRead, kBlock, kWrite, kWarm, kOps };
+const char* const kOpNames[kOps] = {"ReadValue", "ReadBlock", "WriteValue", "WarmStart"};
+
+// The words each operation touches: D100; D200-D207; D300 with D299 and
+// D301 as neighbours that must never change.
+constexpr int kReadAddress = 100;
+constexpr int kBlockAddress = 200;
+constexpr int kBlockWords = 8;
+constexpr int kWriteAddress = 300;
+const char* const kReadText = "01D00100";
+const char* const kBlockText = "01D00200";
+const char* const kWriteText = "01D00300";
+constexpr std::uint8_t kGuard = 0xEE;  // fills the value buffer beyond the values
+
+struct Row {
+    const char* fault;
+    const char* how;
+    std::function<void(Simulator&)> inject;
+    int settleMs;          // from the call's start: no late answer can arrive after this
+    int expect[kOps];      // the result code each operation must return
+};
+
+Faults With(const std::function<void(Faults&)>& set) {
+    Faults f;
+    set(f);
+    return f;
+}
+
+std::function<void(Simulator&)> Set(const Faults& f) {
+    return [f](Simulator& sim) { sim.SetFaults(kStation, f); };
+}
+
+std::vector<Row> Rows() {
+    // Each answer has 25 bytes for a word read (45 for the block).
+    return {
+        {"none (control)", "-", [](Simulator&) {}, 0, {0, 0, 0, 0}},
+        {"no listener", "`refuseConnections`: listener closed, open connection dropped",
+         Set(With([](Faults& f) { f.refuseConnections = true; })), 0, {2, 2, 2, 2}},
+        {"listener never accepts", "`neverAccept`: accept queue full; the open connection stays",
+         Set(With([](Faults& f) { f.neverAccept = true; })), 0, {0, 0, 0, 2}},
+        {"answer delayed below the time-out", "`delayMs` 600",
+         Set(With([](Faults& f) { f.delayMs = 600; })), 0, {0, 0, 0, 0}},
+        {"answer delayed above the time-out", "`delayMs` 1500 (the late answer meets the retry)",
+         Set(With([](Faults& f) { f.delayMs = 1500; })), 3 * 1500, {0, 0, 0, 0}},
+        {"answer delayed past every attempt", "`delayMs` 4500",
+         Set(With([](Faults& f) { f.delayMs = 4500; })), 3 * 4500, {2, 2, 2, 0}},
+        {"answer in pieces", "`pieceBytes` 3, `piecePauseMs` 20",
+         Set(With([](Faults& f) {
+             f.pieceBytes = 3;
+             f.piecePauseMs = 20;
+         })),
+         0, {0, 0, 0, 0}},
+        // The rest comes after every attempt has given up (an answer of 53
+        // bytes comes in three pieces, two pauses).
+        {"answer in pieces, the rest too late", "`pieceBytes` 20, `piecePauseMs` 3500",
+         Set(With([](Faults& f) {
+             f.pieceBytes = 20;
+             f.piecePauseMs = 3500;
+         })),
+         3 * 2 * 3500, {2, 2, 2, 0}},
+        {"one answer dropped", "`dropAnswers` 1",
+         Set(With([](Faults& f) { f.dropAnswers = 1; })), 0, {0, 0, 0, 0}},
+        {"every answer dropped", "`dropAnswers` -1",
+         Set(With([](Faults& f) { f.dropAnswers = -1; })), 0, {2, 2, 2, 0}},
+        {"negative answer twice", "`negativeAnswers` 2 (error 42)",
+         Set(With([](Faults& f) { f.negativeAnswers = 2; })), 0, {0, 0, 0, 0}},
+        {"negative answer three times", "`negativeAnswers` 3 (error 61)",
+         Set(With([](Faults& f) {
+             f.negativeAnswers = 3;
+             f.negativeCode = 61;
+         })),
+         0, {1, 1, 1, 0}},
+        {"connection closed after the request", "`closeAfterRequest`",
+         Set(With([](Faults& f) { f.closeAfterRequest = true; })), 0, {2, 2, 2, 0}},
+        {"garbage", "`garbage`: bytes that are no ET-LAN frame",
+         Set(With([](Faults& f) { f.garbage = true; })), 0, {1, 1, 1, 0}},
+        {"oversized answer", "`oversizedAnswer`: a positive answer of 3000 bytes",
+         Set(With([](Faults& f) { f.oversizedAnswer = true; })), 0, {1, 1, 1, 0}},
+        {"stray bytes", "`strayBytes` \"xyz\" before each answer",
+         Set(With([](Faults& f) { f.strayBytes = "xyz"; })), 0, {1, 1, 1, 0}},
+        {"wrong station echo", "`wrongStation` 2",
+         Set(With([](Faults& f) { f.wrongStation = 2; })), 0, {1, 1, 1, 0}},
+        {"PLC restarted", "`RestartStation`: connections dropped, memory kept",
+         [](Simulator& sim) { sim.RestartStation(kStation); }, 0, {2, 2, 2, 0}},
+    };
+}
+
+struct Cell {
+    int row = 0;
+    Op op = kRead;
+    int result = -1;
+    double ms = 0;
+    bool warmStartNeeded = false;
+    bool recovered = false;
+    std::vector<std::string> failures;
+};
+
+// printf into a string: messages are not joined from temporaries (GCC 12
+// misreads such joins as overlapping copies in optimised builds).
+__attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+std::uint16_t Get16(const std::uint8_t* b, int offset) {
+    std::uint16_t v;
+    std::memcpy(&v, b + offset, 2);
+    return v;
+}
+
+// One cell: its own simulator and instance, a good request first, then the
+// fault, the timed call, the checks, and the request after the fault.
+class CellRun {
+public:
+    CellRun(const etl::test::TempDir& dir, const Row& row, Cell* cell)
+        : row_(row), cell_(cell), driver_(cell->row * kOps + cell->op) {
+        const int port = sim_.AddStation(kStation);
+        if (port <= 0 || !sim_.Start()) {
+            Fail("the simulator did not start");
+            return;
+        }
+        const int driverNumber = cell->row * kOps + cell->op;
+        dir.Write(etl::test::StationFileName(driverNumber),
+                  etl::test::StationFile(kOwnStation, {{kStation, port}}));
+        ok_ = driver_.Start("MATRIX") == 0;
+        if (!ok_) Fail("ColdStart failed");
+    }
+
+    void Run() {
+        if (!ok_) return;
+        // Values no other cell uses, so a value from elsewhere would show.
+        const std::uint16_t base = static_cast<std::uint16_t>(0x1000 * (cell_->op + 1) + cell_->row * 16);
+        sim_.SetWord('D', kReadAddress, base);
+        for (int i = 0; i < kBlockWords; ++i) {
+            sim_.SetWord('D', kBlockAddress + i, static_cast<std::uint16_t>(base + 0x100 + i));
+        }
+        sim_.SetWord('D', kWriteAddress - 1, 0xA5A5);
+        sim_.SetWord('D', kWriteAddress, 0);
+        sim_.SetWord('D', kWriteAddress + 1, 0x5A5A);
+        nextWrite_ = static_cast<std::uint16_t>(base + 0x200);
+
+        const Op before = cell_->op == kWarm ? kRead : cell_->op;
+        if (Do(before, "the request before the fault") != 0) {
+            Fail("the request before the fault failed");
+            return;
+        }
+
+        row_.inject(sim_);
+        const auto t0 = std::chrono::steady_clock::now();
+        cell_->ms = etl::test::TimedMs([&] { cell_->result = Do(cell_->op, "the faulted request"); });
+        const double bound = cell_->op == kWarm ? kConnectBoundMs : kExchangeBoundMs;
+        if (cell_->ms > bound) Fail(Format("blocked %.0f ms (bound %.0f ms)", cell_->ms, bound));
+        if (cell_->result != row_.expect[cell_->op]) {
+            Fail(Format("result %d, expected %d", cell_->result, row_.expect[cell_->op]));
+        }
+
+        // The fault clears; late answers of the faulted request are let in
+        // before the next request, which must then succeed.
+        sim_.SetFaults(kStation, Faults{});
+        const auto settled = t0 + std::chrono::milliseconds(row_.settleMs + 200);
+        std::this_thread::sleep_until(std::max(settled, std::chrono::steady_clock::now() +
+                                                            std::chrono::milliseconds(200)));
+        if (sim_.Open(kStation) == 0) {
+            cell_->warmStartNeeded = true;
+            const int rc = driver_.WarmStart(kStation);
+            if (rc != 0) Fail(Format("WarmStart after the fault returned %d", rc));
+        }
+        const Op after = cell_->op == kWarm ? kRead : cell_->op;
+        const int rc = Do(after, "the request after the fault");
+        cell_->recovered = rc == 0;
+        if (rc != 0) Fail(Format("the request after the fault returned %d", rc));
+    }
+
+private:
+    // One operation with every check of its outcome; its result code.
+    int Do(Op op, const char* what) {
+        std::uint8_t buffer[64];
+        std::memset(buffer, kGuard, sizeof buffer);
+        etl::TagIoBlock tag{};
+        int rc = 0;
+        switch (op) {
+        case kRead: {
+            driver_.Check(kReadText, 0, 1, buffer, &tag);
+            rc = driver_.Call(etl::test::kReadValue, &tag);
+            if (rc == 0) {
+                Expect(Get16(buffer, 0) == 0 && Get16(buffer, 2) == sim_.Word('D', kReadAddress),
+                       what, "reported a wrong value with result 0");
+            } else {
+                Expect(Get16(buffer, 0) == 0 && Get16(buffer, 2) == 0, what,
+                       "failed without clearing the value");
+            }
+            ExpectGuard(buffer, 4, what);
+            break;
+        }
+        case kBlock: {
+            driver_.Check(kBlockText, 0, kBlockWords, buffer, &tag);
+            rc = driver_.Call(etl::test::kReadBlock, &tag);
+            if (rc == 0) {
+                for (int i = 0; i < kBlockWords; ++i) {
+                    Expect(Get16(buffer, 2 * i) == sim_.Word('D', kBlockAddress + i), what,
+                           "reported a wrong value with result 0");
+                }
+            } else {
+                Expect(Get16(buffer, 0) == 0 && Get16(buffer, 2) == 0, what,
+                       "failed without clearing the first value");
+            }
+            ExpectGuard(buffer, 2 * kBlockWords, what);
+            break;
+        }
+        case kWrite: {
+            const std::uint16_t old = sim_.Word('D', kWriteAddress);
+            const std::uint16_t value = nextWrite_++;
+            driver_.Check(kWriteText, 0, 1, buffer, &tag);
+            std::memset(buffer, 0, 4);
+            std::memcpy(buffer + 2, &value, 2);
+            rc = driver_.Call(etl::test::kWriteValue, &tag);
+            const std::uint16_t now = sim_.Word('D', kWriteAddress);
+            if (rc == 0) {
+                Expect(now == value, what, "reported success but the value is not in the PLC");
+            } else {
+                Expect(now == value || now == old, what, "left a value nobody wrote");
+            }
+            Expect(sim_.Word('D', kWriteAddress - 1) == 0xA5A5 &&
+                       sim_.Word('D', kWriteAddress + 1) == 0x5A5A,
+                   what, "changed a neighbouring word");
+            break;
+        }
+        case kWarm:
+        case kOps:
+            rc = driver_.WarmStart(kStation);
+            break;
+        }
+        return rc;
+    }
+
+    void ExpectGuard(const std::uint8_t* buffer, int from, const char* what) {
+        for (int i = from; i < 64; ++i) {
+            if (buffer[i] != kGuard) {
+                Fail(Format("%s wrote past its values (byte %d)", what, i));
+                return;
+            }
+        }
+    }
+
+    void Expect(bool ok, const char* what, const char* problem) {
+        if (!ok) Fail(std::string(what) + " " + problem);
+    }
+
+    void Fail(const std::string& text) { cell_->failures.push_back(text); }
+
+    const Row& row_;
+    Cell* cell_;
+    Simulator sim_;
+    DriverInstance driver_;
+    bool ok_ = false;
+    std::uint16_t nextWrite_ = 0;
+};
+
+std::string Seconds(double ms) {
+    char b[32];
+    std::snprintf(b, sizeof b, "%.2f s", ms / 1000.0);
+    return b;
+}
+
+std::string Markdown(const std::vector<Row>& rows, const std::vector<Cell>& cells, int jobs,
+                     double wallMs) {
+    std::ostringstream md;
+    md << "# Fault matrix\n\n"
+          "Generated by `fault_matrix_test` (`scripts/fault-matrix.sh`); do not edit by hand.\n\n"
+          "Each fault the simulator (`etlan-sim`) can inject, against each operation of a "
+          "started instance whose station 1 is a simulated PLC. A cell gives the result code "
+          "the operation returned, the time the call blocked, and what the next request after "
+          "the fault was cleared needed: \"next ok\", or \"WarmStart, next ok\" where the "
+          "connection was lost. For `WarmStart` the next request is a `ReadValue`.\n\n"
+          "Result codes: 0 success; 1 negative or unusable answer; 2 no answer in time, no "
+          "connection, or a failed connect.\n\n"
+          "Checked in every cell (the test fails otherwise):\n\n"
+          "- the result code is the one shown;\n"
+          "- `ReadValue`, `ReadBlock` and `WriteValue` return within 6.5 s: at most three "
+          "attempts, each waiting at most 1 s to send and 1 s for the answer; `WarmStart` "
+          "returns within 1.5 s (1 s connect time-out);\n"
+          "- a read with result 0 holds exactly the simulator's words; a failed read leaves "
+          "its first value zero; no read writes past the values it asked for;\n"
+          "- a write with result 0 is in the simulator's memory; a failed write leaves the old "
+          "or the new value; neighbouring words never change;\n"
+          "- the next request after the fault clears succeeds, after a `WarmStart` where the "
+          "simulator no longer holds the connection.\n\n"
+          "Late answers of a faulted request are let in before that next request: the "
+          "protocol carries no sequence number, so an answer that arrives after its time-out "
+          "is taken for the answer of the next identical request (as in the row \"answer "
+          "delayed above the time-out\", where the retry succeeds with the first answer).\n\n";
+    md << "| Fault | Injected as | ReadValue | ReadBlock | WriteValue | WarmStart |\n"
+          "|---|---|---|---|---|---|\n";
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        md << "| " << rows[r].fault << " | " << rows[r].how << " |";
+        for (int op = 0; op < kOps; ++op) {
+            const Cell& c = cells[r * kOps + static_cast<std::size_t>(op)];
+            md << " **" << c.result << "** " << Seconds(c.ms) << "; ";
+            if (!c.failures.empty()) {
+                md << "FAILED";
+            } else {
+                md << (c.warmStartNeeded ? "WarmStart, next ok" : "next ok");
+            }
+            md << " |";
+        }
+        md << "\n";
+    }
+    char tail[160];
+    std::snprintf(tail, sizeof tail,
+                  "\n%zu cells on %d threads in %.1f s (each cell on its own simulator and "
+                  "driver instance).\n",
+                  cells.size(), jobs, wallMs / 1000.0);
+    md << tail;
+    return md.str();
+}
+
+int Jobs() {
+    const char* env = std::getenv("ETL_FAULT_MATRIX_JOBS");
+    const int n = env != nullptr ? std::atoi(env) : 0;
+    return n > 0 ? n : 24;
+}
+
+TEST(FaultMatrix, EveryFaultAgainstEveryOperation) {
+    etl::test::TempDir dir;
+    etl::test::LogCapture log;
+    const std::vector<Row> rows = Rows();
+    std::vector<Cell> cells;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        for (int op = 0; op < kOps; ++op) {
+            Cell c;
+            c.row = static_cast<int>(r);
+            c.op = static_cast<Op>(op);
+            cells.push_back(c);
+        }
+    }
+    ASSERT_LE(cells.size(), 100u);  // one station file name per cell
+
+    // Longest first, so the pool ends together.
+    std::vector<std::size_t> order(cells.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return rows[static_cast<std::size_t>(cells[a].row)].settleMs >
+               rows[static_cast<std::size_t>(cells[b].row)].settleMs;
+    });
+
+    const int jobs = std::min<int>(Jobs(), static_cast<int>(cells.size()));
+    std::atomic<std::size_t> next{0};
+    const double wallMs = etl::test::TimedMs([&] {
+        std::vector<std::thread> pool;
+        for (int j = 0; j < jobs; ++j) {
+            pool.emplace_back([&] {
+                for (std::size_t i; (i = next.fetch_add(1)) < order.size();) {
+                    Cell& c = cells[order[i]];
+                    CellRun run(dir, rows[static_cast<std::size_t>(c.row)], &c);
+                    run.Run();
+                }
+            });
+        }
+        for (auto& t : pool) t.join();
+    });
+
+    for (const Cell& c : cells) {
+        for (const std::string& f : c.failures) {
+            ADD_FAILURE() << rows[static_cast<std::size_t>(c.row)].fault << " / "
+                          << kOpNames[c.op] << ": " << f;
+        }
+    }
+
+    const std::string table = Markdown(rows, cells, jobs, wallMs);
+    std::printf("%s", table.c_str());
+    if (const char* out = std::getenv("ETL_FAULT_MATRIX_OUT"); out != nullptr && out[0] != '\0') {
+        std::ofstream file(out, std::ios::binary);
+        file << table;
+        EXPECT_TRUE(file.good()) << "cannot write " << out;
+    }
+}
+
+// A block of one 16-bit element owns two bytes of the host's buffer: neither
+// a failed nor a successful read may touch the bytes after them.
+TEST(FaultMatrixBuffers, ABlockTouchesOnlyItsOwnElements) {
+    etl::test::TempDir dir;
+    etl::test::LogCapture log;
+    Simulator sim;
+    const int port = sim.AddStation(kStation);
+    ASSERT_GT(port, 0);
+    ASSERT_TRUE(sim.Start());
+    dir.Write(etl::test::StationFileName(99), etl::test::StationFile(kOwnStation, {{kStation, port}}));
+    DriverInstance driver(99);
+    ASSERT_EQ(driver.Start(), 0);
+    sim.SetWord('D', kBlockAddress, 0x1234);
+
+    std::uint8_t buffer[8];
+    for (const bool fail : {true, false}) {
+        std::memset(buffer, kGuard, sizeof buffer);
+        etl::TagIoBlock tag{};
+        ASSERT_EQ(driver.Check(kBlockText, 0, 1, buffer, &tag), 0);
+        Faults f;
+        f.negativeAnswers = fail ? 3 : 0;
+        sim.SetFaults(kStation, f);
+        EXPECT_EQ(driver.Call(etl::test::kReadBlock, &tag), fail ? 1 : 0);
+        EXPECT_EQ(Get16(buffer, 0), fail ? 0 : 0x1234);
+        for (std::size_t i = 2; i < sizeof buffer; ++i) EXPECT_EQ(buffer[i], kGuard) << i;
+    }
+}
+
+}  // namespace
