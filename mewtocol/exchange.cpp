@@ -50,6 +50,38 @@ int CompleteAnswer(SocketHandle s, DriverContext* ctx, int* received, std::uint3
     return 0;
 }
 
+// True when the connection has ended or broken: readable with nothing to
+// read, or the socket cannot be asked at all.
+bool ConnectionEnded(SocketHandle s) {
+    std::uint32_t count = 0;
+    if (plat::Readable(s, &count) != 0) return true;
+    int error = 0;
+    return count == 0 && plat::WaitReadable(s, 0, &error) != 0;
+}
+
+// An attempt that ran out of time may still get its answer later, and on
+// the same connection that answer would pass for the answer of the next
+// request: the protocol carries no sequence number, so a late answer of a
+// read of D100 looks exactly like the answer of a read of D200, and one
+// write's answer like any other's. Such a connection is replaced at once,
+// within what is left of the attempt's time (a writability wait and an
+// answer wait); when nothing is left, it is only closed, and the station
+// needs a WarmStart like any station whose connection was lost.
+void ReplaceLateConnection(DriverContext* ctx, int station, std::uint32_t started) {
+    StationEntry& entry = ctx->stations[station];
+    if (ConnectionEnded(entry.socket)) return;
+    const std::uint32_t budget = 2 * EXCHANGE_TIMEOUT_MS;
+    const std::uint32_t spent = plat::TickCount() - started;
+    if (spent >= budget) {
+        ReleaseSocket(&entry.socket);
+        return;
+    }
+    SockAddrIn local{};
+    local.family = plat::kAfInet;  // any address, any port
+    ConnectSocket(&entry.socket, plat::kAfInet, plat::kSockStream, 0, 1, &local, budget - spent,
+                  &entry.address);
+}
+
 // A positive answer for this request: the right station, "$", a block
 // check code that matches (or "**"), and for a read exactly the words
 // asked for, in hexadecimal. Anything else is judged negative.
@@ -94,15 +126,16 @@ int Exchange(VpiRequest* request, int kind, int words, const char* addressDigits
     std::memcpy(ctx->sendCommand, text, std::strlen(text) + 1);
     ctx->receiveLength = 4 * words + 21;
 
-    const SocketHandle s = ctx->stations[tag->plcNumber].socket;
     int result = kFailed;
     for (int attempt = 0; attempt < MAX_ATTEMPTS; ++attempt) {
+        const SocketHandle s = ctx->stations[tag->plcNumber].socket;
         const std::uint32_t started = plat::TickCount();
         int received = 0;
         int rc = SendReceive(s, EXCHANGE_TIMEOUT_MS, ctx->sendHeader, ctx->sendLength,
                              ctx->receiveFrame, ctx->receiveLength, nullptr, nullptr, &received);
         if (rc == 0) rc = CompleteAnswer(s, ctx, &received, started);
         if (rc != 0) {
+            if (rc == kTimeoutCode) ReplaceLateConnection(ctx, tag->plcNumber, started);
             result = kFailed;
             continue;
         }

@@ -87,8 +87,8 @@ std::vector<Row> Rows() {
          Set(With([](Faults& f) { f.neverAccept = true; })), 0, {0, 0, 0, 2}},
         {"answer delayed below the time-out", "`delayMs` 600",
          Set(With([](Faults& f) { f.delayMs = 600; })), 0, {0, 0, 0, 0}},
-        {"answer delayed above the time-out", "`delayMs` 1500 (the late answer meets the retry)",
-         Set(With([](Faults& f) { f.delayMs = 1500; })), 3 * 1500, {0, 0, 0, 0}},
+        {"answer delayed above the time-out", "`delayMs` 1500",
+         Set(With([](Faults& f) { f.delayMs = 1500; })), 3 * 1500, {2, 2, 2, 0}},
         {"answer delayed past every attempt", "`delayMs` 4500",
          Set(With([](Faults& f) { f.delayMs = 4500; })), 3 * 4500, {2, 2, 2, 0}},
         {"answer in pieces", "`pieceBytes` 3, `piecePauseMs` 20",
@@ -336,10 +336,10 @@ std::string Markdown(const std::vector<Row>& rows, const std::vector<Cell>& cell
           "or the new value; neighbouring words never change;\n"
           "- the next request after the fault clears succeeds, after a `WarmStart` where the "
           "simulator no longer holds the connection.\n\n"
-          "Late answers of a faulted request are let in before that next request: the "
-          "protocol carries no sequence number, so an answer that arrives after its time-out "
-          "is taken for the answer of the next identical request (as in the row \"answer "
-          "delayed above the time-out\", where the retry succeeds with the first answer).\n\n";
+          "An attempt that runs out of time replaces its connection before the next one: "
+          "the protocol carries no sequence number, so a late answer on the same connection "
+          "would pass for the answer of the next request. A retry therefore never takes the "
+          "late answer of an earlier attempt (row \"answer delayed above the time-out\").\n\n";
     md << "| Fault | Injected as | ReadValue | ReadBlock | WriteValue | WarmStart |\n"
           "|---|---|---|---|---|---|\n";
     for (std::size_t r = 0; r < rows.size(); ++r) {
@@ -452,6 +452,50 @@ TEST(FaultMatrixBuffers, ABlockTouchesOnlyItsOwnElements) {
         EXPECT_EQ(Get16(buffer, 0), fail ? 0 : 0x1234);
         for (std::size_t i = 2; i < sizeof buffer; ++i) EXPECT_EQ(buffer[i], kGuard) << i;
     }
+}
+
+// An answer that comes after its time-out must never pass for the answer of
+// a later request: neither a value of another address for a read, nor a
+// positive answer for a write that the PLC refuses.
+TEST(FaultMatrixLateAnswers, NeverAnswerALaterRequest) {
+    etl::test::TempDir dir;
+    etl::test::LogCapture log;
+    Simulator sim;
+    const int port = sim.AddStation(kStation);
+    ASSERT_GT(port, 0);
+    ASSERT_TRUE(sim.Start());
+    dir.Write(etl::test::StationFileName(98), etl::test::StationFile(kOwnStation, {{kStation, port}}));
+    DriverInstance driver(98);
+    ASSERT_EQ(driver.Start(), 0);
+    sim.SetWord('D', 100, 0x1111);
+    sim.SetWord('D', 200, 0x2222);
+
+    Faults late;
+    late.delayMs = 1500;
+    std::uint8_t buffer[8] = {};
+    etl::TagIoBlock first{};
+    etl::TagIoBlock second{};
+    ASSERT_EQ(driver.Check("01D00100", 0, 1, buffer, &first), 0);
+    ASSERT_EQ(driver.Check("01D00200", 0, 1, buffer, &second), 0);
+    sim.SetFaults(kStation, late);
+    const int rc = driver.Call(etl::test::kReadValue, &first);
+    EXPECT_TRUE(rc == 2 || (rc == 0 && Get16(buffer, 2) == 0x1111)) << rc;
+    sim.SetFaults(kStation, Faults{});
+    if (sim.Open(kStation) == 0 || rc != 0) driver.WarmStart(kStation);
+    const int next = driver.Call(etl::test::kReadValue, &second);
+    EXPECT_TRUE(next == 0 && Get16(buffer, 2) == 0x2222)
+        << "result " << next << ", value " << std::hex << Get16(buffer, 2);
+
+    // D40000 is beyond the simulated PLC's memory: it refuses that write.
+    etl::TagIoBlock refused{};
+    ASSERT_EQ(driver.Check("01D00300", 0, 1, buffer, &first), 0);
+    ASSERT_EQ(driver.Check("01D40000", 0, 1, buffer, &refused), 0);
+    sim.SetFaults(kStation, late);
+    driver.Call(etl::test::kWriteValue, &first);
+    sim.SetFaults(kStation, Faults{});
+    if (sim.Open(kStation) == 0) driver.WarmStart(kStation);
+    EXPECT_NE(driver.Call(etl::test::kWriteValue, &refused), 0)
+        << "a refused write reported as done";
 }
 
 }  // namespace
