@@ -356,11 +356,16 @@ std::string Markdown(const std::vector<Row>& rows, const std::vector<Cell>& cell
         }
         md << "\n";
     }
-    char tail[160];
+#if defined(_WIN32)
+    const char* const platform = "the Windows build";
+#else
+    const char* const platform = "the native Linux build";
+#endif
+    char tail[200];
     std::snprintf(tail, sizeof tail,
-                  "\n%zu cells on %d threads in %.1f s (each cell on its own simulator and "
-                  "driver instance).\n",
-                  cells.size(), jobs, wallMs / 1000.0);
+                  "\nMeasured on %s: %zu cells on %d threads in %.1f s (each cell on its own "
+                  "simulator and driver instance).\n",
+                  platform, cells.size(), jobs, wallMs / 1000.0);
     md << tail;
     return md.str();
 }
