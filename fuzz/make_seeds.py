@@ -162,3 +162,19 @@ sim("sv-ev", 1, ["%01#RS00000001**", "%01#WK000000001234**", "%01#RK00000000**"]
 sim("bad-data", 1, ["%01#WDD0010000100ZZZZ**", "%01#RDD0010000099**", "%01#WCCX000000001234**"])
 sim("too-long", 1, ["%01#RDD" + "0" * 120 + "**"])
 sim("bcc", 1, ["%01#RDD0010000100" + bcc("%01#RDD0010000100"), "%01#RDD001000010000"])
+
+
+# fuzz_exchange, sequence mode: reads of D registers on one connection
+def sequence(name, addresses, timings):
+    body = bytes([0x80, len(addresses) - 1]) + b"".join(struct.pack("<H", a) for a in addresses)
+    for flags, seed, pause, delay_ms in timings:
+        body += bytes([flags, seed, pause, delay_ms // 10])
+    write("fuzz_exchange", name, body)
+
+
+sequence("sequence-in-time", [100, 200], [(0, 0, 0, 0), (0, 5, 3, 0)])
+# The answers to the first read come 1200 ms late, after its attempt's time.
+sequence("sequence-late-answer", [100, 200, 300], [(0, 0, 0, 1200)] * 3 + [(0, 0, 0, 0)] * 3)
+sequence("sequence-silent-then-late", [100, 200],
+         [(2, 0, 0, 0), (2, 0, 0, 0), (0, 0, 0, 1500), (0, 0, 0, 0)])
+sequence("sequence-reset", [100, 200], [(3, 0, 0, 0), (0, 0, 0, 0)])
