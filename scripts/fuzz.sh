@@ -61,11 +61,12 @@ for t in "${targets[@]}"; do
   : >"$log"
   found=""
 
-  # Every regression case must pass before fuzzing starts.
+  # Every regression case must pass before fuzzing starts (absolute paths:
+  # some targets work in a private directory of their own).
   regressions=()
   if [[ -d fuzz/regressions/$t ]]; then
     while IFS= read -r -d '' f; do regressions+=("$f"); done \
-      < <(find "fuzz/regressions/$t" -type f -print0 | sort -z)
+      < <(find "$root/fuzz/regressions/$t" -type f -print0 | sort -z)
   fi
   if [[ ${#regressions[@]} -gt 0 ]]; then
     if ! "$bin/$t" "${regressions[@]}" >>"$log" 2>&1; then
