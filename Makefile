@@ -1,25 +1,42 @@
 # The two set-up commands of a fresh Debian 12 machine:
 #   make demo   builds the native tools and runs the demonstration
 #   make test   builds and tests every build: native, native with
-#               AddressSanitizer + UBSan, and 32-bit Windows under Wine
+#               AddressSanitizer + UBSan, ThreadSanitizer, valgrind
+#               memcheck, 32-bit Windows under Wine, and a short run of
+#               every fuzz target
 # Both install what is missing first (as root, with apt).
 #
-# One build at a time: make native | make asan | make mingw
+# One stage at a time: make native | asan | mingw | tsan | valgrind
+# Long forms:  make fuzz [FUZZ_SECONDS=600]   every fuzz target
+#              make soak [OPS=1000000]        the long soak
+#              make fault-matrix              regenerates docs/fault-matrix.md
 # ETL_JOBS=N sets the number of compile jobs; the Windows tests run on a
 # virtual X display (Xvfb) unless ETL_WINE_DISPLAY=0.
 
 SHELL := /bin/bash
 JOBS ?= $(or $(ETL_JOBS),$(shell nproc 2>/dev/null || echo 2))
 
-.PHONY: all test demo native asan mingw deps clean
+FUZZ_SECONDS ?= 600
+OPS ?= 1000000
+
+.PHONY: all test demo native asan mingw tsan valgrind fuzz soak fault-matrix deps clean
 
 all: test
 
 test:
-	@bash scripts/test-all.sh native asan mingw
+	@bash scripts/test-all.sh native asan tsan valgrind mingw fuzz
 
-native asan mingw:
+native asan mingw tsan valgrind:
 	@bash scripts/test-all.sh $@
+
+fuzz: deps
+	@bash scripts/fuzz.sh $(FUZZ_SECONDS)
+
+soak: deps
+	@bash scripts/soak.sh $(OPS)
+
+fault-matrix: deps
+	@bash scripts/fault-matrix.sh
 
 deps:
 	@bash scripts/install-deps.sh
@@ -31,4 +48,4 @@ demo: deps
 	@bash scripts/demo.sh build/native
 
 clean:
-	rm -rf build/native build/asan build/mingw
+	rm -rf build/native build/asan build/mingw build/tsan build/fuzz

@@ -1,20 +1,26 @@
 #!/usr/bin/env bash
-# Installs what is missing, then configures, builds and tests each preset
-# given (default: native asan mingw), in that order. The mingw tests run
-# under Wine through scripts/with-wine.sh.
+# Installs what is missing, then runs each stage given (default: native
+# asan mingw), in that order. A build stage (native, asan, mingw)
+# configures, builds and tests its preset; the mingw tests run under Wine
+# through scripts/with-wine.sh. The checking stages:
+#   tsan      the threaded tests under ThreadSanitizer (scripts/tsan.sh)
+#   valgrind  the end-to-end tests under valgrind memcheck on build/native
+#             (scripts/valgrind.sh)
+#   fuzz      each fuzz target for ETL_FUZZ_SECONDS (default 30) after its
+#             regression cases (scripts/fuzz.sh)
 #
 # A failing build does not stop the run: the build keeps going past the
 # failing target, the tests run anyway (an executable that was not built
 # counts as a failed test), and the next preset follows. At the end one
-# summary line per preset and a last line "N passed, N failed" (totals over
-# all ctest runs). Exit status 0 only when every stage of every preset
-# succeeded.
+# summary line per stage and a last line "N passed, N failed" (totals over
+# all ctest runs). Exit status 0 only when every stage succeeded.
 #
 # Environment:
 #   ETL_JOBS=N          parallel compile jobs (default: number of CPUs)
 #   ETL_WINE_DISPLAY=0  run the Windows tests without a display (default 1:
 #                       on a virtual X display, so the dialog tests run too)
 #   ETL_SKIP_DEPS=1     do not run scripts/install-deps.sh
+#   ETL_FUZZ_SECONDS=N  seconds per fuzz target in the fuzz stage
 set -uo pipefail
 
 cd "$(dirname "$0")/.."
@@ -24,8 +30,8 @@ presets=("$@")
 [ ${#presets[@]} -eq 0 ] && presets=(native asan mingw)
 for p in "${presets[@]}"; do
   case "$p" in
-    native | asan | mingw) ;;
-    *) echo "test-all: unknown preset '$p' (native, asan, mingw)" >&2; exit 2 ;;
+    native | asan | mingw | tsan | valgrind | fuzz) ;;
+    *) echo "test-all: unknown stage '$p' (native, asan, mingw, tsan, valgrind, fuzz)" >&2; exit 2 ;;
   esac
 done
 
@@ -53,7 +59,25 @@ if [ "${ETL_SKIP_DEPS:-0}" != 1 ]; then
   summary+=("deps: $(elapsed "$t0") s")
 fi
 
+# A checking stage: one script, judged by its exit status.
+run_check() {
+  local name=$1 state=ok t
+  shift
+  banner "$name"
+  t=$(now)
+  if ! timeout -k 30 "$ctest_limit" "$@" </dev/null; then
+    state=FAILED
+    status=1
+  fi
+  summary+=("$name: $state; $(elapsed "$t") s")
+}
+
 for preset in "${presets[@]}"; do
+  case "$preset" in
+    tsan) run_check tsan bash scripts/tsan.sh; continue ;;
+    valgrind) run_check valgrind bash scripts/valgrind.sh build/native; continue ;;
+    fuzz) run_check fuzz bash scripts/fuzz.sh "${ETL_FUZZ_SECONDS:-30}"; continue ;;
+  esac
   dir="$root/build/$preset"
   log="$dir/ctest-output.log"
   configure_s=- build_s=- test_s=-
