@@ -39,6 +39,56 @@ int ConnectSocket(SocketHandle* holder, int family, int type, int protocol, int 
     return 0;
 }
 
+static_assert(kMaxConnectRequests <= plat::kMaxWaitSockets, "one wait for all requests");
+
+void ConnectSockets(ConnectRequest* requests, int count, std::uint32_t timeoutMs) {
+    if (count > kMaxConnectRequests) count = kMaxConnectRequests;
+    SocketHandle waiting[kMaxConnectRequests];
+    ConnectRequest* owner[kMaxConnectRequests];
+    bool settled[kMaxConnectRequests] = {};
+    int pending = 0;
+    for (int i = 0; i < count; ++i) {
+        ConnectRequest& r = requests[i];
+        r.result = OpenSocket(r.holder, plat::kAfInet, plat::kSockStream, 0, 1, &r.local);
+        if (r.result != 0) continue;
+        r.result = plat::Connect(*r.holder, *r.remote);
+        if (plat::InProgress(r.result)) {
+            waiting[pending] = *r.holder;
+            owner[pending++] = &r;
+            continue;
+        }
+        if (r.result == 0) r.result = GetLocalAddr(*r.holder, &r.local);
+        if (r.result != 0) ReleaseSocket(r.holder);
+    }
+
+    const std::uint32_t start = plat::TickCount();
+    int open = pending;
+    int failure = 0;
+    while (open > 0) {
+        const std::uint32_t elapsed = plat::TickCount() - start;
+        if (elapsed >= timeoutMs) break;
+        int error = 0;
+        const int n = plat::WaitConnects(waiting, pending, settled, timeoutMs - elapsed, &error);
+        if (n < 0) {
+            failure = error;
+            break;
+        }
+        open -= n;
+    }
+    for (int k = 0; k < pending; ++k) {
+        ConnectRequest& r = *owner[k];
+        if (failure != 0 && !settled[k]) {
+            r.result = failure;
+        } else if (!settled[k] || plat::ConnectOutcome(waiting[k]) != 0) {
+            // Still under way at the time-out, or ended without a connection.
+            r.result = kTimeoutCode;
+        } else {
+            r.result = GetLocalAddr(waiting[k], &r.local);
+        }
+        if (r.result != 0) ReleaseSocket(r.holder);
+    }
+}
+
 int OpenSocket(SocketHandle* holder, int family, int type, int protocol, int nonBlocking,
                const SockAddrIn* local) {
     ReleaseSocket(holder);
@@ -88,57 +138,50 @@ int WaitWritable(SocketHandle s, std::uint32_t timeoutMs) {
 
 int SendBuffer(SocketHandle s, std::uint32_t timeoutMs, const void* data, int length,
                int* sent, const SockAddrIn* to) {
-    if (timeoutMs > 0) {
-        const int rc = WaitWritable(s, timeoutMs);
-        if (rc != 0) return rc;
-    }
+    // A connected socket with room takes the bytes at once; only when it
+    // has none is there anything to wait for.
     int done = 0;
-    const int rc = plat::Send(s, data, length, to, &done);
+    int rc = plat::Send(s, data, length, to, &done);
+    if (rc != 0 && timeoutMs > 0 && plat::WouldBlock(rc)) {
+        rc = WaitWritable(s, timeoutMs);
+        if (rc != 0) return rc;
+        rc = plat::Send(s, data, length, to, &done);
+    }
     if (rc != 0) return rc;
     *sent = done;
     return 0;
 }
 
 int WaitForBytes(SocketHandle s, std::uint32_t timeoutMs, int minimum) {
-    const std::uint32_t start = plat::TickCount();
     std::uint32_t count = 0;
-    bool sleepWhileEmpty = true;
-    bool woke = false;
-    for (;;) {
-        plat::YieldSlice();
+    if (minimum <= 0) {
         const int rc = plat::Readable(s, &count);
         if (rc != 0) return rc;
-        // Unsigned difference: the wrap of the 32-bit counter does no harm.
-        const std::uint32_t elapsed = plat::TickCount() - start;
-        if (static_cast<std::int64_t>(count) >= minimum || elapsed >= timeoutMs) break;
-        if (count != 0) continue;  // some bytes, not enough: poll on
-        // Nothing at all yet: sleep until the first byte instead of
-        // spinning. A wake-up with still nothing to read is the end of the
-        // stream (or an error), which stays readable: poll from then on.
-        if (woke) sleepWhileEmpty = false;
-        woke = false;
-        if (sleepWhileEmpty) {
-            int error = 0;
-            const int ready = plat::WaitReadable(s, timeoutMs - elapsed, &error);
-            if (ready < 0) return error;
-            woke = ready > 0;
+    } else {
+        // Sleeps in the system until the bytes are there; a stream that has
+        // ended can bring no more, so its wait ends at once with the same
+        // outcome as at the time-out.
+        int error = 0;
+        if (plat::WaitReadableBytes(s, static_cast<std::uint32_t>(minimum), timeoutMs, &count,
+                                    &error) < 0) {
+            return error;
         }
     }
+    // One to minimum-1 bytes at the time-out still count: the caller reads them.
     return count > 0 ? 0 : kTimeoutCode;
 }
 
 int ReceiveBuffer(SocketHandle s, std::uint32_t timeoutMs, void* buffer, int size, int* count,
                   SockAddrIn* from) {
     if (size <= 0) return plat::ErrorInvalid();
-    std::uint32_t readable = 0;
-    int rc = plat::Readable(s, &readable);
-    if (rc != 0) return rc;
-    if (timeoutMs > 0 && static_cast<std::int64_t>(readable) < *count) {
-        rc = WaitForBytes(s, timeoutMs, kMinAnswerBytes);
+    // With a time-out, wait for the answer's first bytes (at most as many
+    // as the caller expects); bytes already there end the wait at once.
+    if (timeoutMs > 0 && *count > 0) {
+        const int rc = WaitForBytes(s, timeoutMs, *count < kMinAnswerBytes ? *count : kMinAnswerBytes);
         if (rc != 0) return rc;
     }
     int done = 0;
-    rc = plat::Receive(s, buffer, size, from, &done);
+    const int rc = plat::Receive(s, buffer, size, from, &done);
     if (rc != 0) return rc;
     if (done == 0) return kPeerClosed;
     *count = done;

@@ -19,6 +19,20 @@ int ConnectSocket(SocketHandle* holder, int family, int type, int protocol, int 
 int OpenSocket(SocketHandle* holder, int family, int type, int protocol, int nonBlocking,
                const SockAddrIn* local);
 int ReleaseSocket(SocketHandle* holder);
+
+// Several non-blocking TCP connections made at once: every attempt starts,
+// then all are waited for together within one time-out. Each entry's result
+// is what ConnectSocket would give for it (0 and its local address in
+// `local`, an error number, or 257); the holder keeps only an established
+// connection. A refused attempt ends without waiting for the others.
+struct ConnectRequest {
+    SocketHandle* holder;
+    const SockAddrIn* remote;
+    SockAddrIn local;  // any address and port on entry; the one bound on success
+    int result;
+};
+constexpr int kMaxConnectRequests = 64;
+void ConnectSockets(ConnectRequest* requests, int count, std::uint32_t timeoutMs);
 int GetLocalAddr(SocketHandle s, SockAddrIn* out);
 int ConnectTimed(SocketHandle s, std::uint32_t timeoutMs, const SockAddrIn* remote);
 int WaitWritable(SocketHandle s, std::uint32_t timeoutMs);

@@ -48,11 +48,26 @@ int Bind(SocketHandle s, const SockAddrIn& local);
 // whether it is the error of a non-blocking connection still under way.
 int Connect(SocketHandle s, const SockAddrIn& remote);
 bool InProgress(int error);
+// Whether a send or receive failed only because it would have had to wait.
+bool WouldBlock(int error);
 // Wait until the socket is writable (or a connection attempt on it has
 // ended, successfully or not) / until bytes or the end of the stream can be
 // read: 1 ready, 0 time-out, -1 failure (error number in *error).
 int WaitWritable(SocketHandle s, std::uint32_t timeoutMs, int* error);
 int WaitReadable(SocketHandle s, std::uint32_t timeoutMs, int* error);
+// Sleep until at least `minimum` bytes can be read or the stream has ended
+// or broken (1), or the time-out runs out (0); -1 on failure (error number
+// in *error). *count is what can be read when it returns. Blocks in the
+// system, never spins, also while part of an answer is pending.
+int WaitReadableBytes(SocketHandle s, std::uint32_t minimum, std::uint32_t timeoutMs,
+                      std::uint32_t* count, int* error);
+// Connection attempts under way on several sockets at once (at most
+// kMaxWaitSockets): sleep until at least one whose settled[i] is false has
+// ended, successfully or not, and mark those. The number newly marked, 0 at
+// the time-out, -1 on failure (error number in *error).
+constexpr int kMaxWaitSockets = 64;
+int WaitConnects(const SocketHandle* sockets, int count, bool* settled, std::uint32_t timeoutMs,
+                 int* error);
 // Outcome of a connection attempt after the wait: 0 only when established,
 // else the attempt's error number.
 int ConnectOutcome(SocketHandle s);

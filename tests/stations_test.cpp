@@ -351,4 +351,58 @@ TEST_F(StationFile, ConnectionsAreMadeOnceForEveryConfiguredStation) {
     EXPECT_EQ(listener.AcceptAll(), 2);
 }
 
+std::string N2(int n) {
+    char b[16];
+    std::snprintf(b, sizeof b, "%02d", n);
+    return b;
+}
+
+TEST_F(StationFile, AllStationsAreConnectedTogetherWithinOneTimeOut) {
+    // 64 stations whose connections are never answered cost one time-out in
+    // all, not one each; every one is reported in station order.
+    LoopbackPeer silent(PeerKind::kListener, 0);
+    ASSERT_TRUE(silent.FillQueue());
+    std::string file = "ETLAN-PC99\n";
+    for (int s = 1; s <= 64; ++s) file += N2(s) + " \"127.0.0.1\" \"" + silent.PortText() + "\"\n";
+    ASSERT_EQ(Read(file), 0);
+    log_.Clear();
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(etl::InitConnections(&request_), 0);
+    auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(took, std::chrono::milliseconds(950));
+    EXPECT_LE(took, std::chrono::milliseconds(1200));
+    Lines lines = log_.Lines();
+    ASSERT_EQ(lines.size(), 64u);
+    for (int s = 1; s <= 64; ++s) {
+        EXPECT_EQ(lines[static_cast<std::size_t>(s - 1)],
+                  "ZavUR: InitConnections(): ConnectSocket() Fail on station " + std::to_string(s) +
+                      " rc = 257");
+        EXPECT_EQ(At(s).socket, etl::kNoSocket) << s;
+    }
+
+    // Refused connections end the wait without the time-out: one listener
+    // among 63 refusing stations is done at once.
+    LoopbackPeer listener;
+    LoopbackPeer refused(PeerKind::kRefuser);
+    file = "ETLAN-PC99\n";
+    for (int s = 1; s <= 64; ++s) {
+        file += N2(s) + " \"127.0.0.1\" \"" + (s == 40 ? listener : refused).PortText() + "\"\n";
+    }
+    ASSERT_EQ(Read(file), 0);
+    log_.Clear();
+    started = std::chrono::steady_clock::now();
+    EXPECT_EQ(etl::InitConnections(&request_), 0);
+    took = std::chrono::steady_clock::now() - started;
+    EXPECT_LT(took, std::chrono::milliseconds(500));
+    lines = log_.Lines();
+    ASSERT_EQ(lines.size(), 64u);
+    etl::SockAddrIn local{};
+    ASSERT_EQ(etl::GetLocalAddr(At(40).socket, &local), 0);
+    EXPECT_EQ(lines[39], "ZavUR: InitConnections(): client: addr 127.0.0.1   port " +
+                             std::to_string(NetOrder16(local.port)));
+    EXPECT_EQ(lines[0], "ZavUR: InitConnections(): ConnectSocket() Fail on station 1 rc = 257");
+    EXPECT_EQ(lines[63], "ZavUR: InitConnections(): ConnectSocket() Fail on station 64 rc = 257");
+    EXPECT_EQ(listener.AcceptAll(), 1);
+}
+
 }  // namespace

@@ -312,6 +312,8 @@ int Connect(SocketHandle s, const SockAddrIn& remote) {
 
 bool InProgress(int error) { return error == memplat::kInProgressError; }
 
+bool WouldBlock(int error) { return error == memplat::kWouldBlock; }
+
 int WaitWritable(SocketHandle s, std::uint32_t timeoutMs, int* error) {
     Hold hold(S().lock);
     memplat::Conn* sock = Find(s);
@@ -364,6 +366,82 @@ int WaitReadable(SocketHandle s, std::uint32_t timeoutMs, int* error) {
     }
     S().now += timeoutMs;
     return 0;
+}
+
+int WaitReadableBytes(SocketHandle s, std::uint32_t minimum, std::uint32_t timeoutMs,
+                      std::uint32_t* count, int* error) {
+    *count = 0;
+    Hold hold(S().lock);
+    memplat::Conn* sock = Find(s);
+    if (sock == nullptr) {
+        *error = memplat::kNotSocket;
+        return -1;
+    }
+    if (const int e = Injected(Call::kWaitReadable)) {
+        *error = e;
+        return -1;
+    }
+    const std::uint32_t deadline = S().now + timeoutMs;
+    for (;;) {
+        memplat::Pump(*sock);
+        *count = static_cast<std::uint32_t>(sock->readable.size());
+        if (*count >= minimum || sock->peerClosed || sock->reset || !sock->connected) return 1;
+        // Nothing ends the wait but the next scheduled piece.
+        if (sock->scheduled.empty() || memplat::Diff(sock->scheduled.front().at, deadline) > 0) {
+            if (memplat::Diff(deadline, S().now) > 0) S().now = deadline;
+            return 0;
+        }
+        if (memplat::Diff(sock->scheduled.front().at, S().now) > 0) {
+            S().now = sock->scheduled.front().at;
+        }
+    }
+}
+
+int WaitConnects(const SocketHandle* sockets, int count, bool* settled, std::uint32_t timeoutMs,
+                 int* error) {
+    Hold hold(S().lock);
+    if (count < 0 || count > kMaxWaitSockets) {
+        *error = memplat::kInvalidArgument;
+        return -1;
+    }
+    if (const int e = Injected(Call::kWaitWritable)) {
+        *error = e;
+        return -1;
+    }
+    int pending = 0;
+    int marked = 0;
+    for (int i = 0; i < count; ++i) {
+        if (settled[i]) continue;
+        memplat::Conn* sock = Find(sockets[i]);
+        if (sock == nullptr) {
+            *error = memplat::kNotSocket;
+            return -1;
+        }
+        ++pending;
+        if (!sock->connecting) {
+            settled[i] = true;
+            ++marked;
+            continue;
+        }
+        switch (sock->accept) {
+            case memplat::Accept::kAccept:
+                sock->connecting = false;
+                sock->connected = true;
+                settled[i] = true;
+                ++marked;
+                break;
+            case memplat::Accept::kRefuse:
+                sock->connecting = false;
+                sock->connectError = memplat::kConnRefused;
+                settled[i] = true;
+                ++marked;
+                break;
+            case memplat::Accept::kNever:
+                break;
+        }
+    }
+    if (pending > 0 && marked == 0) S().now += timeoutMs;
+    return marked;
 }
 
 int ConnectOutcome(SocketHandle s) {

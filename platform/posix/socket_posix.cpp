@@ -176,6 +176,8 @@ int Connect(SocketHandle s, const SockAddrIn& remote) {
 
 bool InProgress(int error) { return error == EINPROGRESS; }
 
+bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
 int WaitWritable(SocketHandle s, std::uint32_t timeoutMs, int* error) {
     short revents = 0;
     return PollOne(s, POLLOUT, timeoutMs, &revents, error);
@@ -184,6 +186,111 @@ int WaitWritable(SocketHandle s, std::uint32_t timeoutMs, int* error) {
 int WaitReadable(SocketHandle s, std::uint32_t timeoutMs, int* error) {
     short revents = 0;
     return PollOne(s, POLLIN, timeoutMs, &revents, error);
+}
+
+int WaitReadableBytes(SocketHandle s, std::uint32_t minimum, std::uint32_t timeoutMs,
+                      std::uint32_t* count, int* error) {
+    *count = 0;
+    if (!Tracked(s)) {
+        *error = EBADF;
+        return -1;
+    }
+    if (minimum == 0) {
+        const int rc = Readable(s, count);
+        *error = rc;
+        return rc == 0 ? 1 : -1;
+    }
+    const std::uint64_t deadline = NowMs() + timeoutMs;
+    // Raised only while part of the bytes is there, so that poll() sleeps
+    // until the rest has come instead of reporting the part again and again.
+    int lowMark = 1;
+    int result = -1;
+    for (;;) {
+        const std::uint64_t now = NowMs();
+        const std::uint64_t left = now >= deadline ? 0 : deadline - now;
+        pollfd p{s, static_cast<short>(POLLIN | POLLRDHUP), 0};
+        const int n = ::poll(&p, 1, left > INT_MAX ? INT_MAX : static_cast<int>(left));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            *error = errno;
+            break;
+        }
+        if ((p.revents & POLLNVAL) != 0) {
+            *error = EBADF;
+            break;
+        }
+        int readable = 0;
+        if (::ioctl(s, FIONREAD, &readable) != 0) {
+            *error = errno;
+            break;
+        }
+        *count = readable > 0 ? static_cast<std::uint32_t>(readable) : 0u;
+        if (*count >= minimum || (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
+            result = 1;
+            break;
+        }
+        if (n == 0 && left <= INT_MAX) {
+            result = 0;
+            break;
+        }
+        if (*count > 0 && lowMark == 1 && minimum <= INT_MAX) {
+            lowMark = static_cast<int>(minimum);
+            if (::setsockopt(s, SOL_SOCKET, SO_RCVLOWAT, &lowMark, sizeof lowMark) != 0) {
+                *error = errno;
+                lowMark = 1;
+                break;
+            }
+        }
+    }
+    if (lowMark != 1) {
+        lowMark = 1;
+        ::setsockopt(s, SOL_SOCKET, SO_RCVLOWAT, &lowMark, sizeof lowMark);
+    }
+    return result;
+}
+
+int WaitConnects(const SocketHandle* sockets, int count, bool* settled, std::uint32_t timeoutMs,
+                 int* error) {
+    if (count < 0 || count > kMaxWaitSockets) {
+        *error = EINVAL;
+        return -1;
+    }
+    pollfd p[kMaxWaitSockets];
+    int index[kMaxWaitSockets];
+    int n = 0;
+    for (int i = 0; i < count; ++i) {
+        if (settled[i]) continue;
+        if (!Tracked(sockets[i])) {
+            *error = EBADF;
+            return -1;
+        }
+        p[n] = pollfd{sockets[i], POLLOUT, 0};
+        index[n++] = i;
+    }
+    if (n == 0) return 0;
+    const std::uint64_t deadline = NowMs() + timeoutMs;
+    for (;;) {
+        const std::uint64_t now = NowMs();
+        const std::uint64_t left = now >= deadline ? 0 : deadline - now;
+        const int ready = ::poll(p, static_cast<nfds_t>(n),
+                                 left > INT_MAX ? INT_MAX : static_cast<int>(left));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) {
+            *error = errno;
+            return -1;
+        }
+        if (ready == 0) {
+            if (left > INT_MAX) continue;
+            return 0;
+        }
+        int marked = 0;
+        for (int k = 0; k < n; ++k) {
+            if (p[k].revents == 0) continue;
+            settled[index[k]] = true;
+            ++marked;
+        }
+        return marked;
+    }
 }
 
 int ConnectOutcome(SocketHandle s) {

@@ -91,6 +91,8 @@ int Connect(SocketHandle s, const SockAddrIn& remote) {
 
 bool InProgress(int error) { return error == WSAEWOULDBLOCK; }
 
+bool WouldBlock(int error) { return error == WSAEWOULDBLOCK; }
+
 int WaitWritable(SocketHandle s, std::uint32_t timeoutMs, int* error) {
     if (!Usable(s)) {
         *error = WSAENOTSOCK;
@@ -129,6 +131,92 @@ int WaitReadable(SocketHandle s, std::uint32_t timeoutMs, int* error) {
         return -1;
     }
     return n > 0 ? 1 : 0;
+}
+
+int WaitReadableBytes(SocketHandle s, std::uint32_t minimum, std::uint32_t timeoutMs,
+                      std::uint32_t* count, int* error) {
+    *count = 0;
+    if (!Usable(s)) {
+        *error = WSAENOTSOCK;
+        return -1;
+    }
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        const DWORD elapsed = ::GetTickCount() - start;
+        const std::uint32_t left = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
+        u_long n = 0;
+        if (::ioctlsocket(Native(s), FIONREAD, &n) != 0) {
+            *error = WSAGetLastError();
+            return -1;
+        }
+        *count = static_cast<std::uint32_t>(n);
+        if (*count >= minimum) return 1;
+        if (left == 0) return 0;
+        if (*count > 0) {
+            // Part of the bytes is there, so the socket stays readable:
+            // sleep a little at a time until the rest has come.
+            ::Sleep(1);
+            continue;
+        }
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(Native(s), &readable);
+        timeval tv = ToTimeval(left);
+        const int ready = ::select(0, &readable, nullptr, nullptr, &tv);
+        if (ready == SOCKET_ERROR) {
+            *error = WSAGetLastError();
+            return -1;
+        }
+        if (ready == 0) continue;  // the count is read once more, then time-out
+        if (::ioctlsocket(Native(s), FIONREAD, &n) != 0) {
+            *error = WSAGetLastError();
+            return -1;
+        }
+        *count = static_cast<std::uint32_t>(n);
+        // Readable with nothing to read: the stream has ended or broken.
+        if (*count >= minimum || *count == 0) return 1;
+    }
+}
+
+int WaitConnects(const SocketHandle* sockets, int count, bool* settled, std::uint32_t timeoutMs,
+                 int* error) {
+    if (count < 0 || count > kMaxWaitSockets || kMaxWaitSockets > FD_SETSIZE) {
+        *error = WSAEINVAL;
+        return -1;
+    }
+    // A failed attempt shows in the exception set, an established one in
+    // the write set; either ends the wait for that socket.
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    int pending = 0;
+    for (int i = 0; i < count; ++i) {
+        if (settled[i]) continue;
+        if (!Usable(sockets[i])) {
+            *error = WSAENOTSOCK;
+            return -1;
+        }
+        FD_SET(Native(sockets[i]), &writable);
+        FD_SET(Native(sockets[i]), &failed);
+        ++pending;
+    }
+    if (pending == 0) return 0;
+    timeval tv = ToTimeval(timeoutMs);
+    const int n = ::select(0, nullptr, &writable, &failed, &tv);
+    if (n == SOCKET_ERROR) {
+        *error = WSAGetLastError();
+        return -1;
+    }
+    int marked = 0;
+    for (int i = 0; i < count && n > 0; ++i) {
+        if (settled[i]) continue;
+        if (FD_ISSET(Native(sockets[i]), &writable) || FD_ISSET(Native(sockets[i]), &failed)) {
+            settled[i] = true;
+            ++marked;
+        }
+    }
+    return marked;
 }
 
 int ConnectOutcome(SocketHandle s) {
