@@ -60,7 +60,16 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 
 mkdir -p "$WINEPREFIX"
-wineserver -p </dev/null >/dev/null 2>&1
+# Output to a file, not a pipe: the server lives on and would hold a pipe open.
+if ! wineserver -p </dev/null >"$tmp/wineserver.out" 2>&1; then
+  echo "with-wine: wineserver does not start: $(cat "$tmp/wineserver.out")" >&2
+  # 32-bit Wine needs a kernel that runs 32-bit (i386) programs.
+  if [ -x /lib/ld-linux.so.2 ] && ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+    echo "with-wine: this machine's kernel does not run 32-bit (i386) programs, so the" \
+         "Windows tests cannot run here" >&2
+  fi
+  exit 1
+fi
 if ! timeout 120 wine wineboot -i </dev/null >/dev/null 2>&1; then
   echo "with-wine: wineboot -i failed in $WINEPREFIX" >&2
   exit 1
