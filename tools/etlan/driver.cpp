@@ -128,11 +128,23 @@ std::vector<std::string> DriverHost::TakeLog() {
     return lines;
 }
 
-StationDir::~StationDir() {
+void DriverHost::Abandon() {
+    started_ = false;
+    if (ownLog_) {
+        std::error_code ec;
+        fs::remove(logPath_, ec);
+        ownLog_ = false;
+    }
+}
+
+StationDir::~StationDir() { Release(); }
+
+void StationDir::Release() {
     if (dir_.empty()) return;
     std::error_code ec;
     fs::current_path(previous_, ec);
     fs::remove_all(dir_, ec);
+    dir_.clear();
 }
 
 bool StationDir::Prepare(const std::string& stationFile, int driverNumber, std::string* why) {

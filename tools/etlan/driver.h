@@ -54,6 +54,10 @@ public:
     // The log lines written since the last call, without time stamp and level.
     std::vector<std::string> TakeLog();
 
+    // For a process that ends while a call is still running in the driver:
+    // removes etlan's own log file; the instance is left as it is.
+    void Abandon();
+
 private:
     plat::DriverLibrary library_;
     std::vector<std::uint64_t> context_;  // 8-byte aligned
@@ -76,6 +80,9 @@ public:
     StationDir& operator=(const StationDir&) = delete;
 
     bool Prepare(const std::string& stationFile, int driverNumber, std::string* why);
+    // Returns to the previous directory and removes the temporary one (as
+    // the destructor does; for a process that ends without unwinding).
+    void Release();
 
 private:
     std::string dir_;

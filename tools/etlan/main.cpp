@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/blocks.h"
+#include "tools/etlan/bench.h"
 #include "tools/etlan/console.h"
 #include "tools/etlan/driver.h"
 #include "tools/etlan/options.h"
@@ -674,6 +675,24 @@ int CmdBrowse(const Options& o) {
     return rc == 0 ? kExitOk : kExitFailed;
 }
 
+// ---------------------------------------------------------------- bench
+
+int CmdBench(Options o) {
+    if (!o.args.empty()) return Usage("bench takes no arguments (options only)");
+    if (!o.silent.empty()) {
+        // Named from here: the bench runs in the station file's directory.
+        std::error_code ec;
+        const auto abs = std::filesystem::absolute(o.silent, ec);
+        if (!ec) o.silent = abs.string();
+    }
+    StationDir dir;
+    if (!PrepareStations(o, &dir)) return kExitCannotRun;
+    DriverHost host;
+    if (!LoadDriver(o, &host)) return kExitCannotRun;
+    std::printf("Driver library : %s\n", LibraryPath(o).c_str());
+    return RunBench(o, &host, &dir);
+}
+
 }  // namespace
 
 int Main(int argc, char** argv) {
@@ -704,6 +723,7 @@ int Main(int argc, char** argv) {
     if (o.command == "write") return CmdWrite(o);
     if (o.command == "poll") return CmdPoll(o);
     if (o.command == "browse") return CmdBrowse(o);
+    if (o.command == "bench") return CmdBench(o);
     return Usage("unknown command " + o.command);
 }
 

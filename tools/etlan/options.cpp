@@ -17,6 +17,16 @@ bool ToInt(const std::string& text, long low, long high, long* out) {
     return true;
 }
 
+bool ToSeconds(const std::string& text, double low, double high, double* out) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (errno != 0 || end == nullptr || *end != '\0' || !(v >= low && v <= high)) return false;
+    *out = v;
+    return true;
+}
+
 // A negative number such as -5 or -0x10 is an argument, not an option.
 bool LooksNegative(const std::string& s) {
     return s.size() >= 2 && s[0] == '-' && s[1] >= '0' && s[1] <= '9';
@@ -26,6 +36,7 @@ bool LooksNegative(const std::string& s) {
 
 bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
     bool optionsEnded = false;
+    std::string countText;  // the bench takes larger counts than the other commands
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         const bool positional = optionsEnded || arg.empty() || arg[0] != '-' || arg == "-" ||
@@ -89,9 +100,10 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
             if (!takeNumber(-2147483647L, 2147483647L, &n)) return false;
             o->type = static_cast<int>(n);
         } else if (name == "-c" || name == "--count") {
-            if (!takeNumber(1, 1000, &n)) return false;
+            if (!takeNumber(1, 10000000, &n)) return false;
             o->count = static_cast<int>(n);
             o->countGiven = true;
+            countText = "option " + name + ": \"" + (hasValue ? value : std::string(argv[i])) + "\"";
         } else if (name == "-l" || name == "--interval") {
             if (!takeNumber(10, 3600000, &n)) return false;
             o->intervalMs = static_cast<int>(n);
@@ -108,6 +120,29 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
             o->verbose = true;
         } else if (name == "--suffix") {
             o->suffix = true;
+        } else if (name == "--plc") {
+            if (!takeNumber(1, 64, &n)) return false;
+            o->plc = static_cast<int>(n);
+        } else if (name == "--rounds") {
+            if (!takeNumber(1, 1000, &n)) return false;
+            o->rounds = static_cast<int>(n);
+        } else if (name == "--raw") {
+            if (!takeValue(&o->raw)) return false;
+        } else if (name == "--register") {
+            if (!takeNumber(0, 99999 - 26, &n)) return false;
+            o->registerNumber = static_cast<int>(n);
+        } else if (name == "--slow-plc") {
+            if (!takeNumber(1, 64, &n)) return false;
+            o->slowPlc = static_cast<int>(n);
+        } else if (name == "--silent") {
+            if (!takeValue(&o->silent)) return false;
+        } else if (name == "--silent-limit") {
+            std::string text;
+            if (!takeValue(&text)) return false;
+            if (!ToSeconds(text, 0.1, 3600, &o->silentLimit)) {
+                *why = "option " + name + ": \"" + text + "\" is not a number of seconds from 0.1 to 3600";
+                return false;
+            }
         } else {
             *why = "unknown option " + arg;
             return false;
@@ -115,6 +150,10 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
     }
     if (o->quiet && o->verbose) {
         *why = "-q and -v exclude each other";
+        return false;
+    }
+    if (o->command != "bench" && o->count > 1000) {
+        *why = countText + " is not a number from 1 to 1000";
         return false;
     }
     return true;
@@ -133,6 +172,8 @@ Commands:
   write TAG VALUE            write one value
   poll TAG...                read tags again and again, one live line of values
   browse                     the "Tag Format" address dialog (code 16)
+  bench                      the driver against a raw socket client: latency,
+                             operations per second, CPU (etlan bench --help)
   help [COMMAND]             this text, or a command's
 
 Options (anywhere on the line):
@@ -145,7 +186,10 @@ Options (anywhere on the line):
                              current directory, as the SCADA host does.
   -d, --driver N             driver number (default 1): names zavURnn.int
   -t, --type N               the host's data type code of the tag
-  -c, --count N              element count (default 1)
+  -c, --count N              element count (default 1); for bench the
+                             operations per round
+  --plc N, --rounds N, --raw HOST:PORT, --register N, --slow-plc N,
+  --silent FILE, --silent-limit S   bench options (etlan bench --help)
   -l, --interval MS          poll interval in milliseconds (default 1000)
   -1, --once                 poll once and stop
   -n, --polls N              poll N times and stop
@@ -253,6 +297,51 @@ Data types are taken from the texts as for "etlan read".
 Opens the driver's "Tag Format" address dialog (code 16, no owner window)
 and prints the address text composed in it, or "cancelled" (result 53).
 Exit status 0 when confirmed, 1 when cancelled.
+)";
+    }
+    if (command == "bench") {
+        return R"(Usage: etlan bench [-s FILE] [-d N] [--plc P] [--rounds R] [-c N] [--raw HOST:PORT]
+                   [--register A] [--slow-plc Q] [--silent FILE2] [--silent-limit S] [-v]
+
+Measures the driver against the physical limit: a raw client inside etlan
+that sends the very same frames (the 12-byte ET-LAN header and the
+MEWTOCOL-COM text the driver sends) on a blocking socket of its own and
+reads each answer up to its carriage return. The driver is started on the
+station file (see "etlan start --help") and called only through VpiMain.
+
+For station P (default: the first in the station file) it times ReadValue
+of D A (code 5), ReadBlock of 27 words D A..D A+26 (code 6) and WriteValue
+of D A (code 7) in R rounds (default 5) of N operations (default 2000) per
+client and kind, driver and raw client taking turns, and shows for each
+the median and 99th-percentile time, operations per second and the CPU
+seconds this process used per 10,000 operations, with the driver's ratios
+to the raw client. The registers must hold steady values: the raw client
+reads them first, every later read must give them, and the write writes
+the value D A holds back. A is 1000 unless --register gives it.
+
+  --plc P            station measured (1-64)
+  --rounds R         rounds (default 5)
+  -c, --count N      operations per round, client and kind (default 2000)
+  --raw HOST:PORT    address of the raw client's connection (default: the
+                     station file's line for P)
+  --register A       first data register (default 1000)
+  --slow-plc Q       also 100 reads per client from station Q, one that
+                     answers late: CPU seconds per 100 reads
+  --silent FILE2     also time ColdStart on FILE2, a station file of
+                     stations that never answer (connects that hang)
+  --silent-limit S   wait at most S seconds for that ColdStart (default 5);
+                     a ColdStart still running then is reported as "> S s"
+                     and etlan ends without EndVpi
+  -v                 also show the raw client's frames
+
+Ends with the targets, each met or NOT MET: ReadValue median <= 1.1x raw,
+p99 <= 1.3x raw, CPU per read <= 1.3x raw; CPU per 100 reads from the late
+station <= 0.005 s; ColdStart on the silent stations <= 1.2 s.
+
+Exit status 0 when the bench ran (whether or not the targets were met); 1
+when an operation failed or read a wrong value; 3 when it could not run
+(driver library, station file, station not in it, no answer to the first
+read).
 )";
     }
     if (command == "help") return OverviewHelp();

@@ -9,7 +9,7 @@
 namespace etl::etlan {
 
 struct Options {
-    std::string command;            // info, check, start, read, write, poll, browse
+    std::string command;            // info, check, start, read, write, poll, browse, bench
     std::vector<std::string> args;  // the command's arguments
     std::string library;            // --library PATH
     std::string stations;           // -s FILE
@@ -26,6 +26,14 @@ struct Options {
     bool suffix = false;            // --suffix
     bool help = false;              // -h
     bool version = false;           // -V
+    // bench
+    int plc = 0;                    // --plc N; 0: the station file's first station
+    int rounds = 5;                 // --rounds N
+    std::string raw;                // --raw HOST:PORT
+    int registerNumber = 1000;      // --register N: D N .. D N+26
+    int slowPlc = 0;                // --slow-plc N; 0: none
+    std::string silent;             // --silent FILE
+    double silentLimit = 5.0;       // --silent-limit SECONDS
 };
 
 // False with a message in *why on a malformed line.
