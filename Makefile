@@ -19,7 +19,7 @@ JOBS ?= $(or $(ETL_JOBS),$(shell nproc 2>/dev/null || echo 2))
 FUZZ_SECONDS ?= 600
 OPS ?= 1000000
 
-.PHONY: all test demo native asan mingw tsan valgrind fuzz soak fault-matrix deps clean
+.PHONY: all test demo native asan mingw tsan valgrind fuzz soak fault-matrix deps clean bench
 
 all: test
 
@@ -40,6 +40,9 @@ fault-matrix: deps
 
 deps:
 	@bash scripts/install-deps.sh
+
+bench: deps
+	@bash scripts/bench.sh
 
 demo: deps
 	@echo "==== demo: building build/native"
