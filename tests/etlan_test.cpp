@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -164,7 +165,7 @@ TEST(EtlanTool, CheckShowsEveryFieldOrWhyTheTextIsInvalid) {
 
 TEST(EtlanTool, CommandLineErrorsHelpAndAMissingLibrary) {
     EXPECT_EQ(Etlan("--help").status, 0);
-    for (const char* cmd : {"info", "check", "start", "read", "write", "poll", "browse"}) {
+    for (const char* cmd : {"info", "check", "start", "read", "write", "poll", "browse", "bench"}) {
         const Outcome r = Etlan(std::string(cmd) + " --help");
         EXPECT_EQ(r.status, 0) << cmd;
         EXPECT_TRUE(r.Has("Usage: etlan " + std::string(cmd))) << cmd;
@@ -286,6 +287,149 @@ TEST_F(EtlanSim, PollCountsGoodAndFailedReads) {
     r = Etlan("poll 01D00100 02R00105 -1 -q" + stations_);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "7  0\n");
+}
+
+// etlan bench against a simulator: station 1 answers at once, station 2
+// late, station 3 never accepts a connection. D1000..D1026 hold distinct
+// values.
+class EtlanBench : public ::testing::Test {
+protected:
+    static constexpr int kRegister = 1000;
+    static constexpr int kWords = 27;
+
+    void SetUp() override {
+        for (int st = 1; st <= 3; ++st) ASSERT_GT(sim_.AddStation(st), 0);
+        etl::sim::Faults late;
+        late.delayMs = 2;
+        sim_.SetFaults(2, late);
+        etl::sim::Faults silent;
+        silent.neverAccept = true;
+        sim_.SetFaults(3, silent);
+        ASSERT_TRUE(sim_.Start());
+        for (int i = 0; i < kWords; ++i) sim_.SetWord('D', kRegister + i, static_cast<std::uint16_t>(0x1234 + 0x0101 * i));
+        stations_ = Quoted(dir_.Write("bench.int", "PC-stn: 65\n" + StationLine(1, sim_.Port(1)) +
+                                                       StationLine(2, sim_.Port(2))));
+    }
+
+    // A station file of n stations that all point at the never-accepting one.
+    std::string SilentFile(int n) {
+        std::string file = "PC-stn: 65\n";
+        for (int st = 1; st <= n; ++st) file += StationLine(st, sim_.Port(3));
+        return Quoted(dir_.Write("silent" + std::to_string(n) + ".int", file));
+    }
+
+    // A frame as etlan bench -v shows it: header bytes in hex, "| ", the text.
+    static std::string Shown(const std::string& frame) {
+        std::string out;
+        char hex[8];
+        for (std::size_t i = 0; i < frame.size(); ++i) {
+            const auto c = static_cast<unsigned char>(frame[i]);
+            if (i < 12) {
+                std::snprintf(hex, sizeof hex, "%02X ", c);
+                out += hex;
+                if (i == 11) out += "| ";
+            } else if (c == '\r') {
+                out += "\\r";
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+        return out;
+    }
+
+    etl::test::TempDir dir_;
+    etl::sim::Simulator sim_;
+    std::string stations_;
+};
+
+TEST_F(EtlanBench, MeasuresDriverAndRawClientOnTheSameFramesAndReportsEveryTarget) {
+    const Outcome r = Etlan("bench -s " + stations_ + " --plc 1 --slow-plc 2 --rounds 2 -c 20 --silent " +
+                            SilentFile(2) + " --silent-limit 30 -v");
+    ASSERT_EQ(r.status, 0) << r.out;
+    for (const char* row : {"ReadValue D1000 (5)", "ReadBlock D1000 x27 (6)", "WriteValue D1000 (7)",
+                            "ReadValue PLC 2 (5)"}) {
+        EXPECT_TRUE(r.Has(row)) << row << "\n" << r.out;
+    }
+    // Every row of the two tables measured: a median, a p99 and a rate
+    // above zero (a 26-character label, the client in 7, the figures).
+    int driverRows = 0, rawRows = 0;
+    std::size_t at = 0;
+    bool inTable = false;
+    for (std::size_t end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1) {
+        const std::string line = r.out.substr(at, end - at);
+        if (line.rfind("operation (code)", 0) == 0 || line.rfind("late station", 0) == 0) inTable = true;
+        if (line.empty()) inTable = false;
+        if (!inTable || line.size() < 34) continue;
+        const std::string client = line.substr(27, 7);
+        if (client != "driver " && client != "raw    ") continue;
+        double median = 0, p99 = 0, rate = 0;
+        char unit1[4] = {}, unit2[4] = {};
+        ASSERT_EQ(std::sscanf(line.c_str() + 34, " %lf %3s %lf %3s %lf", &median, unit1, &p99, unit2, &rate), 5) << line;
+        EXPECT_GT(median, 0) << line;
+        if (std::string(unit1) == unit2) {
+            EXPECT_GE(p99, median) << line;
+        }
+        EXPECT_GT(rate, 0) << line;
+        ++(client == "driver " ? driverRows : rawRows);
+    }
+    EXPECT_EQ(driverRows, 4) << r.out;
+    EXPECT_EQ(rawRows, 4) << r.out;
+    EXPECT_TRUE(r.Has("2 station(s) that never answer")) << r.out;
+    EXPECT_TRUE(r.Has("result 0, 2 did not connect")) << r.out;
+    for (const char* target : {"ReadValue median latency / raw", "ReadValue p99 latency / raw",
+                               "ReadValue CPU per read / raw", "CPU per 100 reads, answers after",
+                               "ColdStart, 2 silent stations"}) {
+        EXPECT_TRUE(r.Has(target)) << target << "\n" << r.out;
+    }
+    EXPECT_TRUE(r.Has(" of 5 targets met")) << r.out;
+    EXPECT_FALSE(r.Has("FAILED")) << r.out;
+
+    // Exactly the operations announced: on station 1 the raw client's first
+    // block read, 20 warm-up and 2 x 20 timed operations per kind and client;
+    // on station 2 one first read, one warm-up and 100 reads per client.
+    EXPECT_EQ(sim_.Requests(1), 1 + 3 * 2 * (20 + 2 * 20));
+    EXPECT_EQ(sim_.Requests(2), 1 + 2 + 2 * 100);
+    // The write writes back what D1000 holds.
+    EXPECT_EQ(sim_.Word('D', kRegister), 0x1234);
+
+    // The raw client's frames are byte for byte the driver's.
+    auto shownFrame = [&](const std::string& name) {
+        const auto p = r.out.find(name + " : ");
+        return p == std::string::npos ? std::string("(none)") : r.out.substr(p + name.size() + 3, r.out.find('\n', p) - p - name.size() - 3);
+    };
+    ASSERT_EQ(Etlan("read 01D01000 -s " + stations_).status, 0);
+    EXPECT_EQ(shownFrame("ReadValue "), Shown(sim_.LastRequest(1)));
+    ASSERT_EQ(Etlan("read 01D01000 -c 27 -s " + stations_).status, 0);
+    EXPECT_EQ(shownFrame("ReadBlock "), Shown(sim_.LastRequest(1)));
+    ASSERT_EQ(Etlan("write 01D01000 0x1234 -s " + stations_).status, 0);
+    EXPECT_EQ(shownFrame("WriteValue"), Shown(sim_.LastRequest(1)));
+}
+
+TEST_F(EtlanBench, AColdStartOutlivingItsLimitIsReportedAndTheRunStillEnds) {
+    const Outcome r = Etlan("bench -s " + stations_ + " -c 5 --rounds 1 --silent " + SilentFile(8) +
+                            " --silent-limit 0.2");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(r.Has("still running after 0.2 s")) << r.out;
+    EXPECT_TRUE(r.Has("> 0.2 s")) << r.out;
+    EXPECT_TRUE(r.Has("NOT MET")) << r.out;
+    EXPECT_TRUE(r.Has("skipped (no --slow-plc)")) << r.out;
+    EXPECT_LT(r.seconds, 60.0);
+}
+
+TEST_F(EtlanBench, AWrongValueFailsTheRunAndAMissingStationStopsIt) {
+    // The raw client asks another simulator whose registers differ: the
+    // driver's reads no longer give the values the bench expects.
+    etl::sim::Simulator other;
+    ASSERT_GT(other.AddStation(1), 0);
+    ASSERT_TRUE(other.Start());
+    other.SetWord('D', kRegister, 0x4321);
+    Outcome r = Etlan("bench -s " + stations_ + " -c 5 --rounds 1 --raw 127.0.0.1:" + std::to_string(other.Port(1)));
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(r.Has("wrong value")) << r.out;
+
+    r = Etlan("bench -s " + stations_ + " --plc 5");
+    EXPECT_EQ(r.status, 3) << r.out;
+    EXPECT_TRUE(r.Has("station 5 is not in the station file")) << r.out;
 }
 
 #if !defined(_WIN32)
