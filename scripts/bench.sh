@@ -12,8 +12,8 @@
 # on the 64 silent stations, waited for at most BENCH_SILENT_LIMIT seconds.
 #
 # Usage: bench.sh [BIN_DIR]
-#   BENCH_ROUNDS (default 5), BENCH_COUNT (operations per round, client and
-#   kind; default 2000), BENCH_SILENT_LIMIT (seconds, default 5),
+#   BENCH_ROUNDS (default 20), BENCH_COUNT (operations per round, client and
+#   kind; default 500), BENCH_SILENT_LIMIT (seconds, default 5),
 #   BENCH_DELAY_MS (station 2's delay, default 20).
 # Exit status: etlan bench's (0 it ran, whether or not the targets were
 # met; 1 an operation failed or read a wrong value; 3 it could not run),
@@ -21,8 +21,8 @@
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-rounds=${BENCH_ROUNDS:-5}
-count=${BENCH_COUNT:-2000}
+rounds=${BENCH_ROUNDS:-20}
+count=${BENCH_COUNT:-500}
 silent_limit=${BENCH_SILENT_LIMIT:-5}
 delay_ms=${BENCH_DELAY_MS:-20}
 

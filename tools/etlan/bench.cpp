@@ -495,7 +495,7 @@ struct TargetLine {
 
 int RunBench(const Options& o, DriverHost* host, StationDir* stationDir) {
     const int rounds = o.rounds;
-    const int count = o.countGiven ? o.count : 2000;
+    const int count = o.countGiven ? o.count : 500;
     const int address = o.registerNumber;
     StationList list;
     std::string why;

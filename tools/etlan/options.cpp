@@ -311,7 +311,7 @@ station file (see "etlan start --help") and called only through VpiMain.
 
 For station P (default: the first in the station file) it times ReadValue
 of D A (code 5), ReadBlock of 27 words D A..D A+26 (code 6) and WriteValue
-of D A (code 7) in R rounds (default 5) of N operations (default 2000) per
+of D A (code 7) in R rounds (default 20) of N operations (default 500) per
 client and kind, driver and raw client taking turns, and shows for each
 the median and 99th-percentile time, operations per second and the CPU
 seconds this process used per 10,000 operations, with the driver's ratios
@@ -320,8 +320,8 @@ reads them first, every later read must give them, and the write writes
 the value D A holds back. A is 1000 unless --register gives it.
 
   --plc P            station measured (1-64)
-  --rounds R         rounds (default 5)
-  -c, --count N      operations per round, client and kind (default 2000)
+  --rounds R         rounds (default 20)
+  -c, --count N      operations per round, client and kind (default 500)
   --raw HOST:PORT    address of the raw client's connection (default: the
                      station file's line for P)
   --register A       first data register (default 1000)

@@ -28,7 +28,7 @@ struct Options {
     bool version = false;           // -V
     // bench
     int plc = 0;                    // --plc N; 0: the station file's first station
-    int rounds = 5;                 // --rounds N
+    int rounds = 20;                // --rounds N
     std::string raw;                // --raw HOST:PORT
     int registerNumber = 1000;      // --register N: D N .. D N+26
     int slowPlc = 0;                // --slow-plc N; 0: none
