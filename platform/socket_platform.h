@@ -57,8 +57,9 @@ int WaitWritable(SocketHandle s, std::uint32_t timeoutMs, int* error);
 int WaitReadable(SocketHandle s, std::uint32_t timeoutMs, int* error);
 // Sleep until at least `minimum` bytes can be read or the stream has ended
 // or broken (1), or the time-out runs out (0); -1 on failure (error number
-// in *error). *count is what can be read when it returns. Blocks in the
-// system, never spins, also while part of an answer is pending.
+// in *error). *count is what can be read when it returns, or at least
+// `minimum` when the wait ended that way. Blocks in the system, never
+// spins, also while part of an answer is pending.
 int WaitReadableBytes(SocketHandle s, std::uint32_t minimum, std::uint32_t timeoutMs,
                       std::uint32_t* count, int* error);
 // Connection attempts under way on several sockets at once (at most

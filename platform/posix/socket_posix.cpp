@@ -31,6 +31,10 @@ std::atomic<std::uint32_t> g_open[kTrackedLimit / kWordBits];
 std::mutex g_lock;  // guards g_users and every change of g_open
 int g_users = 0;
 
+// The receive low-water mark each tracked socket has now (0: the default, 1).
+constexpr std::uint32_t kTrustedLowMark = 4096;
+std::atomic<std::uint32_t> g_lowMark[kTrackedLimit];
+
 bool Tracked(SocketHandle s) {
     if (s <= 0 || s >= kTrackedLimit) return false;
     const std::uint32_t bit = 1u << (s % kWordBits);
@@ -39,6 +43,7 @@ bool Tracked(SocketHandle s) {
 
 void Track(int fd, bool on) {
     const std::uint32_t bit = 1u << (fd % kWordBits);
+    g_lowMark[fd].store(0, std::memory_order_relaxed);
     if (on) {
         g_open[fd / kWordBits].fetch_or(bit, std::memory_order_release);
     } else {
@@ -58,6 +63,21 @@ void FromNative(const sockaddr_in& in, SockAddrIn* out) {
     out->family = static_cast<std::uint16_t>(in.sin_family);
     out->port = in.sin_port;
     out->address = in.sin_addr.s_addr;
+}
+
+// Sets the socket's receive low-water mark unless it is set already; false
+// when the mark could not be set (its value is then unknown).
+bool SetLowMark(SocketHandle s, std::uint32_t mark) {
+    if (mark > INT_MAX) return false;
+    const std::uint32_t now = g_lowMark[s].load(std::memory_order_relaxed);
+    if (now == mark || (now == 0 && mark == 1)) return true;
+    const int value = static_cast<int>(mark);
+    if (::setsockopt(s, SOL_SOCKET, SO_RCVLOWAT, &value, sizeof value) != 0) {
+        g_lowMark[s].store(0xFFFFFFFFu, std::memory_order_relaxed);
+        return false;
+    }
+    g_lowMark[s].store(mark, std::memory_order_relaxed);
+    return true;
 }
 
 std::uint64_t NowMs() {
@@ -200,11 +220,12 @@ int WaitReadableBytes(SocketHandle s, std::uint32_t minimum, std::uint32_t timeo
         *error = rc;
         return rc == 0 ? 1 : -1;
     }
+    // With the socket's receive low-water mark at `minimum`, poll() sleeps
+    // until that many bytes have come (or the stream ends), so a wake-up
+    // without a hang-up needs no count; a larger mark may be cut down by the
+    // kernel, so above kTrustedLowMark the bytes are counted after all.
+    const bool marked = SetLowMark(s, minimum);
     const std::uint64_t deadline = NowMs() + timeoutMs;
-    // Raised only while part of the bytes is there, so that poll() sleeps
-    // until the rest has come instead of reporting the part again and again.
-    int lowMark = 1;
-    int result = -1;
     for (;;) {
         const std::uint64_t now = NowMs();
         const std::uint64_t left = now >= deadline ? 0 : deadline - now;
@@ -213,40 +234,25 @@ int WaitReadableBytes(SocketHandle s, std::uint32_t minimum, std::uint32_t timeo
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             *error = errno;
-            break;
+            return -1;
         }
         if ((p.revents & POLLNVAL) != 0) {
             *error = EBADF;
-            break;
+            return -1;
         }
-        int readable = 0;
-        if (::ioctl(s, FIONREAD, &readable) != 0) {
-            *error = errno;
-            break;
+        const bool ended = (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+        if (n > 0 && !ended && marked && minimum <= kTrustedLowMark) {
+            *count = minimum;  // at least
+            return 1;
         }
-        *count = readable > 0 ? static_cast<std::uint32_t>(readable) : 0u;
-        if (*count >= minimum || (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
-            result = 1;
-            break;
+        const int rc = Readable(s, count);
+        if (rc != 0) {
+            *error = rc;
+            return -1;
         }
-        if (n == 0 && left <= INT_MAX) {
-            result = 0;
-            break;
-        }
-        if (*count > 0 && lowMark == 1 && minimum <= INT_MAX) {
-            lowMark = static_cast<int>(minimum);
-            if (::setsockopt(s, SOL_SOCKET, SO_RCVLOWAT, &lowMark, sizeof lowMark) != 0) {
-                *error = errno;
-                lowMark = 1;
-                break;
-            }
-        }
+        if (*count >= minimum || ended) return 1;
+        if (n == 0 && left <= INT_MAX) return 0;
     }
-    if (lowMark != 1) {
-        lowMark = 1;
-        ::setsockopt(s, SOL_SOCKET, SO_RCVLOWAT, &lowMark, sizeof lowMark);
-    }
-    return result;
 }
 
 int WaitConnects(const SocketHandle* sockets, int count, bool* settled, std::uint32_t timeoutMs,

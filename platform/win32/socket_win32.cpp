@@ -141,9 +141,24 @@ int WaitReadableBytes(SocketHandle s, std::uint32_t minimum, std::uint32_t timeo
         return -1;
     }
     const DWORD start = ::GetTickCount();
+    bool partial = false;
     for (;;) {
         const DWORD elapsed = ::GetTickCount() - start;
         const std::uint32_t left = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
+        int ready = 0;
+        if (!partial && minimum > 0) {
+            // Nothing yet: sleep until the first bytes (or the end of the
+            // stream); bytes already there end the wait at once.
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(Native(s), &readable);
+            timeval tv = ToTimeval(left);
+            ready = ::select(0, &readable, nullptr, nullptr, &tv);
+            if (ready == SOCKET_ERROR) {
+                *error = WSAGetLastError();
+                return -1;
+            }
+        }
         u_long n = 0;
         if (::ioctlsocket(Native(s), FIONREAD, &n) != 0) {
             *error = WSAGetLastError();
@@ -151,30 +166,14 @@ int WaitReadableBytes(SocketHandle s, std::uint32_t minimum, std::uint32_t timeo
         }
         *count = static_cast<std::uint32_t>(n);
         if (*count >= minimum) return 1;
+        if (ready > 0 && *count == 0) return 1;  // readable, nothing to read: ended
         if (left == 0) return 0;
         if (*count > 0) {
             // Part of the bytes is there, so the socket stays readable:
             // sleep a little at a time until the rest has come.
+            partial = true;
             ::Sleep(1);
-            continue;
         }
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(Native(s), &readable);
-        timeval tv = ToTimeval(left);
-        const int ready = ::select(0, &readable, nullptr, nullptr, &tv);
-        if (ready == SOCKET_ERROR) {
-            *error = WSAGetLastError();
-            return -1;
-        }
-        if (ready == 0) continue;  // the count is read once more, then time-out
-        if (::ioctlsocket(Native(s), FIONREAD, &n) != 0) {
-            *error = WSAGetLastError();
-            return -1;
-        }
-        *count = static_cast<std::uint32_t>(n);
-        // Readable with nothing to read: the stream has ended or broken.
-        if (*count >= minimum || *count == 0) return 1;
     }
 }
 
