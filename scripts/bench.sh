@@ -21,6 +21,8 @@
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/lib/simulator.sh
+. "$root/scripts/lib/simulator.sh"
 rounds=${BENCH_ROUNDS:-20}
 count=${BENCH_COUNT:-500}
 silent_limit=${BENCH_SILENT_LIMIT:-5}
@@ -64,18 +66,7 @@ for i in $(seq 0 26); do sets+=(--set "D$((1000 + i))=$((4660 + 257 * i))"); don
   >"$work/sim.out" 2>"$work/sim.err" </dev/null &
 sim_pid=$!
 
-declare -A port
-for _ in $(seq 1 200); do
-  [ "$(grep -c '^ready station' "$work/sim.out" 2>/dev/null)" -ge 3 ] && break
-  kill -0 "$sim_pid" 2>/dev/null || break
-  sleep 0.025
-done
-while read -r _ _ n _ p; do port[$n]=$p; done < <(grep '^ready station' "$work/sim.out")
-if [ "${#port[@]}" -lt 3 ]; then
-  echo "bench: the simulator did not get ready:" >&2
-  cat "$work/sim.out" "$work/sim.err" >&2
-  exit 1
-fi
+sim_wait_ready 3 bench || exit 1
 
 stations=$work/stations.int
 {

@@ -11,6 +11,8 @@
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/lib/simulator.sh
+. "$root/scripts/lib/simulator.sh"
 bin=${1:-$root/build/native/bin}
 if [ ! -x "$bin/etlan" ] && [ -x "$bin/bin/etlan" ]; then bin=$bin/bin; fi
 bin=$(cd "$bin" 2>/dev/null && pwd) || { echo "demo: no directory ${1:-build/native/bin}" >&2; exit 1; }
@@ -91,18 +93,7 @@ echo "== Simulator: stations 1 and 2 with known values, 3 never answers, 4 refus
   >"$work/sim.out" 2>"$work/sim.err" </dev/null &
 sim_pid=$!
 
-declare -A port
-for _ in $(seq 1 200); do
-  [ "$(grep -c '^ready station' "$work/sim.out" 2>/dev/null)" -ge 4 ] && break
-  kill -0 "$sim_pid" 2>/dev/null || break
-  sleep 0.025
-done
-while read -r _ _ n _ p; do port[$n]=$p; done < <(grep '^ready station' "$work/sim.out")
-if [ "${#port[@]}" -lt 4 ]; then
-  echo "demo: the simulator did not get ready:" >&2
-  cat "$work/sim.out" "$work/sim.err" >&2
-  exit 1
-fi
+sim_wait_ready 4 demo || exit 1
 sed 's/^/    /' "$work/sim.out"
 
 # The station file: header (own station number at its ninth character),

@@ -96,6 +96,25 @@ void Pump(Conn& sock) {
     }
 }
 
+// Ends a connection attempt as its peer decides: true when it has ended
+// (established or refused) or none was under way, false while it hangs.
+bool SettleConnect(Conn& sock) {
+    if (!sock.connecting) return true;
+    switch (sock.accept) {
+        case Accept::kAccept:
+            sock.connecting = false;
+            sock.connected = true;
+            return true;
+        case Accept::kRefuse:
+            sock.connecting = false;
+            sock.connectError = kConnRefused;
+            return true;
+        case Accept::kNever:
+            break;
+    }
+    return false;
+}
+
 bool ReadReady(const Conn& sock) {
     return !sock.readable.empty() || sock.peerClosed || sock.reset || !sock.connected;
 }
@@ -325,22 +344,9 @@ int WaitWritable(SocketHandle s, std::uint32_t timeoutMs, int* error) {
         *error = e;
         return -1;
     }
-    if (sock->connecting) {
-        switch (sock->accept) {
-            case memplat::Accept::kAccept:
-                sock->connecting = false;
-                sock->connected = true;
-                return 1;
-            case memplat::Accept::kRefuse:
-                sock->connecting = false;
-                sock->connectError = memplat::kConnRefused;
-                return 1;
-            case memplat::Accept::kNever:
-                S().now += timeoutMs;
-                return 0;
-        }
-    }
-    return 1;
+    if (memplat::SettleConnect(*sock)) return 1;
+    S().now += timeoutMs;
+    return 0;
 }
 
 int WaitReadable(SocketHandle s, std::uint32_t timeoutMs, int* error) {
@@ -418,26 +424,9 @@ int WaitConnects(const SocketHandle* sockets, int count, bool* settled, std::uin
             return -1;
         }
         ++pending;
-        if (!sock->connecting) {
+        if (memplat::SettleConnect(*sock)) {
             settled[i] = true;
             ++marked;
-            continue;
-        }
-        switch (sock->accept) {
-            case memplat::Accept::kAccept:
-                sock->connecting = false;
-                sock->connected = true;
-                settled[i] = true;
-                ++marked;
-                break;
-            case memplat::Accept::kRefuse:
-                sock->connecting = false;
-                sock->connectError = memplat::kConnRefused;
-                settled[i] = true;
-                ++marked;
-                break;
-            case memplat::Accept::kNever:
-                break;
         }
     }
     if (pending > 0 && marked == 0) S().now += timeoutMs;

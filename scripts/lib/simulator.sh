@@ -1,0 +1,22 @@
+# Sourced by the scripts that start etlan-sim in the background.
+#
+# sim_wait_ready COUNT NAME: waits (5 s at most) until the simulator, whose
+# pid is in $sim_pid and whose standard output goes to $work/sim.out, has
+# printed COUNT "ready station N port P" lines, and fills the array
+# port[N]=P. Otherwise prints what the simulator said, prefixed with NAME,
+# and returns 1.
+sim_wait_ready() {
+  local count=$1 name=$2 _ n p
+  declare -gA port=()
+  for _ in $(seq 1 200); do
+    [ "$(grep -c '^ready station' "$work/sim.out" 2>/dev/null)" -ge "$count" ] && break
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.025
+  done
+  while read -r _ _ n _ p; do port[$n]=$p; done < <(grep '^ready station' "$work/sim.out")
+  if [ "${#port[@]}" -lt "$count" ]; then
+    echo "$name: the simulator did not get ready:" >&2
+    cat "$work/sim.out" "$work/sim.err" >&2
+    return 1
+  fi
+}
