@@ -1,7 +1,7 @@
 // The station file "zavUR%02d.int": a header line whose ninth character
 // starts the PC's own station number, then one line per station:
 //
-//     05 "192.168.1.5" "9094"      station 5, host text, port or service
+//     05 "127.0.0.5" "9094"        station 5, host text, port or service
 //     ; a comment                  (a line that starts with ';' or a blank)
 //
 // The station number is the first two characters of the line; host and
