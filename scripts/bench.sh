@@ -46,17 +46,7 @@ for exe in "$bin/etlan" "$bin/etlan-sim"; do
   [ -x "$exe" ] || { echo "bench: $exe is not built" >&2; exit 1; }
 done
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/etlan-bench.XXXXXX")
-sim_pid=
-cleanup() {
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null
-    wait "$sim_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+sim_workdir bench
 
 # Distinct values, so that a read of the wrong words cannot pass.
 sets=()

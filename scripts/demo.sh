@@ -25,17 +25,7 @@ for exe in "$etlan" "$sim"; do
   fi
 done
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/etlan-demo.XXXXXX")
-sim_pid=
-cleanup() {
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null
-    wait "$sim_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+sim_workdir demo
 
 ms_now() { date +%s%3N; }
 t_start=$(ms_now)

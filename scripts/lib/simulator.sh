@@ -1,4 +1,21 @@
 # Sourced by the scripts that start etlan-sim in the background.
+
+# sim_workdir NAME: a temporary directory in $work, removed at exit together
+# with the simulator whose pid the caller puts in $sim_pid.
+sim_workdir() {
+  work=$(mktemp -d "${TMPDIR:-/tmp}/etlan-$1.XXXXXX")
+  sim_pid=
+  trap sim_cleanup EXIT
+  trap 'exit 130' INT TERM
+}
+
+sim_cleanup() {
+  if [ -n "$sim_pid" ]; then
+    kill "$sim_pid" 2>/dev/null
+    wait "$sim_pid" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
 #
 # sim_wait_ready COUNT NAME: waits (5 s at most) until the simulator, whose
 # pid is in $sim_pid and whose standard output goes to $work/sim.out, has
