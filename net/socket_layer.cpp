@@ -153,19 +153,14 @@ int SendBuffer(SocketHandle s, std::uint32_t timeoutMs, const void* data, int le
 }
 
 int WaitForBytes(SocketHandle s, std::uint32_t timeoutMs, int minimum) {
+    // Sleeps in the system until the bytes are there (a minimum of 0 is
+    // there at once); a stream that has ended can bring no more, so its wait
+    // ends at once with the same outcome as at the time-out.
     std::uint32_t count = 0;
-    if (minimum <= 0) {
-        const int rc = plat::Readable(s, &count);
-        if (rc != 0) return rc;
-    } else {
-        // Sleeps in the system until the bytes are there; a stream that has
-        // ended can bring no more, so its wait ends at once with the same
-        // outcome as at the time-out.
-        int error = 0;
-        if (plat::WaitReadableBytes(s, static_cast<std::uint32_t>(minimum), timeoutMs, &count,
-                                    &error) < 0) {
-            return error;
-        }
+    int error = 0;
+    if (plat::WaitReadableBytes(s, minimum > 0 ? static_cast<std::uint32_t>(minimum) : 0u,
+                                timeoutMs, &count, &error) < 0) {
+        return error;
     }
     // One to minimum-1 bytes at the time-out still count: the caller reads them.
     return count > 0 ? 0 : kTimeoutCode;

@@ -80,9 +80,8 @@ int Send(SocketHandle s, const void* data, int length, const SockAddrIn* to, int
 int Receive(SocketHandle s, void* buffer, int size, SockAddrIn* from, int* done);
 void Close(SocketHandle s);
 
-// Milliseconds, 32-bit and wrapping; YieldSlice gives up the time slice.
+// Milliseconds, 32-bit and wrapping.
 std::uint32_t TickCount();
-void YieldSlice();
 
 // Host name look-up: true and the first IPv4 address (network order).
 bool ResolveHost(const char* name, std::uint32_t* address);

@@ -7,10 +7,10 @@
 //  - Every chunk the driver sends is handed to the peer, which answers by
 //    scheduling bytes on the connection: each piece becomes readable at a
 //    time of the fake clock, so answers arrive in arbitrary pieces.
-//  - The clock is fake: TickCount and YieldSlice advance it by one
-//    millisecond, and a wait that nothing ends advances it by its whole
-//    time-out and returns at once. A wait that a scheduled piece ends
-//    advances it to that piece's time.
+//  - The clock is fake: TickCount advances it by one millisecond, and a
+//    wait that nothing ends advances it by its whole time-out and returns
+//    at once. A wait that a scheduled piece ends advances it to that
+//    piece's time.
 //  - Name look-up knows "localhost" (127.0.0.1) and nothing else; services
 //    come from a small fixed table (echo 7, discard 9, ftp 21, telnet 23,
 //    http 80).

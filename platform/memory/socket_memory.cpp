@@ -13,7 +13,7 @@
 namespace etl::memplat {
 namespace {
 
-constexpr std::uint32_t kStepMs = 1;      // TickCount and YieldSlice
+constexpr std::uint32_t kStepMs = 1;      // each TickCount
 constexpr SocketHandle kFirstHandle = 3;  // never 0: that is "no socket"
 constexpr std::uint16_t kFirstLocalPort = 49152;
 constexpr std::size_t kMaxTargetsKept = 4096;  // of ConnectTargets, and of names
@@ -510,11 +510,6 @@ std::uint32_t TickCount() {
     Hold hold(S().lock);
     S().now += memplat::kStepMs;
     return S().now;
-}
-
-void YieldSlice() {
-    Hold hold(S().lock);
-    S().now += memplat::kStepMs;
 }
 
 bool ResolveHost(const char* name, std::uint32_t* address) {

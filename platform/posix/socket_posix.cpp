@@ -5,7 +5,6 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -381,8 +380,6 @@ void Close(SocketHandle s) {
 }
 
 std::uint32_t TickCount() { return static_cast<std::uint32_t>(NowMs()); }
-
-void YieldSlice() { sched_yield(); }
 
 bool ResolveHost(const char* name, std::uint32_t* address) {
     addrinfo hints;

@@ -179,7 +179,8 @@ int WaitReadableBytes(SocketHandle s, std::uint32_t minimum, std::uint32_t timeo
 
 int WaitConnects(const SocketHandle* sockets, int count, bool* settled, std::uint32_t timeoutMs,
                  int* error) {
-    if (count < 0 || count > kMaxWaitSockets || kMaxWaitSockets > FD_SETSIZE) {
+    static_assert(kMaxWaitSockets <= FD_SETSIZE, "every socket fits one fd_set");
+    if (count < 0 || count > kMaxWaitSockets) {
         *error = WSAEINVAL;
         return -1;
     }
@@ -296,8 +297,6 @@ void Close(SocketHandle s) {
 }
 
 std::uint32_t TickCount() { return ::GetTickCount(); }
-
-void YieldSlice() { ::Sleep(0); }
 
 bool ResolveHost(const char* name, std::uint32_t* address) {
     const hostent* h = ::gethostbyname(name);
