@@ -8,8 +8,10 @@
 # standard streams and live on for seconds after it exits. Were those the
 # caller's pipes, ctest would wait for the helpers before counting the test
 # as finished.
+#
+# ETL_WINE names the Wine loader (scripts/with-wine.sh sets it); default wine.
 out=$(mktemp "${TMPDIR:-/tmp}/etl-wine-run.XXXXXX") || exit 125
-wine "$@" >"$out" 2>&1
+"${ETL_WINE:-wine}" "$@" >"$out" 2>&1
 status=$?
 cat "$out"
 rm -f "$out"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a command with a private, freshly made Wine prefix, e.g.
 #   scripts/with-wine.sh ctest --preset mingw
-#   scripts/with-wine.sh wine build/mingw/bin/host_test.exe
+#   scripts/with-wine.sh bash scripts/wine-run.sh build/mingw/bin/host_test.exe
 #
 # The prefix lives in a temporary directory and is removed afterwards. One
 # persistent wineserver is started first and Wine's services are started by
@@ -14,6 +14,11 @@
 # inside xvfb-run (a 24-bit 1024x768 screen) and Wine draws its own window
 # frames (X11 Driver "Managed" = N), so closing a dialog does not wait for a
 # window manager.
+#
+# ETL_WINE_ARCH selects the prefix: win32 (default; 32-bit Wine, which needs a
+# kernel that runs i386 programs) or win64 (64-bit Wine, for the 64-bit
+# Windows build). The Wine loader chosen is exported as ETL_WINE, which
+# scripts/wine-run.sh uses.
 #
 # The exit status is the command's.
 set -euo pipefail
@@ -32,20 +37,29 @@ if [ "${ETL_WINE_DISPLAY:-0}" != 1 ]; then
   unset DISPLAY WAYLAND_DISPLAY
 fi
 
-for tool in wine wineserver; do
-  command -v "$tool" >/dev/null || { echo "with-wine: $tool is missing (packages wine, wine32:i386)" >&2; exit 2; }
+# Debian's `wine` and `wineserver` pick the 32-bit loader and the 64-bit
+# server whenever both are installed; name them here so each prefix gets the
+# loader and server of its own width.
+case "${ETL_WINE_ARCH:-win32}" in
+  win32) loader=/usr/lib/wine/wine server=/usr/lib/wine/wineserver32 packages="wine, wine32:i386" ;;
+  win64) loader=/usr/lib/wine/wine64 server=/usr/lib/wine/wineserver64 packages="wine, wine64" ;;
+  *) echo "with-wine: ETL_WINE_ARCH must be win32 or win64" >&2; exit 2 ;;
+esac
+for tool in "$loader" "$server"; do
+  [ -x "$tool" ] || { echo "with-wine: $tool is missing (packages $packages)" >&2; exit 2; }
 done
+export ETL_WINE="$loader" WINELOADER="$loader" WINESERVER="$server"
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/etl-wine.XXXXXX")
 export WINEPREFIX="$tmp/prefix"
-export WINEARCH=win32
+export WINEARCH=${ETL_WINE_ARCH:-win32}
 export WINEDEBUG="-all,err+module"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
 cleanup() {
-  wineserver -k </dev/null >/dev/null 2>&1 || true
+  "$server" -k </dev/null >/dev/null 2>&1 || true
   # wineserver -k returns before the server has gone; wait for it, briefly.
-  wineserver -w </dev/null >/dev/null 2>&1 &
+  "$server" -w </dev/null >/dev/null 2>&1 &
   local waiter=$!
   for _ in $(seq 50); do
     kill -0 "$waiter" 2>/dev/null || break
@@ -61,21 +75,22 @@ trap 'exit 143' TERM
 
 mkdir -p "$WINEPREFIX"
 # Output to a file, not a pipe: the server lives on and would hold a pipe open.
-if ! wineserver -p </dev/null >"$tmp/wineserver.out" 2>&1; then
+if ! "$server" -p </dev/null >"$tmp/wineserver.out" 2>&1; then
   echo "with-wine: wineserver does not start: $(cat "$tmp/wineserver.out")" >&2
   # 32-bit Wine needs a kernel that runs 32-bit (i386) programs.
-  if [ -x /lib/ld-linux.so.2 ] && ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  if [ "$WINEARCH" = win32 ] && ! bash "$(dirname "$0")/runs-i386.sh"; then
     echo "with-wine: this machine's kernel does not run 32-bit (i386) programs, so the" \
          "Windows tests cannot run here" >&2
   fi
   exit 1
 fi
-if ! timeout 120 wine wineboot -i </dev/null >/dev/null 2>&1; then
-  echo "with-wine: wineboot -i failed in $WINEPREFIX" >&2
+if ! timeout 120 "$loader" wineboot -i </dev/null >"$tmp/wineboot.out" 2>&1; then
+  echo "with-wine: wineboot -i failed in $WINEPREFIX:" >&2
+  tail -5 "$tmp/wineboot.out" >&2
   exit 1
 fi
 if [ "${ETL_WINE_DISPLAY:-0}" = 1 ]; then
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
+  "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
 fi
 
 set +e
