@@ -2,11 +2,12 @@
 #   make demo   builds the native tools and runs the demonstration
 #   make test   builds and tests every build: native, native with
 #               AddressSanitizer + UBSan, ThreadSanitizer, valgrind
-#               memcheck, 32-bit Windows under Wine, and a short run of
-#               every fuzz target
+#               memcheck, 32-bit Windows under Wine, the same sources as
+#               64-bit Windows under 64-bit Wine, and a short run of every
+#               fuzz target
 # Both install what is missing first (as root, with apt).
 #
-# One stage at a time: make native | asan | mingw | tsan | valgrind
+# One stage at a time: make native | asan | mingw | win64 | tsan | valgrind
 # Long forms:  make fuzz [FUZZ_SECONDS=600]   every fuzz target
 #              make soak [OPS=1000000]        the long soak
 #              make fault-matrix              regenerates docs/fault-matrix.md
@@ -19,14 +20,14 @@ JOBS ?= $(or $(ETL_JOBS),$(shell nproc 2>/dev/null || echo 2))
 FUZZ_SECONDS ?= 600
 OPS ?= 1000000
 
-.PHONY: all test demo native asan mingw tsan valgrind fuzz soak fault-matrix deps clean bench
+.PHONY: all test demo native asan mingw win64 tsan valgrind fuzz soak fault-matrix deps clean bench
 
 all: test
 
 test:
-	@bash scripts/test-all.sh native asan tsan valgrind mingw fuzz
+	@bash scripts/test-all.sh native asan tsan valgrind mingw win64 fuzz
 
-native asan mingw tsan valgrind:
+native asan mingw win64 tsan valgrind:
 	@bash scripts/test-all.sh $@
 
 fuzz: deps
@@ -51,4 +52,4 @@ demo: deps
 	@bash scripts/demo.sh build/native
 
 clean:
-	rm -rf build/native build/asan build/mingw build/tsan build/fuzz
+	rm -rf build/native build/asan build/mingw build/win64 build/tsan build/fuzz
