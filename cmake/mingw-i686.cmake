@@ -1,14 +1,4 @@
-# 32-bit Windows with mingw-w64; test executables run under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# 32-bit Windows, the target: what the host process loads.
+set(ETL_MINGW_TRIPLET i686-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Test programs run under Wine (scripts/wine-run.sh keeps Wine's helper
-# processes off ctest's pipes).
-get_filename_component(_etl_root "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
-set(CMAKE_CROSSCOMPILING_EMULATOR bash "${_etl_root}/scripts/wine-run.sh")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,14 +1,5 @@
-# 64-bit Windows with mingw-w64; test executables run under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# 64-bit Windows: the same sources and tests, for kernels that refuse the
+# 32-bit programs 32-bit Wine is made of.
+set(ETL_MINGW_TRIPLET x86_64-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Test programs run under Wine (scripts/wine-run.sh keeps Wine's helper
-# processes off ctest's pipes).
-get_filename_component(_etl_root "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
-set(CMAKE_CROSSCOMPILING_EMULATOR bash "${_etl_root}/scripts/wine-run.sh")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
