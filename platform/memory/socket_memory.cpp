@@ -83,6 +83,21 @@ int Injected(Call call) {
     return ++a.count == a.nth ? a.error : 0;
 }
 
+// The socket a wait is on, or null with *error set: s is no socket, or the
+// test armed this call to fail.
+Conn* WaitTarget(SocketHandle s, Call call, int* error) {
+    Conn* sock = Find(s);
+    if (sock == nullptr) {
+        *error = kNotSocket;
+        return nullptr;
+    }
+    if (const int e = Injected(call)) {
+        *error = e;
+        return nullptr;
+    }
+    return sock;
+}
+
 // Signed distance of a from b on the wrapping clock.
 std::int32_t Diff(std::uint32_t a, std::uint32_t b) { return static_cast<std::int32_t>(a - b); }
 
@@ -335,15 +350,8 @@ bool WouldBlock(int error) { return error == memplat::kWouldBlock; }
 
 int WaitWritable(SocketHandle s, std::uint32_t timeoutMs, int* error) {
     Hold hold(S().lock);
-    memplat::Conn* sock = Find(s);
-    if (sock == nullptr) {
-        *error = memplat::kNotSocket;
-        return -1;
-    }
-    if (const int e = Injected(Call::kWaitWritable)) {
-        *error = e;
-        return -1;
-    }
+    memplat::Conn* sock = memplat::WaitTarget(s, Call::kWaitWritable, error);
+    if (sock == nullptr) return -1;
     if (memplat::SettleConnect(*sock)) return 1;
     S().now += timeoutMs;
     return 0;
@@ -351,15 +359,8 @@ int WaitWritable(SocketHandle s, std::uint32_t timeoutMs, int* error) {
 
 int WaitReadable(SocketHandle s, std::uint32_t timeoutMs, int* error) {
     Hold hold(S().lock);
-    memplat::Conn* sock = Find(s);
-    if (sock == nullptr) {
-        *error = memplat::kNotSocket;
-        return -1;
-    }
-    if (const int e = Injected(Call::kWaitReadable)) {
-        *error = e;
-        return -1;
-    }
+    memplat::Conn* sock = memplat::WaitTarget(s, Call::kWaitReadable, error);
+    if (sock == nullptr) return -1;
     memplat::Pump(*sock);
     if (memplat::ReadReady(*sock)) return 1;
     if (!sock->scheduled.empty()) {
@@ -378,15 +379,8 @@ int WaitReadableBytes(SocketHandle s, std::uint32_t minimum, std::uint32_t timeo
                       std::uint32_t* count, int* error) {
     *count = 0;
     Hold hold(S().lock);
-    memplat::Conn* sock = Find(s);
-    if (sock == nullptr) {
-        *error = memplat::kNotSocket;
-        return -1;
-    }
-    if (const int e = Injected(Call::kWaitReadable)) {
-        *error = e;
-        return -1;
-    }
+    memplat::Conn* sock = memplat::WaitTarget(s, Call::kWaitReadable, error);
+    if (sock == nullptr) return -1;
     const std::uint32_t deadline = S().now + timeoutMs;
     for (;;) {
         memplat::Pump(*sock);
