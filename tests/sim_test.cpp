@@ -112,12 +112,13 @@ TEST(SimCommand, WritesChangeMemoryAndAnswerWithTheirCode) {
     EXPECT_EQ(Execute(m, 1, "%01#WCCY00020003FFFF0100**\r"), Expect(1, "$WC"));
     EXPECT_EQ(m.Get('Y', 2), 0xFFFF);
     EXPECT_EQ(m.Get('Y', 3), 0x0001);
-    // Link data: WDL and W, R, L.
+    // Link data are written with WDL; WR is the system-register write,
+    // which a PLC refuses here: "WRL" writes nothing.
     EXPECT_EQ(Execute(m, 1, "%01#WDL00010000103412**\r"), Expect(1, "$WD"));
     EXPECT_EQ(m.Get('G', 10), 0x1234);
-    EXPECT_EQ(Execute(m, 1, "%01#WRL00011000127856CDAB**\r"), Expect(1, "$WR"));
-    EXPECT_EQ(m.Get('G', 11), 0x5678);
-    EXPECT_EQ(m.Get('G', 12), 0xABCD);
+    EXPECT_EQ(Execute(m, 1, "%01#WRL00011000127856CDAB**\r"), Neg(42));
+    EXPECT_EQ(m.Get('G', 11), 0);
+    EXPECT_EQ(m.Get('G', 12), 0);
     EXPECT_EQ(Execute(m, 1, "%01#WDF00005000050100**\r"), Expect(1, "$WD"));
     EXPECT_EQ(m.Get('F', 5), 1);
     EXPECT_EQ(Execute(m, 1, "%01#WS000500050A00**\r"), Expect(1, "$WS"));

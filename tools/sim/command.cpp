@@ -1,4 +1,5 @@
 // The simulated PLC's memory and its MEWTOCOL-COM command interpreter.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -8,28 +9,92 @@ namespace etl::sim {
 namespace {
 
 constexpr int kMaxText = 118;  // characters before the CR
+constexpr int kMinSplit = 12;  // the shortest part limit that carries data
 
 enum ErrorCode : int {
     kErrTooLong = 27,
     kErrBcc = 40,
     kErrFormat = 41,
     kErrUnknown = 42,
+    kErrParts = 43,
     kErrRange = 61,
     kErrReadOnly = 65,
 };
 
+// Valid word addresses of one area: first .. first+count-1, and a second
+// range for special registers (count 0: none).
 struct AreaSize {
     char key;
-    int words;
+    int first;
+    int count;
+    int first2 = 0;
+    int count2 = 0;
 };
 
-constexpr AreaSize kAreaSizes[] = {
-    {'X', 1000}, {'Y', 1000}, {'R', 1000}, {'L', 1000}, {'T', 256},  {'C', 256},
-    {'D', 32768}, {'G', 8448}, {'F', 32768}, {'S', 3072}, {'V', 3072},
-    {'H', 16},   {'I', 16},   {'0', 16},   {'1', 16},   {'2', 16},  {'3', 16},
-    {'4', 16},   {'5', 16},   {'6', 16},   {'7', 16},   {'8', 16},  {'9', 16},
-    {'M', 16},   {'N', 16},   {'O', 16},   {'P', 16},   {'Q', 16},  {'U', 16},
+constexpr char kAllKeys[] = "XYRLTCDGFSVHI0123456789MNOPQU";
+
+// Today's sizes, large enough for every address the driver's tests use.
+constexpr AreaSize kGenerous[] = {
+    {'X', 0, 1000}, {'Y', 0, 1000}, {'R', 0, 1000}, {'L', 0, 1000}, {'T', 0, 256},
+    {'C', 0, 256},  {'D', 0, 32768}, {'G', 0, 8448}, {'F', 0, 32768}, {'S', 0, 3072},
+    {'V', 0, 3072}, {'H', 0, 16},   {'I', 0, 16},   {'0', 0, 16},   {'1', 0, 16},
+    {'2', 0, 16},   {'3', 0, 16},   {'4', 0, 16},   {'5', 0, 16},   {'6', 0, 16},
+    {'7', 0, 16},   {'8', 0, 16},   {'9', 0, 16},   {'M', 0, 16},   {'N', 0, 16},
+    {'O', 0, 16},   {'P', 0, 16},   {'Q', 0, 16},   {'U', 0, 16},
 };
+
+// The CPUs' memory areas in words (contacts: 16 points a word; T and C
+// share one numbering, 3072 points on the FP2, 512 on the FP3, 1024 on the
+// FP5). Index registers: one word each, two addresses so that a
+// double-word read of one passes. README.md says where the figures come
+// from.
+constexpr AreaSize kFp2[] = {
+    {'X', 0, 128},  {'Y', 0, 128},  {'R', 0, 887, 900, 52}, {'L', 0, 128},
+    {'T', 0, 192},  {'C', 0, 192},  {'D', 0, 6000, 90000, 444}, {'G', 0, 8448},
+    {'F', 0, 32765}, {'S', 0, 3072}, {'V', 0, 3072}, {'H', 0, 2},  {'I', 0, 2},
+    {'0', 0, 2},    {'1', 0, 2},    {'2', 0, 2},    {'3', 0, 2},   {'4', 0, 2},
+    {'5', 0, 2},    {'6', 0, 2},    {'7', 0, 2},    {'8', 0, 2},   {'9', 0, 2},
+    {'M', 0, 2},    {'N', 0, 2},    {'O', 0, 2},    {'P', 0, 2},
+};
+constexpr AreaSize kFp3[] = {
+    {'X', 0, 128}, {'Y', 0, 128}, {'R', 0, 98, 900, 4}, {'L', 0, 64},
+    {'T', 0, 32},  {'C', 0, 32},  {'D', 0, 2048, 9000, 70}, {'G', 0, 128},
+    {'F', 0, 8189}, {'S', 0, 512}, {'V', 0, 512}, {'H', 0, 2}, {'I', 0, 2},
+};
+constexpr AreaSize kFp5[] = {
+    {'X', 0, 128}, {'Y', 0, 128}, {'R', 0, 308, 900, 4}, {'L', 0, 128},
+    {'T', 0, 64},  {'C', 0, 64},  {'D', 0, 6144, 9000, 70}, {'G', 0, 256},
+    {'F', 0, 22525}, {'S', 0, 1024}, {'V', 0, 1024}, {'H', 0, 2}, {'I', 0, 2},
+};
+
+struct ModelTable {
+    Model model;
+    const char* name;
+    const AreaSize* areas;
+    std::size_t count;
+};
+
+constexpr ModelTable kModels[] = {
+    {Model::kGenerous, "generous", kGenerous, std::size(kGenerous)},
+    {Model::kFp2, "fp2", kFp2, std::size(kFp2)},
+    {Model::kFp3, "fp3", kFp3, std::size(kFp3)},
+    {Model::kFp5, "fp5", kFp5, std::size(kFp5)},
+};
+
+const ModelTable& TableOf(Model model) {
+    for (const auto& t : kModels) {
+        if (t.model == model) return t;
+    }
+    return kModels[0];
+}
+
+const AreaSize* AreaOf(Model model, char key) {
+    const ModelTable& t = TableOf(model);
+    for (std::size_t i = 0; i < t.count; ++i) {
+        if (t.areas[i].key == key) return &t.areas[i];
+    }
+    return nullptr;
+}
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -68,19 +133,29 @@ int ParseWord(std::string_view s, std::size_t pos) {
     return (d[2] << 12) | (d[3] << 8) | (d[0] << 4) | d[1];
 }
 
-std::string Frame(int station, std::string body) {
-    char head[4];
-    std::snprintf(head, sizeof head, "%%%02X", station & 0xFF);
-    std::string out = head + body;
-    char tail[4];
-    std::snprintf(tail, sizeof tail, "%02X\r", Bcc(out));
-    return out + tail;
+// A station and the form it writes its number in.
+struct Me {
+    int station;
+    StationField field;
+};
+
+void AppendBcc(std::string& text) {
+    char tail[3];
+    std::snprintf(tail, sizeof tail, "%02X", Bcc(text));
+    text += tail;
 }
 
-std::string Negative(int station, int code) {
+std::string Frame(Me me, std::string_view body) {
+    std::string out = "%" + StationText(me.station, me.field);
+    out += body;
+    AppendBcc(out);
+    return out + "\r";
+}
+
+std::string Negative(Me me, int code) {
     char body[8];
     std::snprintf(body, sizeof body, "!%02d", (code % 100 + 100) % 100);
-    return Frame(station, body);
+    return Frame(me, body);
 }
 
 // Maps the register letter of RDI?/WDI? to its memory key.
@@ -120,7 +195,7 @@ struct RangeRequest {
     const char* answerCode;
 };
 
-std::string RunRange(Memory& memory, int station, const RangeRequest& r) {
+std::string RunRange(Memory& memory, Me station, const RangeRequest& r) {
     std::string_view b = r.body;
     int start = Decimal(b, r.pos, r.startWidth);
     if (start < 0) return Negative(station, kErrFormat);
@@ -140,7 +215,8 @@ std::string RunRange(Memory& memory, int station, const RangeRequest& r) {
     if (end < 0) return Negative(station, kErrFormat);
     std::size_t dataPos = r.pos + r.startWidth + endWidth;
     if (!r.write && dataPos != b.size()) return Negative(station, kErrFormat);
-    if (start > end || end >= memory.Size(r.key)) return Negative(station, kErrRange);
+    if (start > end || !memory.Valid(r.key, start, end)) return Negative(station, kErrRange);
+    if (!r.write && end - start >= kMaxReadWords) return Negative(station, kErrRange);
     std::size_t words = static_cast<std::size_t>(end - start + 1);
     std::string answer = "$";
     answer += r.answerCode;
@@ -154,8 +230,7 @@ std::string RunRange(Memory& memory, int station, const RangeRequest& r) {
                        static_cast<std::uint16_t>(ParseWord(b, dataPos + 4 * i)));
         }
     } else {
-        // The longest text of 118 characters cannot ask for more than the
-        // largest area holds, but keep the answer bounded anyway.
+        answer.reserve(answer.size() + 4 * words);
         for (std::size_t i = 0; i < words; ++i) {
             AppendWord(answer, memory.Get(r.key, start + static_cast<int>(i)));
         }
@@ -164,7 +239,7 @@ std::string RunRange(Memory& memory, int station, const RangeRequest& r) {
 }
 
 // WCS<a><www><b><v>: one contact.
-std::string RunContactWrite(Memory& memory, int station, std::string_view b) {
+std::string RunContactWrite(Memory& memory, Me station, std::string_view b) {
     char area = b.size() > 3 ? b[3] : 0;
     if (!IsContactArea(area)) return Negative(station, kErrUnknown);
     if (IsReadOnlyContact(area)) return Negative(station, kErrReadOnly);
@@ -173,14 +248,14 @@ std::string RunContactWrite(Memory& memory, int station, std::string_view b) {
     int bit = HexDigit(b[7]);
     char v = b[8];
     if (word < 0 || bit < 0 || (v != '0' && v != '1')) return Negative(station, kErrFormat);
-    if (word >= memory.Size(area)) return Negative(station, kErrRange);
+    if (!memory.Valid(area, word, word)) return Negative(station, kErrRange);
     auto w = memory.Get(area, word);
     auto mask = static_cast<std::uint16_t>(1u << bit);
     memory.Set(area, word, static_cast<std::uint16_t>(v == '1' ? (w | mask) : (w & ~mask)));
     return Frame(station, "$WC");
 }
 
-std::string Dispatch(Memory& memory, int station, std::string_view b) {
+std::string Dispatch(Memory& memory, Me station, std::string_view b) {
     if (b.size() < 2) return Negative(station, kErrUnknown);
     std::string_view cmd = b.substr(0, 2);
     char c2 = b.size() > 2 ? b[2] : 0;
@@ -197,16 +272,12 @@ std::string Dispatch(Memory& memory, int station, std::string_view b) {
         const char* code = write ? "WD" : "RD";
         if (c2 == 'I') {
             char key = IndexKey(c3);
-            if (key == 0) return Negative(station, kErrUnknown);
+            if (key == 0 || memory.Size(key) == 0) return Negative(station, kErrUnknown);
             return RunRange(memory, station, {key, write, b, 4, 5, 4, 5, code});
         }
         char key = DataKey(c2);
         if (key == 0) return Negative(station, kErrUnknown);
         return RunRange(memory, station, {key, write, b, 3, 5, 5, 0, code});
-    }
-    if (cmd == "WR" && c2 == 'L') {
-        // Link data written with W, R, L: served like WDL.
-        return RunRange(memory, station, {'G', true, b, 3, 5, 5, 0, "WR"});
     }
     if (cmd == "RS" || cmd == "WS" || cmd == "RK" || cmd == "WK") {
         bool write = cmd[0] == 'W';
@@ -219,9 +290,28 @@ std::string Dispatch(Memory& memory, int station, std::string_view b) {
 
 }  // namespace
 
-Memory::Memory() {
-    for (const auto& a : kAreaSizes) {
-        words_[static_cast<unsigned char>(a.key)].assign(static_cast<std::size_t>(a.words), 0);
+bool ParseModel(std::string_view name, Model* model) {
+    std::string lower(name);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    for (const auto& t : kModels) {
+        if (lower == t.name) {
+            *model = t.model;
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* ModelName(Model model) { return TableOf(model).name; }
+
+Memory::Memory(Model model) : model_(model) {
+    const ModelTable& t = TableOf(model);
+    for (std::size_t i = 0; i < t.count; ++i) {
+        const AreaSize& a = t.areas[i];
+        int end = std::max(a.first + a.count, a.count2 > 0 ? a.first2 + a.count2 : 0);
+        words_[static_cast<unsigned char>(a.key)].assign(static_cast<std::size_t>(end), 0);
     }
 }
 
@@ -230,13 +320,22 @@ int Memory::Size(char key) const {
     return k < 128 ? static_cast<int>(words_[k].size()) : 0;
 }
 
+bool Memory::Valid(char key, int first, int last) const {
+    const AreaSize* a = AreaOf(model_, key);
+    if (a == nullptr || first > last) return false;
+    auto within = [&](int from, int count) {
+        return count > 0 && first >= from && last < from + count;
+    };
+    return within(a->first, a->count) || within(a->first2, a->count2);
+}
+
 std::uint16_t Memory::Get(char key, int address) const {
-    if (address < 0 || address >= Size(key)) return 0;
+    if (!Valid(key, address, address)) return 0;
     return words_[static_cast<unsigned char>(key)][static_cast<std::size_t>(address)];
 }
 
 void Memory::Set(char key, int address, std::uint16_t value) {
-    if (address < 0 || address >= Size(key)) return;
+    if (!Valid(key, address, address)) return;
     words_[static_cast<unsigned char>(key)][static_cast<std::size_t>(address)] = value;
 }
 
@@ -246,24 +345,137 @@ std::uint8_t Bcc(std::string_view text) {
     return x;
 }
 
-std::string Execute(Memory& memory, int station, std::string_view text) {
-    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-    if (text.size() < 3 || text[0] != '%') return Negative(station, kErrFormat);
+std::string StationText(int station, StationField field) {
+    char digits[4];
+    if (field == StationField::kDecimal && station >= 0 && station <= 99) {
+        std::snprintf(digits, sizeof digits, "%02d", station);
+    } else {
+        std::snprintf(digits, sizeof digits, "%02X", station & 0xFF);
+    }
+    return digits;
+}
+
+namespace {
+
+// The station field of a text (the two characters after '%'): -1 when it
+// is not two hex digits, 1 when it names the station (hex, decimal or
+// EE), 0 when it names another one.
+int StationMatch(int station, std::string_view text) {
+    if (text.size() < 3) return -1;
     int hi = HexDigit(text[1]);
     int lo = HexDigit(text[2]);
-    if (hi < 0 || lo < 0) return Negative(station, kErrFormat);
-    bool global = text[1] == 'E' && text[2] == 'E';
-    if (!global && hi * 16 + lo != station) return {};  // another station's text
-    if (text.size() > kMaxText) return Negative(station, kErrTooLong);
-    if (text.size() < 6 || text[3] != '#') return Negative(station, kErrFormat);
-    std::string_view check = text.substr(text.size() - 2);
-    if (check != "**") {
-        int h = HexDigit(check[0]);
-        int l = HexDigit(check[1]);
-        if (h < 0 || l < 0) return Negative(station, kErrFormat);
-        if (h * 16 + l != Bcc(text.substr(0, text.size() - 2))) return Negative(station, kErrBcc);
+    if (hi < 0 || lo < 0) return -1;
+    if (text[1] == 'E' && text[2] == 'E') return 1;
+    if (hi * 16 + lo == station) return 1;
+    return hi < 10 && lo < 10 && hi * 10 + lo == station ? 1 : 0;
+}
+
+// The two characters at pos: "**" or the BCC of what precedes them.
+// 1 matches, 0 wrong BCC, -1 not hex.
+int CheckBcc(std::string_view text, std::size_t pos) {
+    if (text.substr(pos, 2) == "**") return 1;
+    int h = HexDigit(text[pos]);
+    int l = HexDigit(text[pos + 1]);
+    if (h < 0 || l < 0) return -1;
+    return h * 16 + l == Bcc(text.substr(0, pos)) ? 1 : 0;
+}
+
+std::string_view WithoutCr(std::string_view text) {
+    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    return text;
+}
+
+}  // namespace
+
+bool IsNextPartRequest(int station, std::string_view text) {
+    text = WithoutCr(text);
+    return text.size() == 6 && text[0] == '%' && text[5] == '&' &&
+           StationMatch(station, text) == 1 && CheckBcc(text, 3) == 1;
+}
+
+std::string Execute(Memory& memory, int station, std::string_view text, StationField field) {
+    const Me me{station, field};
+    text = WithoutCr(text);
+    if (text.size() < 3 || text[0] != '%') return Negative(me, kErrFormat);
+    int match = StationMatch(station, text);
+    if (match < 0) return Negative(me, kErrFormat);
+    if (match == 0) return {};  // another station's text
+    if (text.size() > kMaxText) return Negative(me, kErrTooLong);
+    if (text.back() == '&') {
+        // A next-part request (parts are kept by the connection, none
+        // here), or a command in parts, which this unit does not take.
+        if (text.size() == 6 && CheckBcc(text, 3) == 0) return Negative(me, kErrBcc);
+        return Negative(me, kErrParts);
     }
-    return Dispatch(memory, station, text.substr(4, text.size() - 6));
+    if (text.size() < 6 || text[3] != '#') return Negative(me, kErrFormat);
+    int check = CheckBcc(text, text.size() - 2);
+    if (check < 0) return Negative(me, kErrFormat);
+    if (check == 0) return Negative(me, kErrBcc);
+    return Dispatch(memory, me, text.substr(4, text.size() - 6));
+}
+
+std::vector<std::string> SplitAnswer(std::string_view answer, int limit, Faults::PartFault fault,
+                                     int faultAt) {
+    using PF = Faults::PartFault;
+    std::vector<std::string> parts;
+    if (limit < kMinSplit || answer.size() <= static_cast<std::size_t>(limit) ||
+        answer.size() < 9 || answer[3] != '$' || answer.back() != '\r') {
+        parts.emplace_back(answer);
+        return parts;
+    }
+    const std::string_view head = answer.substr(0, 3);                   // "%NN"
+    std::string_view rest = answer.substr(3, answer.size() - 6);         // "$CC" + data
+    // Every part but the last: "%NN" + chunk + BCC + "&" CR; the last one
+    // ends in BCC CR and so holds one character more.
+    const auto inner = static_cast<std::size_t>(limit - 7);
+    std::vector<std::string> chunks;
+    while (rest.size() > inner + 1) {
+        chunks.emplace_back(rest.substr(0, inner));
+        rest.remove_prefix(inner);
+    }
+    chunks.emplace_back(rest);
+    const std::size_t n = chunks.size();
+    const std::size_t at = faultAt >= 1 ? static_cast<std::size_t>(faultAt - 1) : n;
+    const bool hit = fault != PF::kNone && at < n;
+    bool badBcc = false;
+    if (hit) {
+        switch (fault) {
+            case PF::kExtraPart:
+                chunks.emplace_back("0000");
+                break;
+            case PF::kMissingPart:
+                chunks.resize(at + 1);
+                break;
+            case PF::kTruncatedPart: {
+                std::size_t keep = at == 0 ? 3 : 0;  // the first part keeps "$CC"
+                std::size_t data = chunks[at].size() - keep;
+                chunks[at].resize(chunks[at].size() - std::min<std::size_t>(4, data));
+                break;
+            }
+            case PF::kBadBcc:
+                badBcc = true;
+                break;
+            default:
+                break;
+        }
+    }
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+        if (hit && fault == PF::kPartNeverComes && i == at) {
+            parts.emplace_back();  // this part's request is never answered
+            break;
+        }
+        std::string part(head);
+        part += chunks[i];
+        std::uint8_t bcc = Bcc(part);
+        if (badBcc && i == at) bcc = static_cast<std::uint8_t>(bcc ^ 0x5A);
+        char digits[3];
+        std::snprintf(digits, sizeof digits, "%02X", bcc);
+        part += digits;
+        if (i + 1 < chunks.size()) part += '&';
+        part += '\r';
+        parts.push_back(std::move(part));
+    }
+    return parts;
 }
 
 namespace {
@@ -283,8 +495,8 @@ char NameKey(std::string_view s, std::size_t* used) {
     }
     *used = 1;
     if (s.empty()) return 0;
-    for (const auto& a : kAreaSizes) {
-        if (a.key == s[0]) return a.key;
+    for (const char* k = kAllKeys; *k != '\0'; ++k) {
+        if (*k == s[0]) return *k;
     }
     return 0;
 }
@@ -333,7 +545,7 @@ bool SetFromText(Memory& memory, std::string_view line) {
     if (endp == nullptr || *endp != '\0' || number < -32768 || number > 0xFFFFFFFFLL) return false;
     bool two = number > 0xFFFF;
     int a = static_cast<int>(address);
-    if (a + (two ? 1 : 0) >= memory.Size(key)) return false;
+    if (!memory.Valid(key, a, a + (two ? 1 : 0))) return false;
     auto u = static_cast<std::uint32_t>(number);
     memory.Set(key, a, static_cast<std::uint16_t>(u & 0xFFFF));
     if (two) memory.Set(key, a + 1, static_cast<std::uint16_t>(u >> 16));

@@ -24,28 +24,40 @@ const char kUsage[] =
     "\n"
     "Stations and memory:\n"
     "  --station N[:PORT]    add station N (1-255) on PORT (0 or none: any free port)\n"
+    "  --model NAME          memory sizes of generous (default), fp2, fp3 or fp5;\n"
+    "                        addresses past an area's end are refused with 61\n"
     "  --set AREA=VALUE      initial value, e.g. D100=1234, R10=0x0020, LD5=-1,\n"
     "                        D200=0x12345678 (two words, low word first); areas are\n"
     "                        the memory letters or LD, IX, IY, I0-IF, SV, EV\n"
     "  --file PATH           lines of AREA=VALUE (blank lines and # comments allowed)\n"
     "\n"
-    "Faults (apply to every station, or after --for N to station N only):\n"
-    "  --for N|all           scope of the fault options that follow\n"
+    "Answers (every station, or after --for N station N only):\n"
+    "  --for N|all           scope of the answer and fault options that follow\n"
+    "  --split N             answers longer than N characters (CR included) go in\n"
+    "                        parts, each asked for with %NN**& (PLCs: 118; 0: whole)\n"
+    "  --station-field F     hex (default: station 10 is 0A) or decimal (10)\n"
+    "\n"
+    "Faults (every station, or after --for N station N only):\n"
     "  --delay-ms MS         delay each answer\n"
     "  --pieces N            send answers in pieces of N bytes ...\n"
     "  --piece-pause-ms MS   ... with this pause between them\n"
     "  --drop N              drop the next N answers (-1: all)\n"
     "  --negative N[:CODE]   answer the next N requests negatively (-1: all; code 42)\n"
     "  --close-after-request close the connection after each request, unanswered\n"
-    "  --refuse              no listener: connects are refused\n"
+    "  --refuse              no listener: connects are refused, open connections dropped\n"
+    "  --refuse-new          no listener: connects are refused, open connections stay\n"
     "  --never-accept        full accept queue: connects hang\n"
     "  --stray TEXT          bytes sent before each answer (\\r \\n \\xHH \\\\ escapes)\n"
     "  --oversized           positive answers of 3000 bytes\n"
     "  --wrong-station N     answers carry station number N\n"
     "  --garbage             answers that are not MEWTOCOL at all\n"
+    "  --part-fault KIND[:P] a fault of part P (default 2) of an answer in parts:\n"
+    "                        bad-bcc, extra-part, missing-part, never-comes, truncated\n"
     "\n"
     "Other:\n"
     "  --verbose             log every request and answer to stderr\n"
+    "  --trace               print every frame received and sent to stderr: time,\n"
+    "                        station, direction, header in hex, text\n"
     "  --stdin-stop          also stop when standard input reaches its end\n"
     "  --help                this text\n";
 
@@ -99,6 +111,36 @@ int Usage(const char* problem) {
     return 2;
 }
 
+// What the options set per station.
+struct Settings {
+    etl::sim::Faults faults;
+    int split = 0;
+    etl::sim::StationField field = etl::sim::StationField::kHex;
+};
+
+bool ParsePartFault(const std::string& v, etl::sim::Faults* f) {
+    using PF = etl::sim::Faults::PartFault;
+    static const std::pair<const char*, PF> kKinds[] = {
+        {"bad-bcc", PF::kBadBcc},         {"extra-part", PF::kExtraPart},
+        {"missing-part", PF::kMissingPart}, {"never-comes", PF::kPartNeverComes},
+        {"truncated", PF::kTruncatedPart}, {"none", PF::kNone},
+    };
+    std::size_t colon = v.find(':');
+    std::string kind = v.substr(0, colon);
+    long at = 2;
+    if (colon != std::string::npos && !ParseInt(v.substr(colon + 1).c_str(), 1, 1000, &at)) {
+        return false;
+    }
+    for (const auto& [name, value] : kKinds) {
+        if (kind == name) {
+            f->partFault = value;
+            f->partFaultAt = static_cast<int>(at);
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -109,10 +151,12 @@ int main(int argc, char** argv) {
     };
     std::vector<StationArg> stations;
     std::vector<std::string> sets;
-    std::vector<std::pair<int, std::function<void(Faults&)>>> faultEdits;  // scope 0: all
+    std::vector<std::pair<int, std::function<void(Settings&)>>> settingEdits;  // scope 0: all
     int scope = 0;
     bool verbose = false;
+    bool trace = false;
     bool stdinStop = false;
+    etl::sim::Model model = etl::sim::Model::kGenerous;
 
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -123,7 +167,9 @@ int main(int argc, char** argv) {
             ++i;
             return true;
         };
-        auto edit = [&](std::function<void(Faults&)> f) { faultEdits.emplace_back(scope, f); };
+        auto edit = [&](std::function<void(Faults&)> f) {
+            settingEdits.emplace_back(scope, [f](Settings& s) { f(s.faults); });
+        };
         if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -140,6 +186,39 @@ int main(int argc, char** argv) {
                 return Usage("bad --station value");
             }
             stations.push_back({static_cast<int>(number), port});
+        } else if (a == "--model") {
+            if (next == nullptr || !etl::sim::ParseModel(next, &model)) {
+                return Usage("--model needs generous, fp2, fp3 or fp5");
+            }
+            ++i;
+        } else if (a == "--split") {
+            if (!needValue(0, 65535) || (n != 0 && n < 12)) return Usage("bad --split (0 or 12 and more)");
+            settingEdits.emplace_back(scope, [v = n](Settings& s) { s.split = static_cast<int>(v); });
+        } else if (a == "--station-field") {
+            etl::sim::StationField field;
+            if (next != nullptr && std::strcmp(next, "hex") == 0) {
+                field = etl::sim::StationField::kHex;
+            } else if (next != nullptr && std::strcmp(next, "decimal") == 0) {
+                field = etl::sim::StationField::kDecimal;
+            } else {
+                return Usage("--station-field needs hex or decimal");
+            }
+            ++i;
+            settingEdits.emplace_back(scope, [field](Settings& s) { s.field = field; });
+        } else if (a == "--part-fault") {
+            Faults parsed;
+            if (next == nullptr || !ParsePartFault(next, &parsed)) {
+                return Usage("--part-fault needs bad-bcc, extra-part, missing-part, never-comes or truncated, then :PART");
+            }
+            ++i;
+            edit([parsed](Faults& f) {
+                f.partFault = parsed.partFault;
+                f.partFaultAt = parsed.partFaultAt;
+            });
+        } else if (a == "--refuse-new") {
+            edit([](Faults& f) { f.refuseNewConnections = true; });
+        } else if (a == "--trace") {
+            trace = true;
         } else if (a == "--set") {
             if (next == nullptr) return Usage("--set needs AREA=VALUE");
             sets.emplace_back(next);
@@ -221,8 +300,9 @@ int main(int argc, char** argv) {
     }
     if (stations.empty()) return Usage("no --station given");
 
-    etl::sim::Simulator sim;
+    etl::sim::Simulator sim(model);
     sim.SetVerbose(verbose);
+    sim.SetTrace(trace);
     for (const auto& s : sets) {
         if (!sim.SetFromText(s)) {
             std::string trimmed = s.substr(0, s.find_last_not_of("\r\n") + 1);
@@ -235,11 +315,13 @@ int main(int argc, char** argv) {
                          st.port);
             return 1;
         }
-        Faults f;
-        for (const auto& [where, change] : faultEdits) {
-            if (where == 0 || where == st.number) change(f);
+        Settings settings;
+        for (const auto& [where, change] : settingEdits) {
+            if (where == 0 || where == st.number) change(settings);
         }
-        sim.SetFaults(st.number, f);
+        sim.SetFaults(st.number, settings.faults);
+        sim.SetSplit(st.number, settings.split);
+        sim.SetStationField(st.number, settings.field);
     }
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);

@@ -4,9 +4,10 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <memory>
 #include <cstdio>
+#include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -31,11 +32,15 @@ constexpr int kSettleWaitMs = 3000;
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 // Printable form of a frame for the log.
-std::string Printable(const std::string& bytes) {
+std::string Printable(std::string_view bytes) {
     std::string out;
     for (unsigned char c : bytes) {
         if (c >= 32 && c < 127) {
             out += static_cast<char>(c);
+        } else if (c == '\r') {
+            out += "<CR>";
+        } else if (c == '\n') {
+            out += "<LF>";
         } else {
             char hex[8];
             std::snprintf(hex, sizeof hex, "<%02X>", c);
@@ -50,6 +55,9 @@ enum class Mode { kBound, kListening, kFull };
 struct Connection {
     SimSocket socket = kNoSimSocket;
     std::string buffer;
+    // The parts of an answer still to be asked for; an empty one is a part
+    // whose request goes unanswered.
+    std::deque<std::string> pending;
 };
 
 struct Station {
@@ -62,6 +70,8 @@ struct Station {
     std::vector<Connection> connections;
     // Guarded by Impl::mutex.
     Faults faults;
+    int split = 0;
+    StationField field = StationField::kHex;
     int requests = 0;
     int accepted = 0;
     int open = 0;
@@ -83,12 +93,44 @@ struct Simulator::Impl {
     std::atomic<bool> stop{false};
     bool running = false;
     std::atomic<bool> verbose{false};
+    std::atomic<bool> trace{false};
     bool netStarted = false;
+    const std::chrono::steady_clock::time_point born = std::chrono::steady_clock::now();
+
+    explicit Impl(Model model) : memory(model) {}
 
     void Log(const Station& st, const char* dir, const std::string& bytes) {
         if (!verbose) return;
         std::string line = "etlan-sim: station " + std::to_string(st.number) + " " + dir + " " +
                            Printable(bytes) + "\n";
+        std::fputs(line.c_str(), stderr);
+        std::fflush(stderr);
+    }
+
+    // One frame as sent or received: seconds since the simulator started,
+    // station, direction, the header in hex and the text. Bytes before a
+    // header (stray bytes) are shown as text alone.
+    void Trace(const Station& st, const char* dir, std::string_view bytes, bool framed = true) {
+        if (!trace) return;
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - born)
+                      .count();
+        char head[64];
+        std::snprintf(head, sizeof head, "etlan-sim %5lld.%03lld station %d %s ",
+                      static_cast<long long>(ms / 1000), static_cast<long long>(ms % 1000),
+                      st.number, dir);
+        std::string line = head;
+        if (framed && bytes.size() >= kHeaderSize) {
+            for (int i = 0; i < kHeaderSize; ++i) {
+                char hex[4];
+                std::snprintf(hex, sizeof hex, "%02X ", static_cast<unsigned char>(bytes[static_cast<std::size_t>(i)]));
+                line += hex;
+            }
+            line += "| ";
+            bytes.remove_prefix(kHeaderSize);
+        }
+        line += Printable(bytes);
+        line += "\n";
         std::fputs(line.c_str(), stderr);
         std::fflush(stderr);
     }
@@ -156,17 +198,19 @@ struct Simulator::Impl {
     bool Reconcile(Station& st, bool answering) {
         Mode want;
         bool restart;
+        bool dropAll;
         unsigned generation;
         {
             std::lock_guard<std::mutex> lock(mutex);
             if (answering && st.applied == st.generation) return true;
-            want = st.faults.refuseConnections ? Mode::kBound
-                   : st.faults.neverAccept     ? Mode::kFull
-                                               : Mode::kListening;
+            want = st.faults.refuseConnections || st.faults.refuseNewConnections ? Mode::kBound
+                   : st.faults.neverAccept                                      ? Mode::kFull
+                                                                                : Mode::kListening;
+            dropAll = st.faults.refuseConnections;
             restart = st.restart;
             generation = st.generation;
         }
-        if (restart || want == Mode::kBound) {
+        if (restart || dropAll) {
             if (answering) return false;
             CloseConnections(st);
         }
@@ -206,7 +250,7 @@ struct Simulator::Impl {
                 if (flags[0]) {
                     SimSocket s = simnet::SimAccept(st.listener);
                     if (s != kNoSimSocket) {
-                        st.connections.push_back({s, {}});
+                        st.connections.push_back({s, {}, {}});
                         std::lock_guard<std::mutex> lock(mutex);
                         ++st.accepted;
                         st.open = static_cast<int>(st.connections.size());
@@ -271,15 +315,24 @@ struct Simulator::Impl {
     // Handles one request frame; false when the connection must close.
     bool Answer(Station& st, SimSocket s, const std::string& frame) {
         Log(st, "<-", frame);
+        Trace(st, "<-", frame);
+        Connection* conn = Find(st, s);
+        if (conn == nullptr) return false;
+        const std::string_view payload = std::string_view(frame).substr(kHeaderSize);
         Faults f;
+        StationField field;
+        int split = 0;
         std::string text;
         bool negative = false;
         bool drop = false;
+        bool part = false;  // text is a pending part, not a fresh answer
         {
             std::lock_guard<std::mutex> lock(mutex);
             ++st.requests;
             st.lastRequest = frame;
             f = st.faults;
+            field = st.field;
+            split = st.split;
             if (f.closeAfterRequest) {
                 // nothing else
             } else if (st.faults.dropAnswers != 0) {
@@ -290,7 +343,13 @@ struct Simulator::Impl {
                 if (st.faults.negativeAnswers > 0) --st.faults.negativeAnswers;
             }
             if (!f.closeAfterRequest && !drop && !negative) {
-                text = Execute(memory, st.number, std::string_view(frame).substr(kHeaderSize));
+                if (!conn->pending.empty() && IsNextPartRequest(st.number, payload)) {
+                    text = std::move(conn->pending.front());
+                    conn->pending.pop_front();
+                    part = true;
+                } else {
+                    text = Execute(memory, st.number, payload, field);
+                }
             }
         }
         if (f.closeAfterRequest) {
@@ -303,18 +362,37 @@ struct Simulator::Impl {
         }
         int echo = f.wrongStation >= 0 ? f.wrongStation : st.number;
         if (negative) {
-            char body[16];
-            std::snprintf(body, sizeof body, "%%%02X!%02d", echo & 0xFF,
-                          (f.negativeCode % 100 + 100) % 100);
-            text = body;
+            conn->pending.clear();
+            text = "%" + StationText(echo, field);
+            char body[8];
+            std::snprintf(body, sizeof body, "!%02d", (f.negativeCode % 100 + 100) % 100);
+            text += body;
             char tail[4];
             std::snprintf(tail, sizeof tail, "%02X\r", Bcc(text));
             text += tail;
+        } else if (part) {
+            if (text.empty()) {
+                conn->pending.clear();
+                Log(st, "does not answer the request for the next part", "");
+                return true;
+            }
         } else if (text.empty()) {
             Log(st, "does not answer another station's text", "");
             return true;
         } else {
-            Reshape(text, f, echo);
+            conn->pending.clear();
+            Reshape(text, f, echo, field);
+            if (split > 0) {
+                std::vector<std::string> parts =
+                    SplitAnswer(text, split, f.partFault, f.partFaultAt);
+                text = std::move(parts.front());
+                conn->pending.assign(std::make_move_iterator(parts.begin() + 1),
+                                     std::make_move_iterator(parts.end()));
+                if (text.empty()) {
+                    Log(st, "does not answer the command (its first part never comes)", "");
+                    return true;
+                }
+            }
         }
         std::string out = f.strayBytes;
         if (f.garbage) {
@@ -330,6 +408,8 @@ struct Simulator::Impl {
         }
         if (f.delayMs > 0 && !Pause(st, f.delayMs)) return false;
         Log(st, "->", out);
+        if (!f.strayBytes.empty()) Trace(st, "-> stray", f.strayBytes, false);
+        Trace(st, "->", std::string_view(out).substr(f.strayBytes.size()));
         if (f.pieceBytes <= 0) return simnet::SimSendAll(s, out.data(), static_cast<int>(out.size()));
         for (std::size_t at = 0; at < out.size(); at += static_cast<std::size_t>(f.pieceBytes)) {
             if (at > 0 && f.piecePauseMs > 0 && !Pause(st, f.piecePauseMs)) return false;
@@ -341,12 +421,10 @@ struct Simulator::Impl {
 
     // Wrong station number and oversized answers: a positive answer is
     // rewritten with a fresh block check code.
-    static void Reshape(std::string& text, const Faults& f, int echo) {
+    static void Reshape(std::string& text, const Faults& f, int echo, StationField field) {
         if (f.wrongStation < 0 && !f.oversizedAnswer) return;
         std::string body = text.substr(0, text.size() - 3);  // without BCC and CR
-        char station[4];
-        std::snprintf(station, sizeof station, "%02X", echo & 0xFF);
-        body.replace(1, 2, station);
+        body.replace(1, 2, StationText(echo, field));
         if (f.oversizedAnswer && body.size() > 3 && body[3] == '$') {
             std::size_t want = kOversizedFrame - kHeaderSize - 3;
             while (body.size() + 4 <= want) body += "0000";
@@ -384,7 +462,7 @@ struct Simulator::Impl {
     }
 };
 
-Simulator::Simulator() : impl_(std::make_unique<Impl>()) {
+Simulator::Simulator(Model model) : impl_(std::make_unique<Impl>(model)) {
     impl_->netStarted = simnet::SimNetStart();
 }
 
@@ -466,6 +544,28 @@ Faults Simulator::GetFaults(int station) const {
     return st == nullptr ? Faults{} : st->faults;
 }
 
+void Simulator::SetModel(Model model) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->memory = Memory(model);
+}
+
+Model Simulator::GetModel() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->memory.model();
+}
+
+void Simulator::SetSplit(int station, int chars) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    Station* st = impl_->Get(station);
+    if (st != nullptr) st->split = chars < 0 ? 0 : chars;
+}
+
+void Simulator::SetStationField(int station, StationField field) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    Station* st = impl_->Get(station);
+    if (st != nullptr) st->field = field;
+}
+
 std::uint16_t Simulator::Word(char key, int address) const {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     return impl_->memory.Get(key, address);
@@ -515,5 +615,7 @@ void Simulator::RestartStation(int station) {
 }
 
 void Simulator::SetVerbose(bool on) { impl_->verbose = on; }
+
+void Simulator::SetTrace(bool on) { impl_->trace = on; }
 
 }  // namespace etl::sim

@@ -2,9 +2,13 @@
 // MEWTOCOL-COM behind the 12-byte ET-LAN header on 127.0.0.1. Used by the
 // tests in-process (this library) and by scripts as the etlan-sim executable.
 //
-// Memory. All stations serve one memory image (one word array per memory
-// key, the keys of the driver's memory-area table). Word addresses 0 to
-// size-1 are valid; anything above is answered with error 61:
+// Memory. All stations serve one memory image: one word array per memory
+// key (the keys of the driver's memory-area table), sized by the CPU model
+// the simulator plays (see Model and kModelTables in command.cpp). An area
+// has one or two ranges of valid word addresses (the second for special
+// registers such as DT90000 on an FP2); a command touching any word outside
+// them is refused with error 61, a command on an area the model does not
+// have at all with 42. The generous model (the default) has:
 //   X, Y, R, L      contact areas as words (WX, WY, WR, WL)   1000 words
 //   T, C            timer / counter contacts as words          256 words
 //   D               data registers                           32768 words
@@ -25,23 +29,42 @@
 //                                 v 0 or 1)          -> $WC
 //   RD<a><sssss><eeeee>           a in D L F         -> $RD + words
 //   WD<a><sssss><eeeee><data>     a in D L F         -> $WD
-//   WRL<sssss><eeeee><data>       link data as well  -> $WR
 //   RDI<r><sssss><eeee|eeeee>     r in X Y 0-9 A-F   -> $RD + words
 //   WDI<r><sssss><eeee|eeeee><data>                  -> $WD
 //   RS/RK<ssss><eeee>             set / elapsed values -> $RS / $RK + words
 //   WS/WK<ssss><eeee><data>       -> $WS / $WK
 // Data: 4 upper-case hex characters per word, low byte's digits first.
-// A text is answered only when its station field (2 hex digits) is the
-// station's own number or "EE"; otherwise no answer is sent.
+// WR is the system-register write, which a PLC does not take from here:
+// "WRL..." is refused with 42 like every other unknown command (link data
+// registers are written with WDL).
+//
+// Station field: a text is answered when its two-character station field
+// names the station in either form, hexadecimal ("0A" for 10) or decimal
+// ("10"), or is "EE"; otherwise no answer is sent. Answers write the
+// station in the form the station is set to (hexadecimal by default;
+// decimal only goes up to 99, a higher number is written in hex).
 //
 // Answers: positive "%" NN "$" CC data BCC CR; negative "%" NN "!" EE BCC CR
 // with EE:
 //   27  text over 118 characters (before the CR)
 //   40  wrong block check code (a text may end in "**" instead)
-//   41  format error: wrong field widths, non-digits, data length mismatch
-//   42  unknown command or memory area
+//   41  format error: wrong field widths, non-digits, data length mismatch,
+//       no '%' or '#', a station field that is not two characters
+//   42  unknown command or memory area (WR included)
+//   43  next-part request ("%NN**&" CR) with no answer in parts pending
 //   61  address out of range, or start above end
 //   65  write to a read-only area (X, T, C)
+// A read of more than kMaxReadWords words is refused with 61 (the answer
+// text would not fit the unit's 2048-character answer buffer).
+//
+// Answers in parts. A station set to split answers (SetSplit, --split N)
+// sends a positive answer whose text, CR included, is longer than N
+// characters in parts of at most N characters: the first "%NN$CC" + data +
+// BCC + "&" CR, the further ones "%NN" + data + BCC + "&" CR, the last one
+// ending in BCC CR alone; each BCC covers its own part from '%' on. The
+// host asks for each next part with "%NN**&" CR (the "**" may be the BCC of
+// "%NN"). Any other request discards the parts still pending.
+//
 // The answer carries its own 12-byte header: 0x10 0x00, the text length
 // (little-endian), six 0x00, then the request's source and destination
 // station bytes swapped.
@@ -54,6 +77,16 @@
 #include <vector>
 
 namespace etl::sim {
+
+// The CPU whose memory sizes the simulator plays.
+enum class Model { kGenerous, kFp2, kFp3, kFp5 };
+
+// How a station writes its own number in its answers.
+enum class StationField { kHex, kDecimal };
+
+// The longest read answered (words): 509 words of data make an answer text
+// of 2045 characters, CR included.
+constexpr int kMaxReadWords = 509;
 
 // Faults of one station; all off by default. Counts (dropAnswers,
 // negativeAnswers) go down by one per request they affect; -1 means
@@ -75,27 +108,72 @@ struct Faults {
     bool oversizedAnswer = false; // a positive answer of 3000 bytes, whatever was asked
     int wrongStation = -1;        // >=0: answers carry this station number
     bool garbage = false;         // answers are bytes that are not MEWTOCOL at all
+
+    // Faults of an answer in parts (apply when the answer is split, see SetSplit/--split):
+    enum class PartFault { kNone, kBadBcc, kExtraPart, kMissingPart, kPartNeverComes, kTruncatedPart };
+    PartFault partFault = PartFault::kNone;
+    int partFaultAt = 2;   // the part (1 = first) the fault hits
+    bool refuseNewConnections = false;  // listener closed, but open connections stay (a unit that keeps a dropped connection's slot)
+    // kBadBcc         that part carries a wrong BCC
+    // kExtraPart      the real last part ends in "&", and one more part of
+    //                 four data characters ("0000") follows when asked for
+    // kMissingPart    that part is sent as the last one (BCC CR); the rest
+    //                 never comes
+    // kPartNeverComes the request for that part (for part 1: the command)
+    //                 is read but never answered; the rest is discarded
+    // kTruncatedPart  that part loses its last 4 data characters, its BCC
+    //                 covering what is sent; the following parts are normal
+    // None of them does anything to an answer in fewer parts than
+    // partFaultAt, or not in parts at all.
 };
+
+// "generous", "fp2", "fp3", "fp5" (any case) to the model; false otherwise.
+bool ParseModel(std::string_view name, Model* model);
+const char* ModelName(Model model);
 
 // The memory image, 16-bit words per memory key (see above).
 class Memory {
 public:
-    Memory();
-    // Number of words of the key's area, 0 when the key is not a memory key.
+    explicit Memory(Model model = Model::kGenerous);
+    Model model() const { return model_; }
+    // One past the highest valid word address of the key's area, 0 when the
+    // model has no such area or the key is not a memory key.
     int Size(char key) const;
-    // Out-of-range reads give 0; out-of-range writes are ignored.
+    // True when every word from first to last is a valid address of the
+    // area (within one of its ranges).
+    bool Valid(char key, int first, int last) const;
+    // Reads outside the valid addresses give 0; writes there are ignored.
     std::uint16_t Get(char key, int address) const;
     void Set(char key, int address, std::uint16_t value);
 
 private:
+    Model model_;
     std::vector<std::uint16_t> words_[128];  // indexed by the key
 };
 
 // The command interpreter: one MEWTOCOL-COM text (from "%" to the CR, the
 // CR may be missing) in, the answer text (CR included) out, or an empty
 // text when the station does not answer (another station's number).
-// Writes change memory. Pure: no I/O, no globals, any input is safe.
-std::string Execute(Memory& memory, int station, std::string_view text);
+// Writes change memory. Pure: no I/O, no globals, any input is safe. It
+// keeps no parts: a next-part request is answered with 43 (the stations
+// serve pending parts themselves, see IsNextPartRequest).
+std::string Execute(Memory& memory, int station, std::string_view text,
+                    StationField field = StationField::kHex);
+
+// True when the text (CR optional) is a next-part request "%NN**&" for
+// this station (either station form, or EE).
+bool IsNextPartRequest(int station, std::string_view text);
+
+// The station number as an answer writes it: "0A" or "10" for station 10.
+std::string StationText(int station, StationField field);
+
+// The parts a PLC sends for an answer text (CR included) longer than
+// `limit` characters, each part CR included, with a part fault applied (an
+// empty part: that part's request is never answered). One part, the text
+// itself, when the text fits, is not positive, or limit < 12.
+std::vector<std::string> SplitAnswer(std::string_view answer, int limit,
+                                     Faults::PartFault fault = Faults::PartFault::kNone,
+                                     int faultAt = 2);
 
 // Block check code: XOR of the characters.
 std::uint8_t Bcc(std::string_view text);
@@ -111,7 +189,7 @@ bool SetFromText(Memory& memory, std::string_view line);
 // its own. Thread-safe: every call may come from any thread while running.
 class Simulator {
 public:
-    Simulator();
+    explicit Simulator(Model model = Model::kGenerous);
     ~Simulator();  // stops everything
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
@@ -133,6 +211,18 @@ public:
     void SetFaults(int station, const Faults& faults);
     Faults GetFaults(int station) const;  // with the counts as they stand now
 
+    // Replaces the shared memory image with a fresh one (all zero) of the
+    // model's sizes.
+    void SetModel(Model model);
+    Model GetModel() const;
+
+    // Answers of the station whose text, CR included, is longer than chars
+    // go in parts (0: whole answers, the default). Applies from the next
+    // command on.
+    void SetSplit(int station, int chars);
+    // How the station writes its number in answers (default kHex).
+    void SetStationField(int station, StationField field);
+
     // The shared memory image.
     std::uint16_t Word(char key, int address) const;
     void SetWord(char key, int address, std::uint16_t value);
@@ -148,8 +238,12 @@ public:
     // kept. The connections are closed when the call returns.
     void RestartStation(int station);
 
-    // Logs each request and answer to stderr.
+    // Logs each request and answer to stderr, and what the station does
+    // instead of answering.
     void SetVerbose(bool on);
+    // Logs every frame received and sent to stderr: time, station,
+    // direction, the 12-byte header in hex and the text (CR as "<CR>").
+    void SetTrace(bool on);
 
 private:
     struct Impl;
