@@ -107,7 +107,24 @@ struct StationEntry {
     SockAddrIn address;
 };
 
-constexpr std::size_t kSendCommandSize = 2048;
+// How a station's exchanges have gone lately, so that a failing station is
+// logged once when it starts failing and once when it recovers. Bytes only:
+// the record sits at an odd offset of the context.
+struct StationHealth {
+    std::uint8_t flags;         // kHealthFailing, kHealthRefused, kHealthReconnect
+    std::uint8_t reserved;
+    std::uint8_t failures[2];   // failed exchanges since it began failing (little-endian, saturating)
+    std::uint8_t refusedText[4];  // hash of the command text that the PLC refused
+};
+constexpr std::uint8_t kHealthFailing = 0x01;    // its exchanges fail
+constexpr std::uint8_t kHealthRefused = 0x02;    // ... because the PLC refused one command
+constexpr std::uint8_t kHealthReconnect = 0x04;  // the driver dropped its connection: reconnect
+
+// The command area of the frame: the longest command text is 132 bytes, so
+// the rest of the 2048 bytes that the host reserves for it holds the
+// stations' health records.
+constexpr std::size_t kSendAreaSize = 2048;
+constexpr std::size_t kSendCommandSize = kSendAreaSize - sizeof(StationHealth) * kStationSlots;
 constexpr std::size_t kReceiveFrameSize = 2060;
 constexpr std::size_t kEtlanHeaderSize = 12;
 
@@ -124,6 +141,7 @@ struct DriverContext {
     std::uint8_t stationCount;
     std::uint8_t sendHeader[kEtlanHeaderSize];
     char sendCommand[kSendCommandSize];
+    StationHealth health[kStationSlots];
     std::uint8_t receiveFrame[kReceiveFrameSize];
     std::int32_t sendLength;
     std::int32_t receiveLength;
@@ -193,6 +211,8 @@ ETL_CHECK(DialogBlock, outputText, 0);
 ETL_CHECK(DialogBlock, parentWindow, 4);
 static_assert(sizeof(DialogBlock) == 8);
 
+static_assert(sizeof(StationHealth) == 8 && alignof(StationHealth) == 1);
+
 ETL_CHECK(SockAddrIn, family, 0);
 ETL_CHECK(SockAddrIn, port, 2);
 ETL_CHECK(SockAddrIn, address, 4);
@@ -216,6 +236,7 @@ ETL_CHECK(DriverContext, stations, 40);
 ETL_CHECK(DriverContext, stationCount, 2640);
 ETL_CHECK(DriverContext, sendHeader, 2641);
 ETL_CHECK(DriverContext, sendCommand, 2653);
+ETL_CHECK(DriverContext, health, 4181);
 ETL_CHECK(DriverContext, receiveFrame, 4701);
 ETL_CHECK(DriverContext, sendLength, 6764);
 ETL_CHECK(DriverContext, receiveLength, 6768);

@@ -43,12 +43,20 @@ void ClearFirstWords(VpiRequest* request) {
     std::memset(ParamsOf<TagIoBlock>(request)->valueBuffer, 0, 4);
 }
 
+// Bytes of one element of a block in the host's buffer: a bit takes a
+// 16-bit slot; any other size as many bytes as its bits need.
+long long ElementBytes(int bitSize) {
+    if (bitSize == 1 || bitSize == 16) return 2;
+    if (bitSize <= 0) return 0;
+    return bitSize >= 32 ? 4 : (bitSize + 7) / 8;
+}
+
 // A block clears its first two words as well, but never more than the
 // elements the host's buffer holds: one 16-bit element is two bytes only.
 void ClearBlockStart(VpiRequest* request) {
     const auto* tag = ParamsOf<TagIoBlock>(request);
     if (tag->elementCount < 1) return;
-    const long long bytes = static_cast<long long>(tag->elementCount) * (tag->bitSize == 32 ? 4 : 2);
+    const long long bytes = static_cast<long long>(tag->elementCount) * ElementBytes(tag->bitSize);
     std::memset(tag->valueBuffer, 0, bytes < 4 ? static_cast<std::size_t>(bytes) : 4);
 }
 
@@ -152,6 +160,9 @@ std::int32_t ReadBlock(VpiRequest* request) {
     const int rc = ReadExchange(request, static_cast<int>(words), parts.digits);
     if (rc != 0) return rc;
 
+    // Only 16- and 32-bit elements are decoded: the host sized its buffer
+    // for elements of its own bit size.
+    if (tag->bitSize != 16 && tag->bitSize != 32) return kOk;
     const DriverContext* ctx = ContextOf(request);
     void* buffer = tag->valueBuffer;
     for (int i = 0; i < tag->elementCount; ++i) {

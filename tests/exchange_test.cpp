@@ -2,15 +2,19 @@
 // simulated PLC -> answer -> value buffer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/blocks.h"
 #include "host/vpi.h"
 #include "mewtocol/operations.h"
+#include "tests/support/driver_instance.h"
+#include "tests/support/loopback_peer.h"
 #include "tests/support/test_support.h"
 #include "tools/sim/simulator.h"
 
@@ -21,7 +25,7 @@ using etl::TagIoBlock;
 using etl::VpiRequest;
 
 constexpr int kDriver = 7;
-constexpr int kOwnStation = 10;
+constexpr int kOwnStation = 20;
 
 // A started driver instance whose stations 1 and 2 are simulated PLCs and
 // whose station 3 points at a port where nothing listens.
@@ -30,11 +34,13 @@ protected:
     void SetUp() override {
         ASSERT_GT(sim_.AddStation(1), 0);
         ASSERT_GT(sim_.AddStation(2), 0);
+        ASSERT_GT(sim_.AddStation(10), 0);
         ASSERT_TRUE(sim_.Start());
         std::string file = "ETLAN-PC" + std::to_string(kOwnStation) + "\n";
         file += "01 \"127.0.0.1\" \"" + std::to_string(sim_.Port(1)) + "\"\n";
         file += "02 \"127.0.0.1\" \"" + std::to_string(sim_.Port(2)) + "\"\n";
         file += "03 \"127.0.0.1\" \"1\"\n";
+        file += "10 \"127.0.0.1\" \"" + std::to_string(sim_.Port(10)) + "\"\n";
         dir_.Write("zavUR07.int", file);
 
         context_.assign(sizeof(etl::DriverContext) + 16, 0);
@@ -306,6 +312,212 @@ TEST_F(Exchange, SingleValueOperationsCoverOneValueWhateverTheCount) {
     ASSERT_EQ(Call(7, &word), 0);
     EXPECT_EQ(LastText(1), "%01#WDD0010000100EFBE**\r");
     EXPECT_EQ(word.elementCount, 5);  // the host's block is left as it was
+}
+
+// A unit may forward a long answer in parts of at most 118 characters: every
+// block the receive area can hold is joined from them, every value in place,
+// nothing written beyond the values asked for.
+TEST_F(Exchange, AnswersInPartsJoinForEveryBlockSize) {
+    sim_.SetSplit(1, 118);
+    constexpr int kBase = 1000;
+    for (int i = 0; i < 1024; ++i) {
+        sim_.SetWord('D', kBase + i, static_cast<std::uint16_t>(0x9E37u + 40503u * static_cast<unsigned>(i)));
+    }
+    std::vector<std::uint8_t> values(4 * 509 + 8);
+    auto word = [&](int i) {
+        std::uint16_t v;
+        std::memcpy(&v, values.data() + 2 * i, 2);
+        return v;
+    };
+    TagIoBlock words = Tag("01D01000");
+    words.valueBuffer = values.data();
+    TagIoBlock dwords = Tag("01D01000", 3);
+    dwords.valueBuffer = values.data();
+    for (int pass = 0; pass < 2; ++pass) {
+        TagIoBlock& block = pass == 0 ? words : dwords;
+        const int perElement = pass == 0 ? 1 : 2;
+        const int maxCount = pass == 0 ? 509 : 254;
+        for (int count = 1; count <= maxCount; ++count) {
+            block.elementCount = count;
+            std::fill(values.begin(), values.end(), 0xEE);
+            const int before = sim_.Requests(1);
+            ASSERT_EQ(Call(6, &block), 0) << count << " elements of " << block.bitSize << " bits";
+            const int n = count * perElement;
+            // "%01$RD" + data + BCC + CR: more than 118 characters come in parts.
+            ASSERT_EQ(sim_.Requests(1) - before > 1, 6 + 4 * n + 3 > 118) << n;
+            for (int i = 0; i < n; ++i) {
+                ASSERT_EQ(word(i), sim_.Word('D', kBase + i)) << n << " words, word " << i;
+            }
+            ASSERT_EQ(values[2 * static_cast<std::size_t>(n)], 0xEE) << n;
+        }
+    }
+}
+
+// The station field of an answer may be hexadecimal, as the request writes
+// it, or decimal, as the protocol's manuals write it: station 10 is 0A or 10.
+TEST_F(Exchange, StationTenMayAnswerInEitherForm) {
+    sim_.SetWord('D', 7, 0x4242);
+    TagIoBlock word = Tag("10D00007");
+    for (auto field : {etl::sim::StationField::kHex, etl::sim::StationField::kDecimal}) {
+        sim_.SetStationField(10, field);
+        std::memset(buffer_, 0, sizeof buffer_);
+        ASSERT_EQ(Call(5, &word), 0);
+        EXPECT_EQ(LastText(10), "%0A#RDD0000700007**\r");
+        EXPECT_EQ(U16(2), 0x4242);
+    }
+}
+
+// A connection that the driver dropped after a time-out, and whose
+// replacement the unit refused, is connected again by the next request;
+// the station's failure and its recovery are each logged once.
+TEST_F(Exchange, ADroppedConnectionComesBackWithTheNextRequests) {
+    sim_.SetWord('D', 5, 77);
+    TagIoBlock word = Tag("01D00005");
+    ASSERT_EQ(Call(5, &word), 0);
+    log_.Clear();
+
+    etl::sim::Faults stuck;
+    stuck.dropAnswers = -1;
+    stuck.refuseNewConnections = true;
+    sim_.SetFaults(1, stuck);
+    const auto t0 = steady_clock::now();
+    EXPECT_EQ(Call(5, &word), 2);  // the first attempt times out, its new connection is refused
+    EXPECT_LT(steady_clock::now() - t0, milliseconds(3000));
+    EXPECT_EQ(Call(5, &word), 2);  // the reconnect is refused again
+    const int accepted = sim_.Accepted(1);
+
+    sim_.SetFaults(1, {});
+    ASSERT_EQ(Call(5, &word), 0);  // reconnected before sending, without a WarmStart
+    EXPECT_EQ(U16(2), 77);
+    EXPECT_EQ(sim_.Accepted(1), accepted + 1);
+    const std::vector<std::string> want = {
+        "ZavUR: station 1 fails: no answer within 1000 ms to %01#RDD0000500005**",
+        "ZavUR: station 1 answers again after 2 failed exchanges"};
+    EXPECT_EQ(log_.Lines(), want);
+}
+
+// One tag that the PLC refuses among good ones is reported once, with the
+// PLC's error code and the command, and not again on every round.
+TEST_F(Exchange, ARefusedCommandIsLoggedOnce) {
+    TagIoBlock good = Tag("01D00005");
+    TagIoBlock bad = Tag("01D40000");  // past the end of the PLC's data registers
+    log_.Clear();
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_EQ(Call(5, &bad), 1);
+        EXPECT_EQ(Call(5, &good), 0);
+    }
+    const std::vector<std::string> want = {
+        "ZavUR: station 1 fails: PLC error 61 (data error: address or value out of range) to "
+        "%01#RDD4000040000**"};
+    EXPECT_EQ(log_.Lines(), want);
+}
+
+// A block of a bit size the host's buffer holds other than 16 or 32 bits
+// per element is exchanged but not decoded: nothing lands past the buffer.
+TEST_F(Exchange, BlocksOfOtherBitSizesDecodeNothing) {
+    for (int bits : {8, 24}) {
+        TagIoBlock block = Tag("01D00100");
+        block.bitSize = bits;
+        block.elementCount = 4;
+        const std::size_t size = 4 * static_cast<std::size_t>((bits + 7) / 8);
+        std::vector<std::uint8_t> values(size + 8, 0xEE);
+        block.valueBuffer = values.data();
+        EXPECT_EQ(Call(6, &block), 0) << bits;
+        for (std::size_t i = 4; i < values.size(); ++i) EXPECT_EQ(values[i], 0xEE) << bits << " " << i;
+    }
+}
+
+// A PLC of the tests' own that answers each request with the next text of
+// a script (each behind its 12-byte header), as a unit might answer that
+// the simulator does not imitate.
+class ScriptedPlc {
+public:
+    explicit ScriptedPlc(std::vector<std::string> answers) : answers_(std::move(answers)) {}
+    ~ScriptedPlc() {
+        if (thread_.joinable()) thread_.join();
+    }
+    std::uint16_t Port() const { return peer_.Port(); }
+    void Run() {
+        thread_ = std::thread([this] {
+            const etl::test::PeerSocket s = peer_.Accept(5000);
+            if (s == etl::test::kNoPeer) return;
+            for (const std::string& text : answers_) {
+                const std::string header = etl::test::PeerReceive(s, 12, 5000);
+                if (header.size() != 12) return;
+                const std::size_t length = static_cast<std::uint8_t>(header[2]) |
+                                           (static_cast<std::size_t>(static_cast<std::uint8_t>(header[3])) << 8);
+                requests_.push_back(etl::test::PeerReceive(s, length, 5000));
+                std::string frame = {0x10, 0, static_cast<char>(text.size()), 0, 0, 0, 0, 0, 0, 0,
+                                     header[11], header[10]};
+                etl::test::PeerSend(s, frame + text);
+            }
+        });
+    }
+    // The command texts received; read after the driver's call returned.
+    const std::vector<std::string>& Requests() {
+        if (thread_.joinable()) thread_.join();
+        return requests_;
+    }
+
+private:
+    etl::test::LoopbackPeer peer_;
+    std::vector<std::string> answers_;
+    std::vector<std::string> requests_;
+    std::thread thread_;
+};
+
+std::string WithBcc(const std::string& text, const char* end = "\r") {
+    std::uint8_t bcc = 0;
+    for (char c : text) bcc ^= static_cast<std::uint8_t>(c);
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02X", bcc);
+    return text + hex + end;
+}
+
+// Answers that are well formed but not the answer to this request, or whose
+// parts do not add up, are judged negative on every attempt; the parts of a
+// good answer are asked for with "%01**&".
+TEST(ExchangeAnswers, OnlyTheAnswerToThisRequestCounts) {
+    etl::test::TempDir dir;
+    etl::test::LogCapture log;
+    struct Case {
+        std::vector<std::string> answers;
+        int result;
+        const char* why;
+    } cases[] = {
+        {{WithBcc("%01$WD"), WithBcc("%01$RC3412"), WithBcc("%01$RS3412")}, 1, "the code of another command"},
+        {{WithBcc("%01$RD3412", "&\r"), WithBcc("%01", "\r")}, 0, nullptr},  // a last part without data
+        {{WithBcc("%01$RD34", "&\r"), WithBcc("%0112", "\r")}, 0, nullptr},  // split inside a word
+        // Too many parts; an error answer to the next-part request; a
+        // continued part without data.
+        {{WithBcc("%01$RD34", "&\r"), WithBcc("%0112", "&\r"), WithBcc("%0100"),
+          WithBcc("%01$RD34", "&\r"), WithBcc("%01!43"), WithBcc("%01$RD", "&\r")},
+         1, "more data than asked for"},
+    };
+    for (const Case& c : cases) {
+        ScriptedPlc plc(c.answers);
+        dir.Write("zavUR07.int", etl::test::StationFile(10, {{1, plc.Port()}}));
+        etl::test::DriverInstance driver(7);
+        plc.Run();
+        ASSERT_EQ(driver.Start(), 0);
+        std::uint8_t values[8] = {};
+        TagIoBlock tag{};
+        ASSERT_EQ(driver.Check("01D00100", 0, 1, values, &tag), 0);
+        log.Clear();
+        EXPECT_EQ(driver.Call(etl::test::kReadValue, &tag), c.result) << c.answers[0];
+        if (c.result == 0) {
+            std::uint16_t v;
+            std::memcpy(&v, values + 2, 2);
+            EXPECT_EQ(v, 0x1234);
+            EXPECT_EQ(plc.Requests().at(1), "%01**&\r");
+        } else {
+            const std::string want = std::string("ZavUR: station 1 fails: ") + c.why +
+                                     " in the answer to %01#RDD0010000100**";
+            EXPECT_TRUE(log.Has(want)) << want;
+        }
+        driver.End();
+        plc.Requests();
+    }
 }
 
 TEST(Decoding, HexWordsAndBits) {
