@@ -85,6 +85,13 @@ std::uint32_t TickCount();
 
 // Host name look-up: true and the first IPv4 address (network order).
 bool ResolveHost(const char* name, std::uint32_t* address);
+// A dotted IPv4 text as the platform's own conversion reads it (inet_aton on
+// POSIX, inet_addr on Windows: one to four parts, octal and hexadecimal
+// parts, anything after a blank ignored): true and the address in network
+// order. On every platform the text must start with a digit, and
+// 255.255.255.255 in any spelling is refused, since inet_addr cannot tell it
+// from a text it refuses. Never asks a name service.
+bool ParseIpv4(const char* text, std::uint32_t* address);
 // Known service: true and its port in network order.
 bool ServicePort(const char* name, const char* protocol, std::uint16_t* port);
 

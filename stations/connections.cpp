@@ -1,5 +1,6 @@
 // Connecting the configured stations of a table, once, at start-up.
 #include <cstdio>
+#include <cstring>
 
 #include "host/qanpro.h"
 #include "net/socket_layer.h"
@@ -13,36 +14,80 @@ void FormatDottedAddress(std::uint32_t address, char* buf, std::size_t size) {
     std::snprintf(buf, size, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
 }
 
+bool StationAddressUsable(const StationEntry& entry) {
+    return entry.address.family == plat::kAfInet && entry.address.address != 0 &&
+           entry.address.address != 0xFFFFFFFFu;
+}
+
+bool CheckStationAddress(int station, const StationEntry& entry) {
+    if (StationAddressUsable(entry)) return true;
+    // Only a host text that was read and gave no address is named: a line
+    // refused before its port (family not set) was reported by InitFile.
+    if (entry.address.family == plat::kAfInet && entry.host[0] != '\0' &&
+        std::memchr(entry.host, '\0', sizeof entry.host) != nullptr) {
+        err(kLogLevel, "ZavUR: station %d host text \"%s\" is no usable IPv4 address", station,
+            entry.host);
+    }
+    return false;
+}
+
+int ConnectStation(int station, StationEntry* entry) {
+    if (!CheckStationAddress(station, *entry)) {
+        ReleaseSocket(&entry->socket);
+        return plat::ErrorInvalid();
+    }
+    SockAddrIn local{};
+    local.family = plat::kAfInet;  // any address, any port
+    return ConnectSocket(&entry->socket, plat::kAfInet, plat::kSockStream, 0, 1, &local,
+                         kConnectTimeoutMs, &entry->address);
+}
+
 int InitConnections(VpiRequest* request) {
     DriverContext* ctx = ContextOf(request);
     // Every configured station's connection is started at once and all are
     // waited for together, so that silent stations cost one time-out in
     // all rather than one each; the lines are then logged in station order.
-    // Station 0 may be filled from the file but is never connected.
+    // Station 0 may be filled from the file but is never connected, nor is
+    // a station without a usable address: it opens no socket and fails.
     static_assert(kMaxStation <= kMaxConnectRequests, "one request per station");
     ConnectRequest requests[kMaxStation];
     int stationOf[kMaxStation];
+    int requestOf[kMaxStation];  // per configured station, -1: not tried
     int count = 0;
+    int configured = 0;
     for (int s = 1; s <= kMaxStation; ++s) {
         StationEntry& entry = ctx->stations[s];
         if (entry.host[0] == '\0') continue;
+        stationOf[configured] = s;
+        if (!StationAddressUsable(entry)) {
+            ReleaseSocket(&entry.socket);
+            requestOf[configured++] = -1;
+            continue;
+        }
         ConnectRequest& r = requests[count];
         r.holder = &entry.socket;
         r.remote = &entry.address;
         r.local = SockAddrIn{};
         r.local.family = plat::kAfInet;  // any address, any port
         r.result = 0;
-        stationOf[count++] = s;
+        requestOf[configured++] = count++;
     }
     ConnectSockets(requests, count, kConnectTimeoutMs);
 
-    for (int i = 0; i < count; ++i) {
-        const ConnectRequest& r = requests[i];
-        if (r.result != 0) {
+    for (int i = 0; i < configured; ++i) {
+        const int s = stationOf[i];
+        int rc = plat::ErrorInvalid();
+        if (requestOf[i] < 0) {
+            CheckStationAddress(s, ctx->stations[s]);
+        } else {
+            rc = requests[requestOf[i]].result;
+        }
+        if (rc != 0) {
             err(kLogLevel, "ZavUR: InitConnections(): ConnectSocket() Fail on station %d rc = %d",
-                stationOf[i], static_cast<int>(static_cast<std::uint16_t>(r.result)));
+                s, static_cast<int>(static_cast<std::uint16_t>(rc)));
             continue;
         }
+        const ConnectRequest& r = requests[requestOf[i]];
         char text[16];
         FormatDottedAddress(r.local.address, text, sizeof text);
         err(kLogLevel, "ZavUR: InitConnections(): client: addr %s   port %d", text,

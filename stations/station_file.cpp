@@ -13,6 +13,7 @@
 
 #include "host/identity.h"
 #include "host/qanpro.h"
+#include "platform/file_platform.h"
 #include "platform/socket_platform.h"
 #include "stations/station_table.h"
 
@@ -24,7 +25,6 @@ std::atomic<std::int32_t> g_pcStationNumber{0};
 constexpr int kLineBufferSize = 256;  // a longer line is read in pieces
 constexpr std::size_t kHostTextMax = sizeof(StationEntry::host) - 1;
 constexpr int kHeaderNumberOffset = 8;
-constexpr std::uint32_t kInaddrNone = 0xFFFFFFFFu;
 
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -69,36 +69,19 @@ void CopyText(char* out, const char* begin, const char* end) {
     out[length] = '\0';
 }
 
-// One part of a dotted address: decimal, octal after a 0, hexadecimal
-// after 0x. Returns the position after it, or nullptr when malformed.
-const char* ReadAddressPart(const char* p, std::uint64_t* value) {
-    int base = 10;
-    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
-        base = 16;
-        p += 2;
-    } else if (p[0] == '0') {
-        base = 8;
+// One piece of a line as fgets reads one (at most size - 1 bytes, up to
+// and including a line end), NUL-terminated; NUL bytes inside are kept. The
+// number of bytes taken from the file, 0 at its end.
+long ReadPiece(std::FILE* file, char* buf, int size) {
+    int length = 0;
+    while (length < size - 1) {
+        const int c = std::getc(file);
+        if (c == EOF) break;
+        buf[length++] = static_cast<char>(c);
+        if (c == '\n') break;
     }
-    std::uint64_t v = 0;
-    const char* start = p;
-    for (;; ++p) {
-        int d;
-        if (*p >= '0' && *p <= '9') {
-            d = *p - '0';
-        } else if (base == 16 && *p >= 'a' && *p <= 'f') {
-            d = *p - 'a' + 10;
-        } else if (base == 16 && *p >= 'A' && *p <= 'F') {
-            d = *p - 'A' + 10;
-        } else {
-            break;
-        }
-        if (d >= base) return nullptr;
-        v = v * static_cast<unsigned>(base) + static_cast<unsigned>(d);
-        if (v > 0xFFFFFFFFull) return nullptr;
-    }
-    if (p == start) return nullptr;  // "0x" alone, or no digit
-    *value = v;
-    return p;
+    buf[length] = '\0';
+    return length;
 }
 
 }  // namespace
@@ -109,45 +92,18 @@ void SetPcStationNumber(std::int32_t number) {
     g_pcStationNumber.store(number, std::memory_order_relaxed);
 }
 
-bool ParseDottedAddress(const char* text, std::uint32_t* address) {
-    std::uint64_t parts[4];
-    int count = 0;
-    const char* p = text;
-    for (;;) {
-        if (count == 4) return false;
-        p = ReadAddressPart(p, &parts[count]);
-        if (p == nullptr) return false;
-        ++count;
-        if (*p == '\0') break;
-        if (*p != '.') return false;
-        ++p;
-    }
-    // Every part but the last is one byte; the last fills what is left.
-    std::uint64_t value = 0;
-    for (int i = 0; i < count - 1; ++i) {
-        if (parts[i] > 0xFF) return false;
-        value |= parts[i] << (8 * (3 - i));
-    }
-    const std::uint64_t lastLimit = 0xFFFFFFFFull >> (8 * (count - 1));
-    if (parts[count - 1] > lastLimit) return false;
-    value |= parts[count - 1];
-    const std::uint8_t bytes[4] = {
-        static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
-        static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
-    std::memcpy(address, bytes, 4);
-    return true;
-}
-
 int SetSockectAddr(SockAddrIn* address, const char* host, const char* port,
                    const char* protocol) {
     address->family = plat::kAfInet;
     if (host[0] != '\0') {
-        // A dotted address is taken as it stands; anything else, a name
-        // with a domain part included, is looked up. A text that is neither
-        // never becomes 255.255.255.255.
-        std::uint32_t a = kInaddrNone;
-        if (std::strchr(host, '.') == nullptr || !ParseDottedAddress(host, &a)) {
-            if (!plat::ResolveHost(host, &a)) return -1;
+        // A text with a full stop is an address as the platform reads it,
+        // never a name: one that is none (a typo) leaves 0.0.0.0, so that
+        // only its own station fails, at connect. Anything else is a name.
+        std::uint32_t a = 0;
+        if (std::strchr(host, '.') != nullptr) {
+            if (!plat::ParseIpv4(host, &a)) a = 0;
+        } else if (!plat::ResolveHost(host, &a)) {
+            return -1;
         }
         address->address = a;
     }
@@ -163,6 +119,94 @@ int SetSockectAddr(SockAddrIn* address, const char* host, const char* port,
     return 0;
 }
 
+namespace {
+
+// The station lines of an open station file into the context's table;
+// 1 when a host name could not be resolved, else 0.
+int ReadStations(std::FILE* file, const char* fileName, DriverContext* ctx) {
+    int result = 0;
+    char line[kLineBufferSize];
+    long bytes = ReadPiece(file, line, sizeof line);
+    if (bytes > 0) {
+        // The own station number starts at the ninth character; a
+        // shorter header holds none.
+        std::int32_t own = 0;
+        if (std::strlen(line) > static_cast<std::size_t>(kHeaderNumberOffset) &&
+            ReadDecimal(line + kHeaderNumberOffset, &own)) {
+            SetPcStationNumber(own);
+        }
+    }
+    int n = 0;
+    for (;;) {
+        const long length = ReadPiece(file, line, sizeof line);
+        if (length == 0) break;
+        // An endless or huge file cannot hold up the start: what was read
+        // before a bound stays in effect, the rest is not looked at.
+        if (n == kMaxStationFileLines) {
+            err(kLogLevel, "ZavUR: InitFile %s has more than %d lines, the rest is not read",
+                fileName, kMaxStationFileLines);
+            break;
+        }
+        bytes += length;
+        if (bytes > kMaxStationFileBytes) {
+            err(kLogLevel, "ZavUR: InitFile %s is longer than %ld bytes, the rest is not read",
+                fileName, kMaxStationFileBytes);
+            break;
+        }
+        ++n;
+        if (line[0] == ' ' || line[0] == ';' || line[0] == '\0') continue;
+        const int s = 10 * DigitValue(line[0]) + DigitValue(line[1]);
+        if (s == PcStationNumber()) {
+            err(kLogLevel, "ZavUR: InitFile station num. use by PC in line: %d", n);
+            continue;
+        }
+        if (s > kMaxStation) {
+            err(kLogLevel, "ZavUR: InitFile station num. too big in line: %d", n);
+            continue;
+        }
+        StationEntry& entry = ctx->stations[s];
+
+        const char* q1 = std::strchr(line, '"');
+        const char* q2 = q1 != nullptr ? std::strchr(q1 + 1, '"') : nullptr;
+        if (q2 == nullptr) {
+            err(kLogLevel, "ZavUR: InitFile Fail cmd. in line: %d", n);
+            continue;
+        }
+        if (static_cast<std::size_t>(q2 - q1 - 1) > kHostTextMax) {
+            err(kLogLevel, "ZavUR: InitFile host name too long in line: %d", n);
+            continue;
+        }
+        // The host text is stored before the port's quotes are looked for.
+        CopyText(entry.host, q1 + 1, q2);
+
+        const char* q3 = std::strchr(q2 + 1, '"');
+        const char* q4 = q3 != nullptr ? std::strchr(q3 + 1, '"') : nullptr;
+        if (q4 == nullptr) {
+            err(kLogLevel, "ZavUR: InitFile Fail cmd. in line: %d", n);
+            continue;
+        }
+        char portText[kLineBufferSize];
+        CopyText(portText, q3 + 1, q4);
+        entry.port = Atoi(portText);
+
+        const int rc = SetSockectAddr(&entry.address, entry.host, portText, "tcp");
+        if (rc != 0) {
+            err(kLogLevel, "ZavUR: InitFile Fail SetSockectAddr() in line: %d rc = %d", n,
+                static_cast<int>(static_cast<std::uint16_t>(rc)));
+            result = 1;
+            continue;
+        }
+        err(kLogLevel, "Vpi%s%02d: Station num: %2d   IPAddr: %s   Port: %d", kVendorText,
+            static_cast<int>(ctx->instanceNumber), s, entry.host,
+            static_cast<int>(entry.port));
+        // Every defined line counts; the count stops at its field's limit.
+        if (ctx->stationCount < 0xFF) ++ctx->stationCount;
+    }
+    return result;
+}
+
+}  // namespace
+
 int InitFile(VpiRequest* request) {
     DriverContext* ctx = ContextOf(request);
     std::memset(ctx->stations, 0, sizeof ctx->stations);
@@ -172,68 +216,17 @@ int InitFile(VpiRequest* request) {
     char fileName[32];
     std::snprintf(fileName, sizeof fileName, "zavUR%02d.int",
                   static_cast<int>(request->driverNumber));
-    if (FILE* file = std::fopen(fileName, "r"); file != nullptr) {
-        char line[kLineBufferSize];
-        if (std::fgets(line, sizeof line, file) != nullptr) {
-            // The own station number starts at the ninth character; a
-            // shorter header holds none.
-            std::int32_t own = 0;
-            if (std::strlen(line) > static_cast<std::size_t>(kHeaderNumberOffset) &&
-                ReadDecimal(line + kHeaderNumberOffset, &own)) {
-                SetPcStationNumber(own);
-            }
-        }
-        int n = 0;
-        while (std::fgets(line, sizeof line, file) != nullptr) {
-            ++n;
-            if (line[0] == ' ' || line[0] == ';' || line[0] == '\0') continue;
-            const int s = 10 * DigitValue(line[0]) + DigitValue(line[1]);
-            if (s == PcStationNumber()) {
-                err(kLogLevel, "ZavUR: InitFile station num. use by PC in line: %d", n);
-                continue;
-            }
-            if (s > kMaxStation) {
-                err(kLogLevel, "ZavUR: InitFile station num. too big in line: %d", n);
-                continue;
-            }
-            StationEntry& entry = ctx->stations[s];
-
-            const char* q1 = std::strchr(line, '"');
-            const char* q2 = q1 != nullptr ? std::strchr(q1 + 1, '"') : nullptr;
-            if (q2 == nullptr) {
-                err(kLogLevel, "ZavUR: InitFile Fail cmd. in line: %d", n);
-                continue;
-            }
-            if (static_cast<std::size_t>(q2 - q1 - 1) > kHostTextMax) {
-                err(kLogLevel, "ZavUR: InitFile host name too long in line: %d", n);
-                continue;
-            }
-            // The host text is stored before the port's quotes are looked for.
-            CopyText(entry.host, q1 + 1, q2);
-
-            const char* q3 = std::strchr(q2 + 1, '"');
-            const char* q4 = q3 != nullptr ? std::strchr(q3 + 1, '"') : nullptr;
-            if (q4 == nullptr) {
-                err(kLogLevel, "ZavUR: InitFile Fail cmd. in line: %d", n);
-                continue;
-            }
-            char portText[kLineBufferSize];
-            CopyText(portText, q3 + 1, q4);
-            entry.port = Atoi(portText);
-
-            const int rc = SetSockectAddr(&entry.address, entry.host, portText, "tcp");
-            if (rc != 0) {
-                err(kLogLevel, "ZavUR: InitFile Fail SetSockectAddr() in line: %d rc = %d", n,
-                    static_cast<int>(static_cast<std::uint16_t>(rc)));
-                result = 1;
-                continue;
-            }
-            err(kLogLevel, "Vpi%s%02d: Station num: %2d   IPAddr: %s   Port: %d", kVendorText,
-                static_cast<int>(ctx->instanceNumber), s, entry.host,
-                static_cast<int>(entry.port));
-            ++ctx->stationCount;
-        }
+    std::FILE* file = nullptr;
+    switch (plat::OpenRegularFile(fileName, &file)) {
+    case plat::FileOpen::kOpened:
+        result = ReadStations(file, fileName, ctx);
         std::fclose(file);
+        break;
+    case plat::FileOpen::kNotRegular:
+        err(kLogLevel, "ZavUR: InitFile %s is not a regular file", fileName);
+        break;
+    case plat::FileOpen::kNotOpened:
+        break;
     }
     err(kLogLevel, "Vpi%s%02d: %s defines %d stations", kVendorText,
         static_cast<int>(ctx->instanceNumber), fileName, static_cast<int>(ctx->stationCount));

@@ -3,11 +3,20 @@
 // peers on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "net/socket_layer.h"
 #include "platform/socket_platform.h"
@@ -98,7 +107,7 @@ TEST_F(StationFile, EveryRefusedLineHasItsMessageAndLineNumber) {
         "09 \"127.0.0.9\" and no third\n"              // 9: host kept
         "11 \"127.0.0.11\" \"9094 and no fourth\n"     // 10: host kept
         "12 \"etlan-nohost-zz\" \"9094\"\n"            // 11: does not resolve
-        "13 \"nohost.invalid\" \"9094\"\n"             // 12: nor with a dot
+        "13 \"nohost.invalid\" \"9094\"\n"             // 12: no address, kept
         "14 \"a.host.name.too.long\" \"1\"\n"          // 13: 20 characters
         "64 \"127.000.000.064\" \"502\" rest ignored\n"  // 14: 15 characters
         "1A \"127.0.0.20\" \"503\"\n");                // 15: station 20
@@ -116,14 +125,14 @@ TEST_F(StationFile, EveryRefusedLineHasItsMessageAndLineNumber) {
         "ZavUR: InitFile Fail cmd. in line: 9",
         "ZavUR: InitFile Fail cmd. in line: 10",
         "ZavUR: InitFile Fail SetSockectAddr() in line: 11 rc = 65535",
-        "ZavUR: InitFile Fail SetSockectAddr() in line: 12 rc = 65535",
+        Station(13, "nohost.invalid", "9094"),
         "ZavUR: InitFile host name too long in line: 13",
         Station(64, "127.000.000.064", "502"),
         Station(20, "127.0.0.20", "503"),
-        "VpiMatsushita03: zavUR07.int defines 2 stations",
+        "VpiMatsushita03: zavUR07.int defines 3 stations",
     };
     EXPECT_EQ(log_.Lines(), expected);
-    EXPECT_EQ(ctx_->stationCount, 2);
+    EXPECT_EQ(ctx_->stationCount, 3);
 
     // Refused before the host text: the entries stay cleared.
     for (int s : {5, 7, 8, 10, 14}) {
@@ -265,6 +274,10 @@ TEST_F(StationFile, MissingFileClearsTheTableAndDefinesNothing) {
 // ---- addresses ----------------------------------------------------------------
 
 TEST(Addresses, DottedTextsAndNames) {
+    // The platform's conversion, with what both platforms share: short,
+    // octal and hexadecimal forms and anything after a blank are read; a
+    // leading blank, a part too big and 255.255.255.255 (which Windows
+    // cannot tell from a refusal) are not.
     struct Case {
         const char* text;
         bool valid;
@@ -275,30 +288,33 @@ TEST(Addresses, DottedTextsAndNames) {
         {"127.1", true, Ip(127, 0, 0, 1)},
         {"127.0.258", true, Ip(127, 0, 1, 2)},
         {"0x7f.010.0.1", true, Ip(127, 8, 0, 1)},
-        {"255.255.255.255", true, Ip(255, 255, 255, 255)},
-        {"1.2.3.256", false, 0},
-        {"1.2.3.4.5", false, 0},
-        {"1..2", false, 0},
-        {"1.2.3.", false, 0},
-        {"1.2.3.4 ", false, 0},
-        {"09.1.1.1", false, 0},
-        {"0x.1.1.1", false, 0},
+        {"127.0.0.2 ", true, Ip(127, 0, 0, 2)},
+        {"127.0.0.300", false, 0},
+        {" 127.0.0.1", false, 0},
+        {"127.0.0.1.5", false, 0},
+        {"255.255.255.255", false, 0},
+        {"255.255.65535", false, 0},
         {"plc.example", false, 0},
-        {"", false, 0},
     };
     for (const Case& c : cases) {
         std::uint32_t a = 0;
-        EXPECT_EQ(etl::ParseDottedAddress(c.text, &a), c.valid) << c.text;
+        EXPECT_EQ(etl::plat::ParseIpv4(c.text, &a), c.valid) << c.text;
         if (c.valid) {
             EXPECT_EQ(a, c.address) << c.text;
         }
     }
 
-    // A name with a full stop that does not resolve fails like any other
-    // name: the address is left as it was, never 255.255.255.255.
+    // A text with a full stop is never looked up: one that is no address
+    // gives 0.0.0.0 and is kept. A name that does not resolve fails and
+    // leaves the address as it was.
     etl::SockAddrIn sa{};
     sa.address = Ip(127, 0, 0, 9);
-    EXPECT_EQ(etl::SetSockectAddr(&sa, "nosuchhost.invalid", "1", "tcp"), -1);
+    EXPECT_EQ(etl::SetSockectAddr(&sa, "nosuchhost.invalid", "1", "tcp"), 0);
+    EXPECT_EQ(sa.address, 0u);
+    EXPECT_EQ(sa.port, NetOrder16(1));
+    sa = etl::SockAddrIn{};
+    sa.address = Ip(127, 0, 0, 9);
+    EXPECT_EQ(etl::SetSockectAddr(&sa, "etlan-nohost-zz", "1", "tcp"), -1);
     EXPECT_EQ(sa.address, Ip(127, 0, 0, 9));
     EXPECT_EQ(sa.port, 0);
     EXPECT_EQ(sa.family, 2);
@@ -403,6 +419,137 @@ TEST_F(StationFile, AllStationsAreConnectedTogetherWithinOneTimeOut) {
     EXPECT_EQ(lines[0], "ZavUR: InitConnections(): ConnectSocket() Fail on station 1 rc = 257");
     EXPECT_EQ(lines[63], "ZavUR: InitConnections(): ConnectSocket() Fail on station 64 rc = 257");
     EXPECT_EQ(listener.AcceptAll(), 1);
+}
+
+TEST_F(StationFile, AHostTextThatIsNoAddressFailsOnlyItsOwnStation) {
+    // A typo, a blank before the address or the broadcast address spoils
+    // its own station only: defined, never connected, no socket, named in
+    // the log. A trailing blank and a short form are read as the platform
+    // reads them.
+    LoopbackPeer listener;
+    const std::string port = "\" \"" + listener.PortText() + "\"\n";
+    ASSERT_EQ(Read("ETLAN-PC99\n"
+                   "01 \"127.0.0.1" + port +
+                   "02 \"127.0.0.300" + port +
+                   "03 \" 127.0.0.1" + port +
+                   "04 \"127.0.0.1 " + port +
+                   "05 \"127.1" + port +
+                   "06 \"255.255.255.255" + port),
+              0);
+    EXPECT_EQ(ctx_->stationCount, 6);
+    EXPECT_TRUE(log_.Has(Station(2, "127.0.0.300", listener.PortText())));
+    log_.Clear();
+    EXPECT_EQ(etl::InitConnections(&request_), 0);
+
+    const std::string fail = "ZavUR: InitConnections(): ConnectSocket() Fail on station ";
+    const std::string invalid = std::to_string(etl::plat::ErrorInvalid());
+    const Lines lines = log_.Lines();
+    ASSERT_EQ(lines.size(), 9u);
+    EXPECT_EQ(lines[1], "ZavUR: station 2 host text \"127.0.0.300\" is no usable IPv4 address");
+    EXPECT_EQ(lines[2], fail + "2 rc = " + invalid);
+    EXPECT_EQ(lines[3], "ZavUR: station 3 host text \" 127.0.0.1\" is no usable IPv4 address");
+    EXPECT_EQ(lines[4], fail + "3 rc = " + invalid);
+    EXPECT_EQ(lines[7],
+              "ZavUR: station 6 host text \"255.255.255.255\" is no usable IPv4 address");
+    EXPECT_EQ(lines[8], fail + "6 rc = " + invalid);
+    for (int s : {1, 4, 5}) {
+        EXPECT_GT(At(s).socket, 0) << s;
+        EXPECT_EQ(At(s).address.address, Ip(127, 0, 0, 1)) << s;
+    }
+    for (int s : {2, 3, 6}) {
+        EXPECT_EQ(At(s).socket, etl::kNoSocket) << s;
+        EXPECT_EQ(At(s).address.address, 0u) << s;
+    }
+    EXPECT_EQ(listener.AcceptAll(), 3);
+
+    // Connecting one station anew passes the same test.
+    log_.Clear();
+    EXPECT_EQ(etl::ConnectStation(2, &At(2)), etl::plat::ErrorInvalid());
+    EXPECT_EQ(At(2).socket, etl::kNoSocket);
+    EXPECT_EQ(etl::ConnectStation(5, &At(5)), 0);
+    EXPECT_EQ(log_.Lines(),
+              (Lines{"ZavUR: station 2 host text \"127.0.0.300\" is no usable IPv4 address"}));
+    EXPECT_EQ(listener.AcceptAll(), 1);
+}
+
+// ---- bounded reading ----------------------------------------------------------
+
+TEST_F(StationFile, OnlyARegularFileIsRead) {
+    const Lines refused = {"ZavUR: InitFile zavUR07.int is not a regular file",
+                           "VpiMatsushita03: zavUR07.int defines 0 stations"};
+    std::filesystem::create_directory(dir_.Path() + "/zavUR07.int");
+    EXPECT_EQ(etl::InitFile(&request_), 0);
+    EXPECT_EQ(log_.Lines(), refused);
+    std::filesystem::remove(dir_.Path() + "/zavUR07.int");
+#if !defined(_WIN32)
+    // An endless device, and a FIFO that no one writes: refused at once.
+    // Should the reader wait for a writer, one comes after three seconds.
+    ASSERT_EQ(symlink("/dev/zero", "zavUR07.int"), 0);
+    log_.Clear();
+    EXPECT_EQ(etl::InitFile(&request_), 0);
+    EXPECT_EQ(log_.Lines(), refused);
+    std::filesystem::remove(dir_.Path() + "/zavUR07.int");
+
+    ASSERT_EQ(mkfifo("zavUR07.int", 0600), 0);
+    std::atomic<bool> done{false};
+    std::thread writer([&done] {
+        for (int i = 0; i < 300 && !done; ++i) usleep(10000);
+        const int fd = open("zavUR07.int", O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) close(fd);
+    });
+    log_.Clear();
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(etl::InitFile(&request_), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    done = true;
+    writer.join();
+    EXPECT_EQ(log_.Lines(), refused);
+#endif
+}
+
+// Comment lines of exactly `size` bytes (at least 2), none longer than 252.
+std::string Filler(std::size_t size) {
+    std::string out;
+    while (size > 0) {
+        const std::size_t n = size > 252 ? 200 : size;
+        out += ';' + std::string(n - 2, 'x') + '\n';
+        size -= n;
+    }
+    return out;
+}
+
+TEST_F(StationFile, ReadingStopsAtItsBounds) {
+    // A line that ends at the byte bound is read; one that crosses it is
+    // not, and neither is anything after it. What came before stays.
+    const std::string head = "ETLAN-PC99\n01 \"127.0.0.1\" \"501\"\n";
+    const std::string last = "02 \"127.0.0.2\" \"502\"\n";
+    const auto bound = static_cast<std::size_t>(etl::kMaxStationFileBytes);
+    const std::string tooLong = "ZavUR: InitFile zavUR07.int is longer than " +
+                                std::to_string(bound) + " bytes, the rest is not read";
+    for (std::size_t over : {0u, 1u}) {
+        log_.Clear();
+        EXPECT_EQ(Read(head + Filler(bound + over - head.size() - last.size()) + last), 0);
+        EXPECT_STREQ(At(1).host, "127.0.0.1");
+        EXPECT_EQ(At(2).host[0] == '\0', over == 1) << over;
+        EXPECT_EQ(log_.Has(tooLong), over == 1) << over;
+    }
+
+    // Line 10000 is read, line 10001 is not. 301 defined lines: the count
+    // stops at 255 instead of starting again from 0.
+    std::string file = "ETLAN-PC99\n";
+    for (int i = 0; i < 300; ++i) file += "05 \"127.0.0.5\" \"505\"\n";
+    for (int i = 300; i < etl::kMaxStationFileLines - 1; ++i) file += ";\n";
+    file += "06 \"127.0.0.6\" \"506\"\n07 \"127.0.0.7\" \"507\"\n";
+    log_.Clear();
+    EXPECT_EQ(Read(file), 0);
+    const Lines lines = log_.Lines();
+    ASSERT_EQ(lines.size(), 303u);
+    EXPECT_EQ(lines[300], Station(6, "127.0.0.6", "506"));
+    EXPECT_EQ(lines[301], "ZavUR: InitFile zavUR07.int has more than " +
+                              std::to_string(etl::kMaxStationFileLines) +
+                              " lines, the rest is not read");
+    EXPECT_EQ(lines[302], "VpiMatsushita03: zavUR07.int defines 255 stations");
+    EXPECT_EQ(At(7).host[0], '\0');
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 //    wait that nothing ends advances it by its whole time-out and returns
 //    at once. A wait that a scheduled piece ends advances it to that
 //    piece's time.
+//  - Dotted texts are read by the C library's inet_aton, as on POSIX.
 //  - Name look-up knows "localhost" (127.0.0.1) and nothing else; services
 //    come from a small fixed table (echo 7, discard 9, ftp 21, telnet 23,
 //    http 80).

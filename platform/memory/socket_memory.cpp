@@ -1,5 +1,7 @@
 // The socket interface in memory: scripted peers and a fake clock. See
 // platform/memory/memory_platform.h.
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cstring>
 #include <deque>
@@ -511,6 +513,16 @@ bool ResolveHost(const char* name, std::uint32_t* address) {
     if (S().names.size() < memplat::kMaxTargetsKept) S().names.emplace_back(name);
     if (std::strcmp(name, "localhost") != 0) return false;
     *address = memplat::Loopback();
+    return true;
+}
+
+bool ParseIpv4(const char* text, std::uint32_t* address) {
+    // The C library's conversion, as on POSIX: a pure function, no name
+    // service, and not recorded among the looked-up names.
+    if (text[0] < '0' || text[0] > '9') return false;
+    in_addr a{};
+    if (::inet_aton(text, &a) == 0 || a.s_addr == 0xFFFFFFFFu) return false;
+    *address = a.s_addr;
     return true;
 }
 

@@ -403,6 +403,14 @@ bool ResolveHost(const char* name, std::uint32_t* address) {
     return found;
 }
 
+bool ParseIpv4(const char* text, std::uint32_t* address) {
+    if (text[0] < '0' || text[0] > '9') return false;
+    in_addr a{};
+    if (::inet_aton(text, &a) == 0 || a.s_addr == 0xFFFFFFFFu) return false;
+    *address = a.s_addr;
+    return true;
+}
+
 bool ServicePort(const char* name, const char* protocol, std::uint16_t* port) {
     servent entry;
     servent* result = nullptr;

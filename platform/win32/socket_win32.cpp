@@ -308,6 +308,14 @@ bool ResolveHost(const char* name, std::uint32_t* address) {
     return true;
 }
 
+bool ParseIpv4(const char* text, std::uint32_t* address) {
+    if (text[0] < '0' || text[0] > '9') return false;
+    const unsigned long a = ::inet_addr(text);
+    if (a == INADDR_NONE) return false;  // a refusal, or 255.255.255.255
+    *address = static_cast<std::uint32_t>(a);
+    return true;
+}
+
 bool ServicePort(const char* name, const char* protocol, std::uint16_t* port) {
     const servent* s = ::getservbyname(name, protocol);
     if (s == nullptr) return false;
