@@ -160,11 +160,7 @@ std::int32_t WarmStart(VpiRequest* request) {
     } else if (!HoldsStart(ctx)) {
         rc = plat::ErrorNotStarted();  // the table was never filled by a start
     } else {
-        StationEntry& entry = ctx->stations[n];
-        SockAddrIn local{};
-        local.family = plat::kAfInet;  // any address, any port
-        rc = ConnectSocket(&entry.socket, plat::kAfInet, plat::kSockStream, 0, 1, &local,
-                           kConnectTimeoutMs, &entry.address);
+        rc = ConnectStation(static_cast<int>(n), &ctx->stations[n]);
     }
     if (rc != 0) {
         err(kLogLevel, "ZavUR: WarmStart() Fail station %d ConnectSocket() rc = %d",

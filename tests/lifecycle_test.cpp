@@ -329,7 +329,8 @@ TEST_F(Lifecycle, WarmStartReplacesOneStationsConnection) {
     LoopbackPeer refused(PeerKind::kRefuser);
     dir_.Write("zavUR07.int", "ETLAN-PC99\n"
                               "01 \"127.0.0.1\" \"" + plc.PortText() + "\"\n"
-                              "02 \"127.0.0.1\" \"" + refused.PortText() + "\"\n");
+                              "02 \"127.0.0.1\" \"" + refused.PortText() + "\"\n"
+                              "03 \"127.0.0.300\" \"" + plc.PortText() + "\"\n");
     Instance a;
     ASSERT_EQ(a.ColdStart(1), 0);
     const PeerSocket first = plc.Accept(kPeerWaitMs);
@@ -345,13 +346,19 @@ TEST_F(Lifecycle, WarmStartReplacesOneStationsConnection) {
     EXPECT_EQ(a.WarmStart(2), 2);
     EXPECT_EQ(a.Socket(2), etl::kNoSocket);
     EXPECT_EQ(a.WarmStart(5), 2);  // not in the file: no socket address
+    EXPECT_EQ(a.WarmStart(3), 2);  // a typo: never connected, named
+    EXPECT_EQ(a.Socket(3), etl::kNoSocket);
     const Lines lines = log_.Lines();
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0], "ZavUR: WarmStart() Pass station 1 ConnectSocket() rc = 0");
     EXPECT_EQ(lines[1], "ZavUR: WarmStart() Fail station 2 ConnectSocket() rc = 257");
     const std::string fail5 = "ZavUR: WarmStart() Fail station 5 ConnectSocket() rc = ";
     EXPECT_EQ(lines[2].substr(0, fail5.size()), fail5);
     EXPECT_NE(lines[2], fail5 + "0");
+    EXPECT_EQ(lines[3], "ZavUR: station 3 host text \"127.0.0.300\" is no usable IPv4 address");
+    EXPECT_EQ(lines[4], "ZavUR: WarmStart() Fail station 3 ConnectSocket() rc = " +
+                            std::to_string(etl::plat::ErrorInvalid()));
+    EXPECT_EQ(plc.Accept(200), kNoPeer);
 
     // Numbers outside the table touch nothing, inside or behind the context.
     const std::string invalid = std::to_string(etl::plat::ErrorInvalid());
