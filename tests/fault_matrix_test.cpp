@@ -77,6 +77,20 @@ std::function<void(Simulator&)> Set(const Faults& f) {
     return [f](Simulator& sim) { sim.SetFaults(kStation, f); };
 }
 
+using PartFault = Faults::PartFault;
+
+// Answers in parts of at most 12 characters, with a fault in one part; the
+// station keeps sending parts after the fault clears.
+std::function<void(Simulator&)> Split(PartFault fault, int at) {
+    return [fault, at](Simulator& sim) {
+        sim.SetSplit(kStation, 12);
+        Faults f;
+        f.partFault = fault;
+        f.partFaultAt = at;
+        sim.SetFaults(kStation, f);
+    };
+}
+
 std::vector<Row> Rows() {
     // Each answer has 25 bytes for a word read (45 for the block).
     return {
@@ -129,6 +143,26 @@ std::vector<Row> Rows() {
          Set(With([](Faults& f) { f.wrongStation = 2; })), 0, {1, 1, 1, 0}},
         {"PLC restarted", "`RestartStation`: connections dropped, memory kept",
          [](Simulator& sim) { sim.RestartStation(kStation); }, 0, {2, 2, 2, 0}},
+        {"new connection refused", "`dropAnswers` -1 and `refuseNewConnections`: the unit "
+         "keeps the old connection's slot and refuses a new one",
+         Set(With([](Faults& f) {
+             f.dropAnswers = -1;
+             f.refuseNewConnections = true;
+         })),
+         0, {2, 2, 2, 2}},
+        // Answers in parts of at most 12 characters: a word read comes in
+        // two parts, the block in seven; a write's answer stays whole.
+        {"answer in parts", "`SetSplit` 12", Split(PartFault::kNone, 2), 0, {0, 0, 0, 0}},
+        {"wrong BCC in a part", "`SetSplit` 12, `kBadBcc` in part 2",
+         Split(PartFault::kBadBcc, 2), 0, {1, 1, 0, 0}},
+        {"too many parts", "`SetSplit` 12, `kExtraPart`", Split(PartFault::kExtraPart, 2), 0,
+         {1, 1, 0, 0}},
+        {"too few parts", "`SetSplit` 12, `kMissingPart` at part 1: it ends the answer",
+         Split(PartFault::kMissingPart, 1), 0, {1, 1, 0, 0}},
+        {"truncated part", "`SetSplit` 12, `kTruncatedPart` in part 2: four characters short",
+         Split(PartFault::kTruncatedPart, 2), 0, {1, 1, 0, 0}},
+        {"part never comes", "`SetSplit` 12, `kPartNeverComes` for part 2",
+         Split(PartFault::kPartNeverComes, 2), 0, {2, 2, 0, 0}},
     };
 }
 
@@ -211,13 +245,18 @@ public:
         const auto settled = t0 + std::chrono::milliseconds(row_.settleMs + 200);
         std::this_thread::sleep_until(std::max(settled, std::chrono::steady_clock::now() +
                                                             std::chrono::milliseconds(200)));
-        if (sim_.Open(kStation) == 0) {
-            cell_->warmStartNeeded = true;
-            const int rc = driver_.WarmStart(kStation);
-            if (rc != 0) Fail(Format("WarmStart after the fault returned %d", rc));
-        }
+        // A connection that the driver dropped itself comes back with the
+        // next request; one that the PLC dropped needs the host's WarmStart.
         const Op after = cell_->op == kWarm ? kRead : cell_->op;
-        const int rc = Do(after, "the request after the fault");
+        int rc = Do(after, "the request after the fault");
+        if (rc != 0 && sim_.Open(kStation) == 0) {
+            cell_->warmStartNeeded = true;
+            const int warm = driver_.WarmStart(kStation);
+            if (warm != 0) Fail(Format("WarmStart after the fault returned %d", warm));
+            rc = Do(after, "the request after the fault");
+        } else if (rc != 0) {
+            rc = Do(after, "the request after the fault");
+        }
         cell_->recovered = rc == 0;
         if (rc != 0) Fail(Format("the request after the fault returned %d", rc));
     }
@@ -339,7 +378,15 @@ std::string Markdown(const std::vector<Row>& rows, const std::vector<Cell>& cell
           "An attempt that runs out of time replaces its connection before the next one: "
           "the protocol carries no sequence number, so a late answer on the same connection "
           "would pass for the answer of the next request. A retry therefore never takes the "
-          "late answer of an earlier attempt (row \"answer delayed above the time-out\").\n\n";
+          "late answer of an earlier attempt (row \"answer delayed above the time-out\"). "
+          "When the unit refuses that new connection, the next request connects the station "
+          "again before it sends (row \"new connection refused\"); a connection that the PLC "
+          "closed needs the host's `WarmStart`.\n\n"
+          "Answers in parts: a station of the simulator set to split answers longer than 12 "
+          "characters sends a word read's answer in two parts and the block's in seven; the "
+          "driver asks for each next part with `%01**&` and joins the data. The answer is "
+          "positive only when every part's BCC is right and the parts join to exactly the "
+          "words asked for. A write's answer stays whole, so the part faults leave it alone.\n\n";
     md << "| Fault | Injected as | ReadValue | ReadBlock | WriteValue | WarmStart |\n"
           "|---|---|---|---|---|---|\n";
     for (std::size_t r = 0; r < rows.size(); ++r) {
