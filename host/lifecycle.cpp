@@ -19,6 +19,7 @@
 
 #include "host/operations.h"
 #include "host/qanpro.h"
+#include "mewtocol/station_health.h"
 #include "net/socket_layer.h"
 #include "platform/socket_platform.h"
 #include "stations/station_table.h"
@@ -137,6 +138,7 @@ std::int32_t ColdStart(VpiRequest* request) {
         return kFailed;
     }
 
+    ClearStationHealth(ctx);
     if (InitFile(request) != 0) return kFailed;
     InitConnections(request);
 
