@@ -1,4 +1,5 @@
-// Connecting the configured stations of a table, once, at start-up.
+// Connecting stations: every configured station of a table at start-up,
+// and one station entry anew; only an entry with a usable address.
 #include <cstdio>
 #include <cstring>
 
