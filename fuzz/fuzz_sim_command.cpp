@@ -7,9 +7,13 @@
 // in two hex digits, "$" with a two-letter code and whole words of upper-case
 // hex data, or "!" with a two-digit error code, then a block check code that
 // matches and a CR. A positive answer to a write leaves the written words
-// readable by the matching read.
+// readable by the matching read. Every positive answer, split into parts at
+// a limit of 12 to 130 characters (from the station byte), gives parts of
+// at most that length, each with its own matching BCC, the last one alone
+// without "&", whose texts put together are the answer again.
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fuzz/fuzz_support.h"
 #include "tools/sim/simulator.h"
@@ -62,7 +66,7 @@ void CheckReadBack(etl::sim::Memory& memory, int station, std::string_view text)
     } else if (body.substr(0, 2) == "WS" || body.substr(0, 2) == "WK") {
         fields = 2 + 8;
     } else {
-        return;  // index registers and WCS/WRL are left to the tests
+        return;  // index registers and WCS are left to the tests
     }
     if (body.size() < fields) return;
     std::string read = std::string(text.substr(0, 4)) + "R" + std::string(body.substr(1, fields - 1));
@@ -72,6 +76,28 @@ void CheckReadBack(etl::sim::Memory& memory, int station, std::string_view text)
     const std::string answer = etl::sim::Execute(memory, station, read);
     ETL_FUZZ_CHECK(answer.size() >= 9 && answer[3] == '$');
     ETL_FUZZ_CHECK(answer.substr(6, answer.size() - 9) == body.substr(fields));
+}
+
+void CheckParts(int limit, std::string_view answer) {
+    const std::vector<std::string> parts = etl::sim::SplitAnswer(answer, limit);
+    ETL_FUZZ_CHECK(!parts.empty());
+    if (parts.size() == 1) {
+        ETL_FUZZ_CHECK(parts[0] == answer && answer.size() <= static_cast<std::size_t>(limit));
+        return;
+    }
+    std::string joined(answer.substr(0, 3));
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const std::string& p = parts[i];
+        const bool last = i + 1 == parts.size();
+        const std::size_t tail = last ? 3 : 4;
+        ETL_FUZZ_CHECK(p.size() <= static_cast<std::size_t>(limit) && p.size() > 3 + tail);
+        ETL_FUZZ_CHECK(p.substr(0, 3) == answer.substr(0, 3));
+        ETL_FUZZ_CHECK(p.back() == '\r' && (p[p.size() - 2] == '&') == !last);
+        const std::size_t end = p.size() - tail;
+        ETL_FUZZ_CHECK(Hex(p[end]) * 16 + Hex(p[end + 1]) == etl::sim::Bcc(p.substr(0, end)));
+        joined += p.substr(3, end - 3);
+    }
+    ETL_FUZZ_CHECK(joined == answer.substr(0, answer.size() - 3));
 }
 
 }  // namespace
@@ -95,7 +121,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::string answer = etl::sim::Execute(memory, station, line);
             if (!answer.empty()) {
                 CheckAnswer(station, answer);
-                if (answer[3] == '$') CheckReadBack(memory, station, line);
+                if (answer[3] == '$') {
+                    CheckReadBack(memory, station, line);
+                    CheckParts(12 + station % 119, answer);
+                }
             }
         }
         pos = nl + 1;

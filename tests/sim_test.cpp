@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/sim_socket.h"
 #include "tools/sim/simulator.h"
@@ -204,6 +205,181 @@ TEST(SimCommand, RefusesWhatAPlcRefuses) {
     EXPECT_EQ(m.Get('D', 0), 0);  // cleared by the 24-word write
     EXPECT_EQ(m.Get('R', 10), 0);
     EXPECT_EQ(m.Get('X', 0), 0);
+}
+
+// Checks one part: ends in BCC (of everything before it) then "&" CR, or
+// BCC CR when last; returns the part's text without BCC and ending.
+std::string PartText(const std::string& part, bool last) {
+    std::size_t tail = last ? 3 : 4;
+    EXPECT_GE(part.size(), 3 + tail) << part;
+    if (part.size() < 3 + tail) return {};
+    EXPECT_EQ(part.substr(part.size() - tail + 2), last ? "\r" : "&\r") << part;
+    std::string text = part.substr(0, part.size() - tail);
+    char bcc[3];
+    std::snprintf(bcc, sizeof bcc, "%02X", Bcc(text));
+    EXPECT_EQ(part.substr(text.size(), 2), bcc) << part;
+    return text;
+}
+
+TEST(SimCommand, LongAnswersGoInPartsFilledToTheLimit) {
+    Memory m;
+    for (int i = 0; i < 509; ++i) m.Set('D', i, static_cast<std::uint16_t>(i * 7919));
+    // The driver's longest read: 509 words, 2045 characters.
+    const std::string whole = Execute(m, 1, "%01#RDD0000000508**\r");
+    ASSERT_EQ(whole.size(), 2045u);
+    EXPECT_EQ(Execute(m, 1, "%01#RDD0000000509**\r"), Neg(61));  // one word more
+    for (int limit : {118, 12, 13, 50}) {
+        auto parts = etl::sim::SplitAnswer(whole, limit);
+        ASSERT_GE(parts.size(), 2u) << limit;
+        std::string data;
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            bool last = i + 1 == parts.size();
+            // Every part but the last is filled up to the limit.
+            if (!last) {
+                EXPECT_EQ(parts[i].size(), static_cast<std::size_t>(limit)) << limit;
+            }
+            EXPECT_LE(parts[i].size(), static_cast<std::size_t>(limit)) << limit;
+            std::string text = PartText(parts[i], last);
+            ASSERT_EQ(text.substr(0, 3), "%01") << limit << " part " << i;
+            data += text.substr(3);
+        }
+        EXPECT_EQ("%01" + data, whole.substr(0, whole.size() - 3)) << limit;
+    }
+    EXPECT_EQ(etl::sim::SplitAnswer(whole, 118)[0].substr(0, 6), "%01$RD");
+    // 28 words: 121 characters with the CR. At 121 it stays whole, at 120
+    // it goes in two parts; a negative answer never does.
+    const std::string w28 = Execute(m, 1, "%01#RDD0000000027**\r");
+    ASSERT_EQ(w28.size(), 121u);
+    EXPECT_EQ(etl::sim::SplitAnswer(w28, 121), std::vector<std::string>{w28});
+    EXPECT_EQ(etl::sim::SplitAnswer(w28, 120).size(), 2u);
+    EXPECT_EQ(etl::sim::SplitAnswer(w28, 0), std::vector<std::string>{w28});
+    EXPECT_EQ(etl::sim::SplitAnswer(Neg(61), 12), std::vector<std::string>{Neg(61)});
+}
+
+TEST(SimCommand, PartFaultsShapeTheParts) {
+    using PF = Faults::PartFault;
+    Memory m;
+    for (int i = 0; i < 60; ++i) m.Set('D', i, static_cast<std::uint16_t>(0x1111 * (i % 15)));
+    const std::string whole = Execute(m, 1, "%01#RDD0000000059**\r");  // 249 characters
+    const auto normal = etl::sim::SplitAnswer(whole, 118);
+    ASSERT_EQ(normal.size(), 3u);
+    auto split = [&](PF fault, int at) { return etl::sim::SplitAnswer(whole, 118, fault, at); };
+
+    for (int at : {1, 2, 3}) {
+        auto bad = split(PF::kBadBcc, at);
+        ASSERT_EQ(bad.size(), 3u);
+        for (int i = 0; i < 3; ++i) {
+            std::size_t n = bad[static_cast<std::size_t>(i)].size();
+            EXPECT_EQ(bad[static_cast<std::size_t>(i)].substr(0, n - 4),
+                      normal[static_cast<std::size_t>(i)].substr(0, n - 4));
+            EXPECT_EQ(bad[static_cast<std::size_t>(i)] == normal[static_cast<std::size_t>(i)],
+                      i + 1 != at) << at;
+        }
+    }
+    // One part more: the real last one ends in "&", then "0000".
+    auto extra = split(PF::kExtraPart, 2);
+    ASSERT_EQ(extra.size(), 4u);
+    EXPECT_EQ(PartText(extra[2], false), PartText(normal[2], true));
+    EXPECT_EQ(PartText(extra[3], true), "%010000");
+    // Too few parts: the second one ends the answer.
+    auto missing = split(PF::kMissingPart, 2);
+    ASSERT_EQ(missing.size(), 2u);
+    EXPECT_EQ(PartText(missing[1], true), PartText(normal[1], false));
+    // The request for the second part is never answered; nothing follows.
+    EXPECT_EQ(split(PF::kPartNeverComes, 2), (std::vector<std::string>{normal[0], ""}));
+    EXPECT_EQ(split(PF::kPartNeverComes, 1), std::vector<std::string>{""});
+    // A short but well-formed part; the ones after it as normal.
+    auto truncated = split(PF::kTruncatedPart, 2);
+    ASSERT_EQ(truncated.size(), 3u);
+    std::string t = PartText(truncated[1], false);
+    std::string n = PartText(normal[1], false);
+    EXPECT_EQ(t, n.substr(0, n.size() - 4));
+    EXPECT_EQ(truncated[2], normal[2]);
+    EXPECT_EQ(PartText(split(PF::kTruncatedPart, 1)[0], false).size(), 118u - 4 - 4);
+    // A fault at a part the answer does not have, or a whole answer: nothing.
+    for (PF fault : {PF::kBadBcc, PF::kExtraPart, PF::kMissingPart, PF::kPartNeverComes,
+                     PF::kTruncatedPart}) {
+        EXPECT_EQ(split(fault, 4), normal);
+        EXPECT_EQ(etl::sim::SplitAnswer(whole, 0, fault, 1), std::vector<std::string>{whole});
+    }
+}
+
+TEST(SimCommand, StationFieldInEitherForm) {
+    using etl::sim::StationField;
+    Memory m;
+    m.Set('D', 100, 0x5678);
+    // Station 10: "0A" and "10" both reach it; station 16 takes "10" as hex.
+    EXPECT_EQ(Execute(m, 10, "%0A#RDD0010000100**\r"), Expect(10, "$RD7856"));
+    EXPECT_EQ(Execute(m, 10, "%10#RDD0010000100**\r"), Expect(10, "$RD7856"));
+    EXPECT_EQ(Execute(m, 16, "%10#RDD0010000100**\r"), Expect(16, "$RD7856"));
+    EXPECT_EQ(Execute(m, 10, "%16#RDD0010000100**\r"), "");
+    EXPECT_EQ(Execute(m, 10, WithBcc("%10#RDD0010000100")), Expect(10, "$RD7856"));
+    // Answers in decimal on request: "%10$RD..." for station 10; above 99
+    // in hex, as there are only two characters.
+    std::string dec = "%10$RD7856";
+    EXPECT_EQ(Execute(m, 10, "%0A#RDD0010000100**\r", StationField::kDecimal), WithBcc(dec));
+    EXPECT_EQ(Execute(m, 10, "%EE#RDE0010000100**\r", StationField::kDecimal),
+              WithBcc("%10!42"));
+    EXPECT_EQ(Execute(m, 100, "%64#RDD0010000100**\r", StationField::kDecimal),
+              Expect(100, "$RD7856"));
+    EXPECT_EQ(etl::sim::StationText(7, StationField::kDecimal), "07");
+    EXPECT_EQ(etl::sim::StationText(255, StationField::kHex), "FF");
+}
+
+TEST(SimCommand, ModelsRefuseAddressesPastTheirAreas) {
+    using etl::sim::Model;
+    Model parsed = Model::kGenerous;
+    EXPECT_TRUE(etl::sim::ParseModel("FP3", &parsed));
+    EXPECT_EQ(parsed, Model::kFp3);
+    EXPECT_FALSE(etl::sim::ParseModel("fp7", &parsed));
+    EXPECT_STREQ(etl::sim::ModelName(Model::kFp2), "fp2");
+    EXPECT_EQ(Memory().model(), Model::kGenerous);
+
+    Memory fp2(Model::kFp2);
+    fp2.Set('D', 5999, 0x0102);
+    fp2.Set('D', 6000, 0x0304);  // not there: ignored
+    EXPECT_EQ(fp2.Get('D', 6000), 0);
+    struct Case {
+        const char* text;
+        const char* answer;  // the positive answer's code, or the error
+    };
+    const Case fp2Cases[] = {
+        {"%01#RDD0599905999**\r", "$RD0201"},
+        {"%01#RDD0599906000**\r", "!61"},        // runs past the end
+        {"%01#RDD9000090000**\r", "$RD0000"},    // special data registers
+        {"%01#RDD9044390444**\r", "!61"},
+        {"%01#RDD0600090000**\r", "!61"},        // across the gap
+        {"%01#RCCX01270127**\r", "$RC0000"},
+        {"%01#RCCX01280128**\r", "!61"},
+        {"%01#WCSR9000**\r", "!41"},
+        {"%01#WCSY12801**\r", "!61"},
+        {"%01#WDL08447084470100**\r", "$WD"},
+        {"%01#WDL08448084480100**\r", "!61"},
+        {"%01#RDID000000000**\r", "$RD0000"},    // I0-ID
+        {"%01#RDIE000000000**\r", "!42"},        // no IE on this CPU
+        {"%01#RS30723072**\r", "!61"},
+        {"%01#WCSX00001**\r", "!65"},            // inputs are not written
+        {"%01#WRL00011000127856CDAB**\r", "!42"},
+        {"%01#RD**\r", "!42"},
+        {"%01**&\r", "!43"},                     // no parts pending
+        {"%0132&\r", "!40"},                     // next-part request, wrong BCC
+    };
+    for (const Case& c : fp2Cases) {
+        EXPECT_EQ(Execute(fp2, 1, c.text), Expect(1, c.answer)) << c.text;
+    }
+    Memory fp3(Model::kFp3);
+    EXPECT_EQ(Execute(fp3, 1, "%01#RDD0204702047**\r"), Expect(1, "$RD0000"));
+    EXPECT_EQ(Execute(fp3, 1, "%01#RDD0204802048**\r"), Expect(1, "!61"));
+    EXPECT_EQ(Execute(fp3, 1, "%01#RDI0000000000**\r"), Expect(1, "!42"));
+    EXPECT_EQ(Execute(fp3, 1, "%01#RDIY000000000**\r"), Expect(1, "$RD0000"));
+    Memory fp5(Model::kFp5);
+    EXPECT_EQ(Execute(fp5, 1, "%01#RDD0614306143**\r"), Expect(1, "$RD0000"));
+    EXPECT_EQ(Execute(fp5, 1, "%01#RDD0614406144**\r"), Expect(1, "!61"));
+    // Initial values follow the model too.
+    EXPECT_TRUE(SetFromText(fp3, "LD127=1"));
+    EXPECT_FALSE(SetFromText(fp3, "LD128=1"));
+    EXPECT_FALSE(SetFromText(fp3, "I5=1"));
+    EXPECT_FALSE(SetFromText(fp2, "D5999=0x10000"));
 }
 
 TEST(SimCommand, SurvivesArbitraryTexts) {
@@ -597,6 +773,94 @@ TEST_F(SimNet, RestartDropsConnectionsAndKeepsMemory) {
     ASSERT_TRUE(d.Send(Request(read_)));
     EXPECT_EQ(d.ReadFrame(), Answer(good_));
     EXPECT_EQ(sim_.Accepted(1), 2);
+}
+
+TEST_F(SimNet, ServesAnswersInPartsPerConnection) {
+    for (int i = 0; i < 509; ++i) sim_.SetWord('D', i, static_cast<std::uint16_t>(i));
+    sim_.SetSplit(1, 118);
+    Memory copy;
+    for (int i = 0; i < 509; ++i) copy.Set('D', i, static_cast<std::uint16_t>(i));
+    const std::string read509 = "%01#RDD0000000508**\r";
+    const auto expected = etl::sim::SplitAnswer(Execute(copy, 1, read509), 118);
+    ASSERT_EQ(expected.size(), 19u);
+    Client c;
+    Client other;
+    ASSERT_TRUE(c.Connect(port()));
+    ASSERT_TRUE(other.Connect(port()));
+    ASSERT_TRUE(c.Send(Request(read509)));
+    EXPECT_EQ(c.ReadFrame(), Answer(expected[0]));
+    // Each next-part request, in either station form or with its BCC,
+    // brings the next part; parts are kept per connection.
+    ASSERT_TRUE(other.Send(Request("%01**&\r")));
+    EXPECT_EQ(other.ReadFrame(), Answer(Expect(1, "!43")));
+    const std::string asks[] = {"%01**&\r", "%01**&", WithBcc("%01").substr(0, 5) + "&\r"};
+    for (std::size_t i = 1; i < expected.size(); ++i) {
+        ASSERT_TRUE(c.Send(Request(asks[i % 3])));
+        ASSERT_EQ(c.ReadFrame(), Answer(expected[i])) << i;
+    }
+    ASSERT_TRUE(c.Send(Request("%01**&\r")));
+    EXPECT_EQ(c.ReadFrame(), Answer(Expect(1, "!43")));
+    // A new command while parts are pending is served and drops the rest.
+    ASSERT_TRUE(c.Send(Request(read509)));
+    EXPECT_EQ(c.ReadFrame(), Answer(expected[0]));
+    ASSERT_TRUE(c.Send(Request(read_)));
+    EXPECT_EQ(c.ReadFrame(), Answer(Expect(1, "$RD64006500")));
+    ASSERT_TRUE(c.Send(Request("%01**&\r")));
+    EXPECT_EQ(c.ReadFrame(), Answer(Expect(1, "!43")));
+    // A part that never comes: the request is read, no answer, and the rest
+    // is gone.
+    Faults f;
+    f.partFault = Faults::PartFault::kPartNeverComes;
+    f.partFaultAt = 3;
+    sim_.SetFaults(1, f);
+    ASSERT_TRUE(c.Send(Request(read509)));
+    EXPECT_EQ(c.ReadFrame(), Answer(expected[0]));
+    ASSERT_TRUE(c.Send(Request("%01**&\r")));
+    EXPECT_EQ(c.ReadFrame(), Answer(expected[1]));
+    int before = sim_.Requests(1);
+    ASSERT_TRUE(c.Send(Request("%01**&\r")));
+    EXPECT_EQ(c.Read(1, 300), "");
+    EXPECT_EQ(sim_.Requests(1), before + 1);
+    ASSERT_TRUE(c.Send(Request("%01**&\r")));
+    EXPECT_EQ(c.ReadFrame(), Answer(Expect(1, "!43")));
+    // Whole answers again once splitting is off.
+    sim_.SetFaults(1, Faults{});
+    sim_.SetSplit(1, 0);
+    ASSERT_TRUE(c.Send(Request(read509)));
+    EXPECT_EQ(c.ReadFrame().size(), 12 + 2045u);
+    // A station answering with its number in decimal, in parts.
+    int p12 = sim_.AddStation(12);
+    ASSERT_GT(p12, 0);
+    sim_.SetStationField(12, etl::sim::StationField::kDecimal);
+    sim_.SetSplit(12, 12);
+    Client d;
+    ASSERT_TRUE(d.Connect(static_cast<std::uint16_t>(p12)));
+    ASSERT_TRUE(d.Send(Request("%0C#RDD0000500005**\r", 12)));
+    EXPECT_EQ(d.ReadFrame(), Answer(WithBcc("%12$RD05").substr(0, 10) + "&\r", 0x33, 12));
+    ASSERT_TRUE(d.Send(Request("%12**&\r", 12)));
+    EXPECT_EQ(d.ReadFrame(), Answer(WithBcc("%1200"), 0x33, 12));
+}
+
+TEST_F(SimNet, RefusingNewConnectionsKeepsTheOpenOnes) {
+    Client open;
+    ASSERT_TRUE(open.Connect(port()));
+    Faults f;
+    f.refuseNewConnections = true;
+    sim_.SetFaults(1, f);
+    Client c;
+    auto t = Clock::now();
+    EXPECT_FALSE(c.Connect(port(), 1000));
+    EXPECT_LT(Since(t), 900);
+    EXPECT_EQ(sim_.Open(1), 1);
+    ASSERT_TRUE(open.Send(Request(read_)));
+    EXPECT_EQ(open.ReadFrame(), Answer(good_));
+    sim_.SetFaults(1, Faults{});
+    Client again;
+    ASSERT_TRUE(again.Connect(port()));
+    ASSERT_TRUE(again.Send(Request(read_)));
+    EXPECT_EQ(again.ReadFrame(), Answer(good_));
+    ASSERT_TRUE(open.Send(Request(read_)));
+    EXPECT_EQ(open.ReadFrame(), Answer(good_));
 }
 
 TEST(SimStations, SeveralStationsShareMemoryAndRestartOnTheirPorts) {
