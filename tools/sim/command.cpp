@@ -146,7 +146,8 @@ void AppendBcc(std::string& text) {
 }
 
 std::string Frame(Me me, std::string_view body) {
-    std::string out = "%" + StationText(me.station, me.field);
+    std::string out(1, '%');
+    out += StationText(me.station, me.field);
     out += body;
     AppendBcc(out);
     return out + "\r";

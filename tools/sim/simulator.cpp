@@ -363,7 +363,8 @@ struct Simulator::Impl {
         int echo = f.wrongStation >= 0 ? f.wrongStation : st.number;
         if (negative) {
             conn->pending.clear();
-            text = "%" + StationText(echo, field);
+            text.assign(1, '%');
+            text += StationText(echo, field);
             char body[8];
             std::snprintf(body, sizeof body, "!%02d", (f.negativeCode % 100 + 100) % 100);
             text += body;
