@@ -22,7 +22,10 @@
 //              the command code, the bytes, block check code and CR;
 //            bit 3 a wrong block check code, bit 4 "**" in its place
 //              (framed only); bit 5 the answer starts 1500 ms late;
-//            bit 6 the bytes go out as upper-case hex digits (framed only).
+//            bit 6 the bytes go out as upper-case hex digits (framed only);
+//            bit 7 the framed text is a part with more to come ("&" before
+//              the CR). An answer to a next-part request "%NN**&" is framed
+//              as a further part: "%", the station, the bytes, BCC, CR.
 //     piece seed (0: one piece), pause between pieces (ms), length, bytes.
 //
 // From 0x80 on, the input is a sequence of reads on one connection against
@@ -32,8 +35,9 @@
 //
 // Checked: the value buffer, exactly as large as the request needs, is
 // never overrun; a read reported with result 0 was answered, after its last
-// send, by a complete positive answer of this station that carries exactly
-// the words asked for, and the buffer holds those words; a failed read
+// command, by complete positive parts of this station (the first echoing the
+// command, each further one asked for with "%NN**&") that carry exactly the
+// words asked for, and the buffer holds those words; a failed read
 // leaves bytes 0 to 3 at 0 (as far as a block's buffer reaches); a write reported with result 0 got a positive
 // answer without data; every frame sent is well formed; the call blocks
 // for a bounded time of the clock.
@@ -72,17 +76,34 @@ std::string Hex2(unsigned v) {
     return b;
 }
 
+// "%NN**&" CR: the request for the next part of an answer.
+bool IsNextPartRequest(std::string_view text) {
+    return text.size() == 7 && text[0] == '%' && text.substr(3) == "**&\r";
+}
+
+// The command text of a frame (empty when there is none).
+std::string_view TextOf(std::string_view frame) {
+    return frame.size() > 12 ? frame.substr(12) : std::string_view();
+}
+
 class ScriptedStation : public mem::Peer {
 public:
-    void Script(std::vector<Answer> answers, std::string stray, bool refuse, int station,
-                bool write) {
+    void Script(std::vector<Answer> answers, std::string stray, bool refuse, int station) {
         answers_ = std::move(answers);
         next_ = 0;
         stray_ = std::move(stray);
         refuse_ = refuse;
         station_ = station;
-        write_ = write;
+        exchanges_.clear();
     }
+
+    // Every chunk the driver sent during this input, with what the station
+    // scheduled in answer to it (empty for silence or a reset).
+    struct Exchanged {
+        std::string sent;
+        std::string answer;
+    };
+    const std::vector<Exchanged>& Exchanges() const { return exchanges_; }
 
     mem::Accept OnConnect(mem::Link& link) override {
         if (refuse_) return mem::Accept::kRefuse;
@@ -90,7 +111,8 @@ public:
         return mem::Accept::kAccept;
     }
 
-    void OnData(mem::Link& link, std::string_view) override {
+    void OnData(mem::Link& link, std::string_view data) override {
+        exchanges_.push_back({std::string(data), {}});
         if (next_ >= answers_.size()) return;  // silence
         const Answer& a = answers_[next_++];
         const int action = a.flags & 3;
@@ -99,7 +121,8 @@ public:
             link.Reset();
             return;
         }
-        const std::string bytes = (a.flags & 4) != 0 ? Framed(a) : a.bytes;
+        const std::string bytes = (a.flags & 4) != 0 ? Framed(a, data) : a.bytes;
+        exchanges_.back().answer = bytes;
         std::uint32_t delay = (a.flags & 32) != 0 ? 1500 : 0;
         // Pieces of 1 to 32 bytes, sizes from a small generator.
         std::uint32_t seed = a.pieceSeed;
@@ -118,15 +141,22 @@ public:
     }
 
 private:
-    std::string Framed(const Answer& a) const {
+    // The answer text to the frame sent: a further part for a next-part
+    // request, otherwise a positive answer echoing the command's code.
+    std::string Framed(const Answer& a, std::string_view sent) const {
         std::string data;
         if ((a.flags & 64) != 0) {
             for (unsigned char c : a.bytes) data += Hex2(c);
         } else {
             data = a.bytes;
         }
-        std::string text = "%" + Hex2(static_cast<unsigned>(station_)) + "$" +
-                           (write_ ? "WD" : "RD") + data;
+        const std::string_view text0 = TextOf(sent);
+        std::string text = "%" + Hex2(static_cast<unsigned>(station_));
+        if (!IsNextPartRequest(text0)) {
+            text += "$";
+            text += text0.size() >= 6 ? text0.substr(4, 2) : std::string_view("RD");
+        }
+        text += data;
         std::uint8_t bcc = 0;
         for (char c : text) bcc ^= static_cast<std::uint8_t>(c);
         if ((a.flags & 16) != 0) {
@@ -134,6 +164,7 @@ private:
         } else {
             text += Hex2((a.flags & 8) != 0 ? bcc ^ 0x5Au : bcc);
         }
+        if ((a.flags & 128) != 0) text += '&';
         text += '\r';
         std::string header(12, '\0');
         header[0] = 0x10;
@@ -149,7 +180,7 @@ private:
     std::string stray_;
     bool refuse_ = false;
     int station_ = 0;
-    bool write_ = false;
+    std::vector<Exchanged> exchanges_;
 };
 
 ScriptedStation g_station;
@@ -194,37 +225,82 @@ int HexValue(char c) {
     return -1;
 }
 
-// The words of a complete positive answer of the station in bytes (what
-// the driver took in after its last send): false unless it is one.
-bool PositiveAnswer(const std::string& got, int station, std::size_t words,
-                    std::vector<std::uint16_t>* out) {
-    const std::size_t cr = got.find('\r', 12);
-    if (cr == std::string::npos || cr != 18 + 4 * words + 2) return false;
-    if (got[12] != '%' || got[15] != '$') return false;
-    const int hi = HexValue(got[13]);
-    const int lo = HexValue(got[14]);
-    if (hi < 0 || lo < 0 || hi * 16 + lo != station) return false;
-    std::uint8_t bcc = 0;
-    for (std::size_t i = 12; i < cr - 2; ++i) bcc ^= static_cast<std::uint8_t>(got[i]);
-    if (!(got[cr - 2] == '*' && got[cr - 1] == '*')) {
-        const int h = HexValue(got[cr - 2]);
-        const int l = HexValue(got[cr - 1]);
-        if (h < 0 || l < 0 || h * 16 + l != bcc) return false;
+// The station field of an answer: hexadecimal or decimal.
+bool StationField(char a, char b, int station) {
+    const int h = HexValue(a);
+    const int l = HexValue(b);
+    if (h >= 0 && l >= 0 && h * 16 + l == station) return true;
+    return a >= '0' && a <= '9' && b >= '0' && b <= '9' && (a - '0') * 10 + (b - '0') == station;
+}
+
+// One part as the station sent it: header, "%", the station, for the first
+// part "$" and the command's code, upper-case hex data, BCC or "**", "&"
+// when more follows, and its only CR at the end. Appends the data.
+bool ReadPart(const std::string& frame, int station, const std::string& code, bool first,
+              std::string* data, bool* more) {
+    if (frame.size() < 12 + 6) return false;
+    const std::string text = frame.substr(12);
+    if (text.find('\r') != text.size() - 1 || text[0] != '%') return false;
+    if (!StationField(text[1], text[2], station)) return false;
+    *more = text[text.size() - 2] == '&';
+    const std::size_t bccAt = text.size() - (*more ? 4 : 3);
+    std::size_t pos = 3;
+    if (first) {
+        if (bccAt < 6 || text[3] != '$' || text.substr(4, 2) != code) return false;
+        pos = 6;
     }
+    if (bccAt < pos) return false;
+    std::uint8_t bcc = 0;
+    for (std::size_t i = 0; i < bccAt; ++i) bcc ^= static_cast<std::uint8_t>(text[i]);
+    if (text.substr(bccAt, 2) != "**" &&
+        (HexValue(text[bccAt]) < 0 || HexValue(text[bccAt + 1]) < 0 ||
+         HexValue(text[bccAt]) * 16 + HexValue(text[bccAt + 1]) != bcc)) {
+        return false;
+    }
+    for (std::size_t i = pos; i < bccAt; ++i) {
+        if (HexValue(text[i]) < 0) return false;
+    }
+    *data += text.substr(pos, bccAt - pos);
+    return true;
+}
+
+// The words of the answer to the driver's last command, from the parts the
+// station sent after it: false unless the command and every next-part
+// request after it got a well-formed part, the last one exactly what the
+// driver took in since its last send (got), and the parts carry exactly the
+// words asked for.
+bool PositiveAnswer(const std::vector<ScriptedStation::Exchanged>& log, const std::string& got,
+                    int station, std::size_t words, std::vector<std::uint16_t>* out) {
+    std::size_t first = log.size();
+    while (first > 0 && IsNextPartRequest(TextOf(log[first - 1].sent))) --first;
+    if (first == 0) return false;
+    --first;
+    const std::string& command = log[first].sent;
+    if (command.size() < 12 + 6) return false;
+    const std::string code = command.substr(12 + 4, 2);
+    std::string data;
+    bool more = true;
+    std::string part;
+    for (std::size_t i = first; i < log.size(); ++i) {
+        // What the driver takes of a part: up to its CR. Bytes the station
+        // sends behind it in later pieces are drained before the next send.
+        const std::size_t cr = log[i].answer.find('\r', 12);
+        part = log[i].answer.substr(0, cr == std::string::npos ? cr : cr + 1);
+        if (!more || !ReadPart(part, station, code, i == first, &data, &more)) return false;
+    }
+    if (more || got != part || data.size() != 4 * words) return false;
     out->clear();
     for (std::size_t w = 0; w < words; ++w) {
-        int d[4];
-        for (int i = 0; i < 4; ++i) {
-            d[i] = HexValue(got[18 + 4 * w + static_cast<std::size_t>(i)]);
-            if (d[i] < 0) return false;
-        }
-        out->push_back(static_cast<std::uint16_t>((d[2] << 12) | (d[3] << 8) | (d[0] << 4) | d[1]));
+        const char* d = data.c_str() + 4 * w;
+        out->push_back(static_cast<std::uint16_t>((HexValue(d[2]) << 12) | (HexValue(d[3]) << 8) |
+                                                  (HexValue(d[0]) << 4) | HexValue(d[1])));
     }
     return true;
 }
 
 // A frame the driver sent: the header, then one command text of at most
-// 119 characters ending in its only CR, with "**" or a matching check code.
+// 119 characters ending in its only CR, with "**" or a matching check code,
+// or the request for an answer's next part.
 void CheckSentFrame(const std::string& frame, int station) {
     ETL_FUZZ_CHECK(frame.size() > 12);
     const std::size_t length = frame.size() - 12;
@@ -233,6 +309,10 @@ void CheckSentFrame(const std::string& frame, int station) {
     ETL_FUZZ_CHECK(static_cast<std::uint8_t>(frame[3]) == (length >> 8));
     ETL_FUZZ_CHECK(static_cast<std::uint8_t>(frame[10]) == station);
     const std::string text = frame.substr(12);
+    if (IsNextPartRequest(text)) {
+        ETL_FUZZ_CHECK(text.substr(0, 3) == "%" + Hex2(static_cast<unsigned>(station)));
+        return;
+    }
     ETL_FUZZ_CHECK(text.size() <= 119 && text.size() >= 8);
     ETL_FUZZ_CHECK(text.find('\r') == text.size() - 1);
     ETL_FUZZ_CHECK(text[0] == '%' && text[3] == '#');
@@ -424,7 +504,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int bitSize = bitSizes[sizeByte % 4];
 
     // A clean connection for this input's script, at this input's time.
-    g_station.Script(answers, stray, (flags & 1) != 0, plc & 0xFF, op == 2);
+    g_station.Script(answers, stray, (flags & 1) != 0, plc & 0xFF);
     mem::SetNow(clockByte == 0 ? 1000u : 0u - static_cast<std::uint32_t>(clockByte) * 53u);
     // A platform call that fails: the opening of the socket fails the
     // reconnection, any other call the operation.
@@ -438,10 +518,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (failKind < 5) mem::FailCall(failCall, flags >> 4, 10054);
 
     // The value buffer: exactly what the request may touch.
-    // A block owns its elements only (none for a count below 1).
+    // A block owns its elements only (none for a count below 1): a bit
+    // takes a 16-bit slot, any other size the bytes its bits need.
     std::size_t bufferSize = 4;
     if (op == 1) {
-        bufferSize = count > 0 ? static_cast<std::size_t>(count) * (bitSize == 32 ? 4u : 2u) : 0;
+        std::size_t element = bitSize == 1 || bitSize == 16 ? 2u : bitSize >= 32 ? 4u : 0u;
+        if (bitSize > 1 && bitSize < 32 && bitSize != 16) element = static_cast<std::size_t>(bitSize + 7) / 8;
+        bufferSize = count > 0 ? static_cast<std::size_t>(count) * element : 0;
     }
     std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[bufferSize]);
     std::memset(buffer.get(), 0xEE, bufferSize);
@@ -492,13 +575,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint16_t> words;
     if (op == 2) {
         ETL_FUZZ_CHECK(std::memcmp(buffer.get(), &writeValue, 4) == 0);
-        ETL_FUZZ_CHECK(PositiveAnswer(got, plc, 0, &words));
+        ETL_FUZZ_CHECK(PositiveAnswer(g_station.Exchanges(), got, plc, 0, &words));
         return 0;
     }
     if (op == 0) {
         const bool dword = dataType == 3 || dataType == 4 || dataType == 5 || letter == 'G' ||
                            bitSize == 32;
-        ETL_FUZZ_CHECK(PositiveAnswer(got, plc, dword ? 2 : 1, &words));
+        ETL_FUZZ_CHECK(PositiveAnswer(g_station.Exchanges(), got, plc, dword ? 2 : 1, &words));
         if (dword) {
             ETL_FUZZ_CHECK(Load16(&buffer[0]) == words[0] && Load16(&buffer[2]) == words[1]);
         } else if (dataType == 6) {
@@ -517,7 +600,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     ETL_FUZZ_CHECK(count >= 1);
     const std::size_t n = static_cast<std::size_t>(count) * (bitSize == 32 ? 2 : 1);
-    ETL_FUZZ_CHECK(PositiveAnswer(got, plc, n, &words));
+    ETL_FUZZ_CHECK(PositiveAnswer(g_station.Exchanges(), got, plc, n, &words));
+    if (bitSize != 16 && bitSize != 32) {
+        // Elements of another size are not decoded: past the cleared
+        // start, the buffer is as it was.
+        for (std::size_t i = 4; i < bufferSize; ++i) ETL_FUZZ_CHECK(buffer[i] == 0xEE);
+        return 0;
+    }
     for (std::size_t i = 0; i < n; ++i) ETL_FUZZ_CHECK(Load16(&buffer[2 * i]) == words[i]);
     return 0;
 }

@@ -84,7 +84,7 @@ def answer(flags, data=b"", seed=0, pause=0):
     return bytes([flags, seed, pause, len(data)]) + data
 
 
-FRAMED, HEX, CLOSE, SILENT, RESET, LATE, STARS, BADBCC = 4, 64, 1, 2, 3, 32, 16, 8
+FRAMED, HEX, CLOSE, SILENT, RESET, LATE, STARS, BADBCC, MORE = 4, 64, 1, 2, 3, 32, 16, 8, 128
 
 
 def exchange(name, op, plc, letter, size_sel, data_type, count, text, answers,
@@ -141,6 +141,17 @@ exchange("clock-wrap", 0, 1, "D", 1, 0, 1, b"01D00100",
 exchange("refused", 0, 1, "D", 1, 0, 1, b"01D00100", [], address=100, flags=NO_FAIL | 1)
 exchange("receive-fails", 0, 1, "D", 1, 0, 1, b"01D00100",
          [answer(FRAMED | HEX, b"\x34\x12")] * 3, address=100, flags=(1 << 1) | (1 << 4))
+exchange("parts-block-3", 1, 3, "D", 1, 0, 3, b"03D00200",
+         [answer(FRAMED | HEX | MORE, b"\x01\x00\x02"), answer(FRAMED | HEX | MORE, b"\x00\x03"),
+          answer(FRAMED | HEX, b"\x00")], address=200)
+exchange("parts-bad-bcc", 0, 1, "D", 1, 0, 1, b"01D00100",
+         [answer(FRAMED | HEX | MORE, b"\x34"), answer(FRAMED | HEX | BADBCC, b"\x12")] * 3,
+         address=100)
+exchange("parts-too-many", 0, 1, "D", 1, 0, 1, b"01D00100",
+         [answer(FRAMED | HEX | MORE, b"\x34\x12"), answer(FRAMED | HEX, b"\x00\x00")] * 3,
+         address=100)
+exchange("parts-never-end", 1, 3, "D", 1, 0, 2, b"03D00200",
+         [answer(FRAMED | HEX | MORE, b"\x01"), answer(SILENT)] * 3, address=200)
 exchange("wrong-station", 0, 1, "D", 1, 0, 1, b"01D00100",
          [answer(0, raw("%02$RD3412"))] * 3, address=100)
 exchange("unknown-letter", 0, 1, "E", 1, 0, 1, b"01E0010", [], address=10)
