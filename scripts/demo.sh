@@ -2,7 +2,8 @@
 # The main job, end to end: the PLC simulator (etlan-sim) on 127.0.0.1 with
 # known values, a station file for it, and the command-line host (etlan)
 # driving the driver library through its one entry point: identity, start,
-# address checks, reads, writes read back, stations that do not answer, end.
+# address checks, reads (one answered in parts), writes read back, stations
+# that do not answer and what the host log says of them, end.
 # Prints each step's output, then a table of what was expected and what
 # happened. Exit status 0 only when every step behaved as expected.
 #
@@ -68,22 +69,29 @@ run() {
 value_of() { printf '%s\n' "$out" | sed -n 's/^[^ ]* (.*): \(-\{0,1\}[0-9][0-9]*\).*/\1/p' | head -1; }
 # The values of a block read: "  [0] D300: 11 (0x000B)" -> "11 22 33"
 block_of() { printf '%s\n' "$out" | sed -n 's/^  \[[0-9]*\] [^:]*: \([0-9][0-9]*\).*/\1/p' | paste -sd' ' -; }
-# "result N" of a failed operation
-result_of() { printf '%s\n' "$out" | sed -n 's/.*result \([0-9][0-9]*\).*/\1/p' | head -1; }
+# "result N" of a failed operation (with -v the log's own results come first)
+result_of() {
+  local r
+  r=$(printf '%s\n' "$out" | sed -n 's/.*failed, result \([0-9][0-9]*\).*/\1/p' | head -1)
+  [ -n "$r" ] || r=$(printf '%s\n' "$out" | sed -n 's/.*result \([0-9][0-9]*\).*/\1/p' | head -1)
+  printf '%s\n' "$r"
+}
 
 # ---------------------------------------------------------------- simulator
-echo "== Simulator: stations 1 and 2 with known values, 3 never answers, 4 refuses connections"
-"$sim" --station 1 --station 2 --station 3 --station 4 \
+echo "== Simulator: stations 1 and 2 with known values, 3 never answers, 4 refuses connections,"
+echo "   10 sends answers of more than 118 characters in parts and writes its number in decimal"
+"$sim" --station 1 --station 2 --station 3 --station 4 --station 10 \
   --set D100=1234 --set D200=0x12345678 --set R10=0x0020 \
   --set X1=0x0400 \
   --set D300=11 --set D301=22 --set D302=33 \
   --set D400=100000 --set D402=0x7FFFFFFF \
   --set LD10=0x00ABCDEF \
-  --for 3 --drop -1 --for 4 --refuse \
+  --set D1000=0x00020001 --set D1052=0x00360035 \
+  --for 3 --drop -1 --for 4 --refuse --for 10 --split 118 --station-field decimal --trace \
   >"$work/sim.out" 2>"$work/sim.err" </dev/null &
 sim_pid=$!
 
-sim_wait_ready 4 demo || exit 1
+sim_wait_ready 5 demo || exit 1
 sed 's/^/    /' "$work/sim.out"
 
 # The station file: header (own station number at its ninth character),
@@ -92,7 +100,7 @@ stations=$work/stations.int
 {
   echo "PC-stn: 65   (own station number)"
   echo "; station  host         port"
-  for n in 1 2 3 4; do printf '%02d "127.0.0.1" "%s"\n' "$n" "${port[$n]}"; done
+  for n in 1 2 3 4 10; do printf '%02d "127.0.0.1" "%s"\n' "$n" "${port[$n]}"; done
 } >"$stations"
 echo
 echo "== Station file $stations"
@@ -117,7 +125,7 @@ echo
 echo "== ColdStart on the station file (station 4 refuses connections)"
 run start "${S[@]}"
 st=$(printf '%s\n' "$out" | sed -n 's/^Stations *: //p')
-record "ColdStart: stations" "4 defined (1, 2, 3, 4), 3 connected, 1 failed (4)" "$st"
+record "ColdStart: stations" "5 defined (1, 2, 3, 4, 10), 4 connected, 1 failed (4)" "$st"
 cs=$(printf '%s\n' "$out" | sed -n 's/^ColdStart *: result \([0-9]*\).*/\1/p')
 record "ColdStart: result" "0" "$cs"
 ev=$(printf '%s\n' "$out" | sed -n 's/^EndVpi *: result \([0-9]*\).*/\1/p')
@@ -167,6 +175,16 @@ run read 02D00300 --count 3 "${S[@]}"
 record "read block 3 x 16-bit D300 (PLC 2)" "11 22 33" "$(block_of)"
 run read 01D00400 --count 2 --type 3 "${S[@]}"
 record "read block 2 x 32-bit D400 (PLC 1)" "100000 2147483647" "$(block_of)"
+# 27 double words: an answer of 225 characters, which PLC 10 sends in two
+# parts; the driver asks for the second with "%0A**&".
+parts_before=$(grep -c 'station 10 <- .*\*\*&' "$work/sim.err")
+run read 10D01000 --count 27 --type 3 "${S[@]}"
+block=$(block_of)
+echo "    the frames on the wire (etlan-sim --trace):"
+grep 'station 10 ' "$work/sim.err" | tail -n 4 | sed 's/^/      /'
+parts=$(($(grep -c 'station 10 <- .*\*\*&' "$work/sim.err") - parts_before))
+record "read block 27 x 32-bit D1000 (PLC 10, in parts)" "131073 ... 3538997, 1 next-part request" \
+  "${block%% *} ... ${block##* }, $parts next-part request"
 
 # ---------------------------------------------------------------- writes
 echo
@@ -191,11 +209,13 @@ record "write contact X1.0 (input, read-only)" "result 1" "result $(result_of)"
 # ---------------------------------------------------------------- no answer
 echo
 echo "== Stations that do not answer"
-run read 03D00100 -o "${S[@]}"
+run read 03D00100 -o -v "${S[@]}"
 ok=1
 [ "$(result_of)" = 2 ] && [ "$took" -lt 6500 ] && ok=0
 record_check "read from PLC 3 (connected, never answers)" "result 2 in < 6.5 s" \
   "result $(result_of) in $(awk -v t="$took" 'BEGIN{printf "%.1f", t/1000}') s" "$ok"
+why=$(printf '%s\n' "$out" | sed -n 's/.*log | \(ZavUR: station 3 fails: .*\)/\1/p' | head -1)
+record "  the host log says why" "ZavUR: station 3 fails: no answer within 1000 ms to %03#RDD0010000100**" "$why"
 run read 04D00100 -o "${S[@]}"
 ok=1
 [ "$(result_of)" = 2 ] && [ "$took" -lt 2000 ] && ok=0
