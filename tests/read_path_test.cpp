@@ -170,6 +170,7 @@ TEST_F(ReadPath, WaitingForASlowOrPiecewiseAnswerSleeps) {
 }
 
 TEST_F(ReadPath, ReadsAndWritesAllocateNothing) {
+    sim_.SetSplit(1, 40);  // the blocks' answers come in parts
     TagIoBlock word, dword, bit, block, dblock, wword, wdword, wbit;
     std::uint8_t out[16] = {};
     std::uint8_t contact[4] = {};
