@@ -460,6 +460,10 @@ public:
     }
 
 private:
+    struct SocketsStarted {  // the peer's sockets need the library started (Winsock)
+        SocketsStarted() { etl::simnet::SimNetStart(); }
+        ~SocketsStarted() { etl::simnet::SimNetStop(); }
+    } sockets_;
     etl::test::LoopbackPeer peer_;
     std::vector<std::string> answers_;
     std::vector<std::string> requests_;
