@@ -13,8 +13,10 @@
 
 #include <cstring>
 
+#include "host/digits.h"
 #include "host/operations.h"
 #include "host/qanpro.h"
+#include "host/vocabulary.h"
 
 namespace etl {
 
@@ -23,30 +25,9 @@ namespace {
 constexpr const char kDigits[] = "0123456789";
 constexpr const char kCodeChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 
-constexpr int kCopyLength = 9;
-constexpr int kMaxPlcNumber = 64;
-constexpr int kMaxElements = 27;
-constexpr int kMaxElementsEG = 13;
-
-constexpr std::int32_t kTypeBit = 6;
-constexpr std::int32_t kTypeUnsupported = 7;
+constexpr int kCopyLength = kAddressCheckLength;
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-// Digit value of one character: up to '9' (bytes 128..255 included, as
-// they compare below it) it is the code minus 48, above it the code minus
-// 55, both modulo 256.
-std::uint8_t DigitValue(char c) {
-    const auto code = static_cast<std::uint8_t>(c);
-    return static_cast<signed char>(c) <= '9' ? static_cast<std::uint8_t>(code - 48)
-                                              : static_cast<std::uint8_t>(code - 55);
-}
-
-std::uint16_t Accumulate(const char* chars, int count, unsigned base) {
-    unsigned value = 0;
-    for (int i = 0; i < count; ++i) value = (value * base + DigitValue(chars[i])) & 0xFFFFu;
-    return static_cast<std::uint16_t>(value);
-}
 
 std::int32_t CheckTagAddress(VpiRequest* request, bool suffixMode) {
     if (request == nullptr) return kInvalid;
@@ -91,10 +72,10 @@ std::int32_t CheckTagAddress(VpiRequest* request, bool suffixMode) {
             case 5:
                 block->bitSize = 32;
                 break;
-            case kTypeBit:
+            case kDataTypeBit:
                 block->bitSize = 1;
                 break;
-            case kTypeUnsupported:
+            case kDataTypeUnsupported:
                 return kInvalid;
             default:
                 block->bitSize = 16;
@@ -136,9 +117,9 @@ const char* const AddressCharClasses[9] = {
     kDigits, kDigits, kCodeChars, kDigits, kDigits, kDigits, kDigits, kCodeChars, kCodeChars,
 };
 
-std::uint16_t ParseDecimal(const char* chars, int count) { return Accumulate(chars, count, 10); }
+std::uint16_t ParseDecimal(const char* chars, int count) { return AccumulateDigits(chars, count, 10); }
 
-std::uint16_t ParseHex(const char* chars, int count) { return Accumulate(chars, count, 16); }
+std::uint16_t ParseHex(const char* chars, int count) { return AccumulateDigits(chars, count, 16); }
 
 std::int32_t CheckAddress(VpiRequest* request) { return CheckTagAddress(request, false); }
 

@@ -7,19 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "host/vocabulary.h"
+
 namespace etl {
-
-// Result codes handed back to the host.
-enum Result : std::int32_t {
-    kOk = 0,
-    kInvalid = 1,        // invalid address, refused command, negative answer
-    kFailed = 2,         // empty slot, failed start/connection/exchange
-    kNotConfirmed = 53,  // address dialog ended without OK
-};
-
-constexpr std::uint32_t kMaxFunctionCode = 17;
-constexpr int kMaxStation = 64;
-constexpr int kStationSlots = kMaxStation + 1;  // entries 0..64
 
 // Window handle as the host passes it: 32 bits in the 32-bit host.
 using HostWindow = void*;

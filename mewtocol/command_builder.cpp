@@ -164,8 +164,7 @@ void WordToHex(std::uint16_t value, char out[5]) {
 bool IsDoubleWord(const TagIoBlock& tag) {
     // A tag that the address check made 32 bits wide with the "_D" suffix is
     // a double word whatever its data type says.
-    return tag.dataType == 3 || tag.dataType == 4 || tag.dataType == 5 ||
-           tag.memoryLetter == 'G' || tag.bitSize == 32;
+    return IsDoubleWord(tag.dataType, tag.memoryLetter, tag.bitSize);
 }
 
 int SetMewtocolCmd(VpiRequest* request, int kind, int dataWords, const char* addressDigits,

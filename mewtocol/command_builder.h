@@ -6,29 +6,15 @@
 #include <cstdint>
 
 #include "host/blocks.h"
+#include "mewtocol/memory_areas.h"
 
 namespace etl {
-
-struct MemoryArea {
-    char key;         // memory letter of the tag; '\0' ends the table
-    char read[5];     // read command, e.g. "RDD"
-    char write[5];    // write command, empty when the area is read-only
-    int width;        // digits of an address field: 4 or 5
-};
-
-// 29 entries (X to U, with the index registers I0-I9 under the keys 0-9)
-// and the end marker.
-extern const MemoryArea MemoryAreaTable[];
 
 enum CommandKind : int { kCommandRead = 0, kCommandWrite = 1 };
 
 constexpr std::size_t kCommandBufferSize = 132;
 constexpr std::size_t kMaxCommandLength = 119;  // carriage return included
 constexpr std::size_t kAddressDigitsSize = 256;
-
-// Index of the first entry whose key is letter (a character code 0..255),
-// or -1; the end marker never matches.
-int FindMemoryArea(int letter);
 
 // XOR of the first length characters of text.
 std::uint8_t ComputeBcc(const char* text, std::size_t length);

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "host/digits.h"
 #include "host/operations.h"
 #include "mewtocol/command_builder.h"
 #include "mewtocol/exchange.h"
@@ -12,7 +13,6 @@
 namespace etl {
 namespace {
 
-constexpr int kDataTypeBit = 6;
 constexpr int kDataOffset = 18;
 
 // Per-request scratch: the address digits and the bit number of a bit tag.
@@ -91,9 +91,7 @@ std::uint16_t HexToWord(const char* chars) {
     std::uint16_t value = 0;
     for (char c : order) {
         if (c == '\0') break;
-        int d = 0;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        const int d = HexDigitValue(c) < 0 ? 0 : HexDigitValue(c);  // not hex: 0
         value = static_cast<std::uint16_t>(value * 16 + d);
     }
     return value;

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/digits.h"
 #include "host/identity.h"
 #include "host/qanpro.h"
 #include "platform/file_platform.h"
@@ -25,42 +26,6 @@ std::atomic<std::int32_t> g_pcStationNumber{0};
 constexpr int kLineBufferSize = 256;  // a longer line is read in pieces
 constexpr std::size_t kHostTextMax = sizeof(StationEntry::host) - 1;
 constexpr int kHeaderNumberOffset = 8;
-
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// A decimal integer as atoi and sscanf("%d") read one: leading white space,
-// an optional sign, digits up to the first non-digit. Values beyond 32 bits
-// stay at the nearest limit. False when no digit stands there.
-bool ReadDecimal(const char* text, std::int32_t* value) {
-    while (IsSpace(*text)) ++text;
-    bool negative = false;
-    if (*text == '+' || *text == '-') negative = *text++ == '-';
-    if (*text < '0' || *text > '9') return false;
-    std::int64_t v = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        v = v * 10 + (*text - '0');
-        if (v > 0x80000000LL) v = 0x80000000LL;
-    }
-    if (negative) v = -v;
-    if (v > 0x7FFFFFFFLL) v = 0x7FFFFFFFLL;
-    *value = static_cast<std::int32_t>(v);
-    return true;
-}
-
-std::int32_t Atoi(const char* text) {
-    std::int32_t v = 0;
-    return ReadDecimal(text, &v) ? v : 0;
-}
-
-// The station file's digit rule: a character's code minus 48 up to the
-// digit 9 (and for codes 128 to 255), minus 55 above it, modulo 256, so
-// that "0A" is station 10.
-int DigitValue(char c) {
-    const int code = static_cast<unsigned char>(c);
-    return ((code <= '9' || code >= 128) ? code - 48 : code - 55) & 0xFF;
-}
 
 // Copies the text between two positions into out (size > length).
 void CopyText(char* out, const char* begin, const char* end) {
