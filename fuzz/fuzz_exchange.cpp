@@ -52,7 +52,7 @@
 #include "fuzz/fuzz_support.h"
 #include "host/blocks.h"
 #include "host/vpi.h"
-#include "platform/memory/memory_platform.h"
+#include "tests/support/memory_platform/memory_platform.h"
 #include "stations/station_table.h"
 
 namespace {

@@ -1,6 +1,7 @@
 // The dialog manager as the address dialog uses it: the few user32 calls it
 // needs, under names of our own. Windows maps them onto user32; the other
-// builds use an in-memory dialog manager (platform/posix/dialog_memory.h).
+// builds have no user interface (platform/posix/dialog_headless.cpp), and
+// the tests run the dialog on a manager in memory (tests/support/).
 //
 // Message, notification and style numbers carry the values of the Windows
 // headers, so the dialog procedure reads the same on every build.
@@ -106,8 +107,8 @@ struct ControlLayout {
 };
 
 // A dialog template as data. Windows loads the template from the module's
-// resource of the same number and ignores this; the in-memory dialog
-// manager builds its controls from it.
+// resource of the same number and ignores this; the tests' in-memory
+// dialog manager builds its controls from it.
 struct DialogLayout {
     const char* caption;
     std::uint32_t style;

@@ -103,7 +103,7 @@ TEST(BrowseAddress, MissingBufferGives53) {
 }  // namespace
 
 #if !defined(_WIN32)
-#include "platform/posix/dialog_memory.h"
+#include "tests/support/dialog_memory.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/library_loader.h"
 #include "tests/support/test_support.h"
+#include "tools/loader/library_loader.h"
 #include "tools/sim/simulator.h"
 
 #if !defined(_WIN32)

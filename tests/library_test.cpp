@@ -6,7 +6,7 @@
 #include <string>
 
 #include "host/blocks.h"
-#include "platform/library_loader.h"
+#include "tools/loader/library_loader.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/sim_socket.h"
+#include "tools/sim/net/sim_socket.h"
 #include "tools/sim/simulator.h"
 
 namespace {

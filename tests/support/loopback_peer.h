@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim_socket.h"
+#include "tools/sim/net/sim_socket.h"
 
 namespace etl::test {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "host/blocks.h"
-#include "platform/library_loader.h"
+#include "tools/loader/library_loader.h"
 
 namespace etl::etlan {
 

@@ -1,7 +1,7 @@
 // TCP sockets on 127.0.0.1 for the PLC simulator and the tests' own peers
 // (listeners, accepted connections and plain clients). One implementation
-// per platform (posix/sim_socket_posix.cpp, win32/sim_socket_win32.cpp), built
-// as the library etl_simnet. All sockets are blocking unless said.
+// per platform (sim_socket_posix.cpp, sim_socket_win32.cpp), built as the
+// library etl_simnet. All sockets are blocking unless said.
 #pragma once
 
 #include <cstdint>

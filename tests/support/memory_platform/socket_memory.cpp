@@ -1,5 +1,5 @@
 // The socket interface in memory: scripted peers and a fake clock. See
-// platform/memory/memory_platform.h.
+// memory_platform.h.
 #include <arpa/inet.h>
 
 #include <algorithm>
@@ -9,8 +9,8 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/memory/memory_platform.h"
 #include "platform/socket_platform.h"
+#include "tests/support/memory_platform/memory_platform.h"
 
 namespace etl::memplat {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <climits>
 
-#include "platform/library_loader.h"
+#include "tools/loader/library_loader.h"
 
 namespace etl::plat {
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "platform/library_loader.h"
+#include "tools/loader/library_loader.h"
 
 namespace etl::plat {
 

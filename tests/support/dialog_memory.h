@@ -1,8 +1,11 @@
-// The in-memory dialog manager that stands in for user32 where there is
-// none: dialogs and their edit, list box, combo box, button, static and
-// scroll bar controls keep their texts, items, selections, limits and
-// enabled states, and the dialog procedure gets the same messages it gets
-// on Windows.
+// The tests' dialog manager: the dialog calls of platform/dialog_ui.h in
+// memory, so that the address dialog runs without a window system. Dialogs
+// and their edit, list box, combo box, button, static and scroll bar
+// controls keep their texts, items, selections, limits and enabled states,
+// and the dialog procedure gets the same messages it gets on Windows.
+//
+// Linked into the test executable itself (tests/CMakeLists.txt), so that
+// the headless dialog of the shipped library is never taken in its place.
 //
 // A modal dialog needs a user: a callback that runs once the dialog is open
 // (after WM_INITDIALOG) and acts on it through the functions below, as a

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <vector>
 
-#include "platform/sim_socket.h"
+#include "tools/sim/net/sim_socket.h"
 
 namespace etl::simnet {
 namespace {

@@ -1,7 +1,7 @@
 // In-memory dialog manager: the dialog calls of platform/dialog_ui.h
 // without a window system, plus the user-side actions of
-// platform/posix/dialog_memory.h.
-#include "platform/posix/dialog_memory.h"
+// tests/support/dialog_memory.h.
+#include "tests/support/dialog_memory.h"
 
 #include <strings.h>
 #include <unistd.h>
@@ -434,7 +434,7 @@ int ShowMessageBox(DlgWindow owner, const char* text, const char* caption, std::
     return static_cast<int>(kIdOk);
 }
 
-// ---- platform/posix/dialog_memory.h
+// ---- tests/support/dialog_memory.h
 
 namespace memory {
 

@@ -3,7 +3,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include "platform/sim_socket.h"
+#include "tools/sim/net/sim_socket.h"
 
 namespace etl::simnet {
 namespace {
