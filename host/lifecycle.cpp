@@ -54,11 +54,6 @@ int FindStarted(const DriverContext* ctx) {
     return -1;
 }
 
-bool HoldsStart(const DriverContext* ctx) {
-    std::lock_guard<std::mutex> hold(g_startedLock);
-    return FindStarted(ctx) >= 0;
-}
-
 // Records that ctx holds a start; false when the table is full.
 bool RecordStart(DriverContext* ctx) {
     int stale = 0;
@@ -113,6 +108,11 @@ void CopyName(char* to, const char* from) {
 }
 
 }  // namespace
+
+bool HoldsStart(const DriverContext* ctx) {
+    std::lock_guard<std::mutex> hold(g_startedLock);
+    return FindStarted(ctx) >= 0;
+}
 
 std::int32_t ColdStart(VpiRequest* request) {
     DriverContext* ctx = ContextOf(request);

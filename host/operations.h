@@ -17,6 +17,9 @@ std::int32_t ColdStart(VpiRequest* request);
 std::int32_t WarmStart(VpiRequest* request);
 std::int32_t UpdateConfig(VpiRequest* request);
 std::int32_t EndVpi(VpiRequest* request);
+// True when ColdStart of this driver filled the context's station table (the
+// host's context is uninitialised memory until then).
+bool HoldsStart(const DriverContext* ctx);
 
 // Tag address check (address/parser.cpp)
 std::int32_t CheckAddress(VpiRequest* request);

@@ -13,6 +13,7 @@
 
 #include <cstring>
 
+#include "host/operations.h"
 #include "mewtocol/command_builder.h"
 #include "mewtocol/station_health.h"
 #include "net/socket_layer.h"
@@ -337,7 +338,7 @@ int Exchange(VpiRequest* request, int kind, int words, const char* addressDigits
     if ((health.flags & kHealthReconnect) != 0) {
         // The driver dropped this station's connection: one reconnect,
         // before anything is sent.
-        if (entry.socket == kNoSocket && StationAddressUsable(entry)) {
+        if (entry.socket == kNoSocket && StationAddressUsable(entry) && HoldsStart(ctx)) {
             outcome.rc = Reconnect(entry, EXCHANGE_TIMEOUT_MS);
             if (outcome.rc != 0) {
                 outcome.failure = Failure::kReconnect;
