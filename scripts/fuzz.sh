@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (preset "fuzz", build/fuzz) and runs each for
-# SECONDS (default 600) on a temporary copy of its seed corpus, after
-# replaying its regression cases. The repository's corpora are never grown.
+# SECONDS (default 600) on a temporary copy of its seed corpus
+# (tests/fuzz/corpus/<target>), after replaying its regression cases
+# (tests/fuzz/regressions/<target>). The repository's corpora are never grown.
 #
 #   scripts/fuzz.sh [SECONDS] [target...]     targets: address station_file
-#                                             exchange sim_command (or fuzz_*)
+#                                             exchange read_sequence sim_command
+#                                             (or fuzz_*)
 #
 # Prints per target the executions done and whether it found anything; a
 # finding is kept in build/fuzz/findings/<target>/ and makes the script fail.
@@ -20,7 +22,7 @@ if [[ $# -gt 0 && $1 =~ ^[0-9]+$ ]]; then
   seconds=$1
   shift
 fi
-all=(fuzz_address fuzz_station_file fuzz_exchange fuzz_sim_command)
+all=(fuzz_address fuzz_station_file fuzz_exchange fuzz_read_sequence fuzz_sim_command)
 targets=()
 for t in "$@"; do
   t=${t#fuzz_}
@@ -64,9 +66,9 @@ for t in "${targets[@]}"; do
   # Every regression case must pass before fuzzing starts (absolute paths:
   # some targets work in a private directory of their own).
   regressions=()
-  if [[ -d fuzz/regressions/$t ]]; then
+  if [[ -d tests/fuzz/regressions/$t ]]; then
     while IFS= read -r -d '' f; do regressions+=("$f"); done \
-      < <(find "$root/fuzz/regressions/$t" -type f -print0 | sort -z)
+      < <(find "$root/tests/fuzz/regressions/$t" -type f -print0 | sort -z)
   fi
   if [[ ${#regressions[@]} -gt 0 ]]; then
     if ! "$bin/$t" "${regressions[@]}" >>"$log" 2>&1; then
@@ -78,7 +80,7 @@ for t in "${targets[@]}"; do
   if [[ -z $found ]]; then
     corpus=$work/$t
     mkdir -p "$corpus" "$findings/$t"
-    cp -r "fuzz/corpus/$t/." "$corpus/" 2>/dev/null
+    cp -r "tests/fuzz/corpus/$t/." "$corpus/" 2>/dev/null
     echo "==== fuzz: $t for ${seconds} s"
     (cd "$work" && "$bin/$t" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="$findings/$t/" "$corpus") >>"$log" 2>&1

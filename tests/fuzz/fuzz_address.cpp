@@ -12,9 +12,9 @@
 #include <memory>
 #include <string>
 
-#include "fuzz/fuzz_support.h"
 #include "host/blocks.h"
 #include "host/vpi.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 

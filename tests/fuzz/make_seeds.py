@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the fuzz targets (fuzz/corpus/<target>/).
+"""Writes the seed corpora of the fuzz targets (tests/fuzz/corpus/<target>/).
 
 Each seed is a small, meaningful input in the layout that the target's
 comment describes. Run it again after changing a layout; libFuzzer never
@@ -175,12 +175,12 @@ sim("too-long", 1, ["%01#RDD" + "0" * 120 + "**"])
 sim("bcc", 1, ["%01#RDD0010000100" + bcc("%01#RDD0010000100"), "%01#RDD001000010000"])
 
 
-# fuzz_exchange, sequence mode: reads of D registers on one connection
+# fuzz_read_sequence: reads of D registers on one connection
 def sequence(name, addresses, timings):
-    body = bytes([0x80, len(addresses) - 1]) + b"".join(struct.pack("<H", a) for a in addresses)
+    body = bytes([len(addresses) - 1]) + b"".join(struct.pack("<H", a) for a in addresses)
     for flags, seed, pause, delay_ms in timings:
         body += bytes([flags, seed, pause, delay_ms // 10])
-    write("fuzz_exchange", name, body)
+    write("fuzz_read_sequence", name, body)
 
 
 sequence("sequence-in-time", [100, 200], [(0, 0, 0, 0), (0, 5, 3, 0)])

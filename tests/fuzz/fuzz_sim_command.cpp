@@ -15,29 +15,25 @@
 #include <string_view>
 #include <vector>
 
-#include "fuzz/fuzz_support.h"
+#include "tests/fuzz/answer_check.h"
+#include "tests/fuzz/fuzz_support.h"
 #include "tools/sim/simulator.h"
 
 namespace {
 
 using etl::fuzz::ByteReader;
+using etl::fuzz::HexValue;
 
-bool IsUpperHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
-
-int Hex(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
+bool IsUpperHex(char c) { return HexValue(c) >= 0; }
 
 void CheckAnswer(int station, std::string_view answer) {
     ETL_FUZZ_CHECK(answer.size() >= 9);
     ETL_FUZZ_CHECK(answer[0] == '%');
-    ETL_FUZZ_CHECK(Hex(answer[1]) * 16 + Hex(answer[2]) == (station & 0xFF));
+    ETL_FUZZ_CHECK(HexValue(answer[1]) * 16 + HexValue(answer[2]) == (station & 0xFF));
     ETL_FUZZ_CHECK(answer.back() == '\r');
     const std::size_t end = answer.size() - 3;  // the block check code
     ETL_FUZZ_CHECK(IsUpperHex(answer[end]) && IsUpperHex(answer[end + 1]));
-    ETL_FUZZ_CHECK(Hex(answer[end]) * 16 + Hex(answer[end + 1]) ==
+    ETL_FUZZ_CHECK(HexValue(answer[end]) * 16 + HexValue(answer[end + 1]) ==
                    etl::sim::Bcc(answer.substr(0, end)));
     if (answer[3] == '!') {
         ETL_FUZZ_CHECK(answer.size() == 9);
@@ -94,7 +90,8 @@ void CheckParts(int limit, std::string_view answer) {
         ETL_FUZZ_CHECK(p.substr(0, 3) == answer.substr(0, 3));
         ETL_FUZZ_CHECK(p.back() == '\r' && (p[p.size() - 2] == '&') == !last);
         const std::size_t end = p.size() - tail;
-        ETL_FUZZ_CHECK(Hex(p[end]) * 16 + Hex(p[end + 1]) == etl::sim::Bcc(p.substr(0, end)));
+        ETL_FUZZ_CHECK(HexValue(p[end]) * 16 + HexValue(p[end + 1]) ==
+                       etl::sim::Bcc(p.substr(0, end)));
         joined += p.substr(3, end - 3);
     }
     ETL_FUZZ_CHECK(joined == answer.substr(0, answer.size() - 3));

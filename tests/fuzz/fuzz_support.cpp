@@ -9,8 +9,8 @@
 #include <dirent.h>
 #include <unistd.h>
 
-#include "fuzz/fuzz_support.h"
 #include "host/qanpro.h"
+#include "tests/fuzz/fuzz_support.h"
 
 extern "C" int err(int, const char* format, ...) {
     char text[2048];

@@ -22,12 +22,12 @@
 #include <set>
 #include <string>
 
-#include "fuzz/fuzz_support.h"
 #include "host/blocks.h"
 #include "host/vpi.h"
-#include "tests/support/memory_platform/memory_platform.h"
 #include "platform/socket_platform.h"
 #include "stations/station_table.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "tests/support/memory_platform/memory_platform.h"
 
 namespace {
 
