@@ -13,20 +13,21 @@
 
 #include "host/blocks.h"
 #include "host/vpi.h"
+#include "tools/etlan/vpi_harness.h"
 
 namespace etl::test {
 
-enum Code : std::uint32_t {
-    kColdStart = 1,
-    kWarmStart = 2,
-    kCheckAddress = 3,
-    kCheckAddressSuffix = 4,
-    kReadValue = 5,
-    kReadBlock = 6,
-    kWriteValue = 7,
-    kEndVpi = 11,
-    kGetDriverInfo = 14,
-};
+// The host interface's function codes, as the tests have always named them.
+using etl::kCheckAddress;
+using etl::kCheckAddressSuffix;
+using etl::kColdStart;
+using etl::kEndVpi;
+using etl::kGetDriverInfo;
+using etl::kReadBlock;
+using etl::kReadValue;
+using etl::kWarmStart;
+using etl::kWriteValue;
+using etl::StationFileName;
 
 // The text of a station file: own station number, then one line per
 // (station, port) on 127.0.0.1.
@@ -40,80 +41,12 @@ inline std::string StationFile(int ownStation, const std::vector<std::pair<int, 
     return text;
 }
 
-inline std::string StationFileName(int driverNumber) {
-    char name[32];
-    std::snprintf(name, sizeof name, "zavUR%02d.int", driverNumber);
-    return name;
-}
-
-class DriverInstance {
+// An instance of the driver linked into the test, with a context of the
+// driver's own size from the start.
+class DriverInstance : public VpiHarness {
 public:
     explicit DriverInstance(int driverNumber)
-        : driverNumber_(driverNumber), context_(sizeof(DriverContext) + 16, 0) {}
-    ~DriverInstance() {
-        if (started_) End();
-    }
-    DriverInstance(const DriverInstance&) = delete;
-    DriverInstance& operator=(const DriverInstance&) = delete;
-
-    std::int32_t Call(std::uint32_t code, void* params) {
-        VpiRequest r{};
-        r.context = context_.data();
-        r.functionCode = code;
-        r.driverNumber = driverNumber_;
-        r.params = params;
-        return VpiMain(&r);
-    }
-
-    std::int32_t Start(const char* name = "TEST") {
-        StartBlock start{};
-        std::snprintf(start.name, sizeof start.name, "%s", name);
-        start.enable = 1;
-        const std::int32_t rc = Call(kColdStart, &start);
-        started_ = true;
-        return rc;
-    }
-
-    std::int32_t End() {
-        started_ = false;
-        return Call(kEndVpi, nullptr);
-    }
-
-    std::int32_t WarmStart(int station) {
-        WarmStartBlock block{station};
-        return Call(kWarmStart, &block);
-    }
-
-    // Checks the address text (code 3, or 4 for the suffix form) and fills
-    // tag as the host keeps it for reads and writes; the check's result.
-    std::int32_t Check(const char* text, int dataType, int count, void* buffer, TagIoBlock* tag,
-                       std::uint32_t checkCode = kCheckAddress) {
-        TagAddressBlock check{};
-        check.addressText = const_cast<char*>(text);
-        check.dataType = dataType;
-        check.elementCount = count;
-        const std::int32_t rc = Call(checkCode, &check);
-        *tag = TagIoBlock{};
-        tag->addressText = text;
-        tag->plcNumber = check.plcNumber;
-        tag->memoryLetter = check.memoryLetter;
-        tag->addressNumber = check.addressNumber;
-        tag->bitNumber = check.bitNumber;
-        tag->bitSize = check.bitSize;
-        tag->dataType = dataType;
-        tag->elementCount = count;
-        tag->valueBuffer = buffer;
-        return rc;
-    }
-
-    const DriverContext* Context() const {
-        return reinterpret_cast<const DriverContext*>(context_.data());
-    }
-
-private:
-    int driverNumber_;
-    std::vector<std::uint8_t> context_;
-    bool started_ = false;
+        : VpiHarness(&VpiMain, driverNumber, sizeof(DriverContext) + 16) {}
 };
 
 // Milliseconds a callable took, on the monotonic clock.
