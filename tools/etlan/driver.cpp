@@ -1,13 +1,11 @@
 #include "tools/etlan/driver.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 
-#include "host/vpi.h"
 #include "tools/etlan/console.h"
 
 namespace fs = std::filesystem;
@@ -27,14 +25,8 @@ std::string UniqueTempPath(const char* stem) {
 
 }  // namespace
 
-std::string StationFileName(int driverNumber) {
-    char name[32];
-    std::snprintf(name, sizeof name, "zavUR%02d.int", driverNumber);
-    return name;
-}
-
 DriverHost::~DriverHost() {
-    if (started_) EndVpi();
+    if (vpi_.Started()) EndVpi();
     if (ownLog_) {
         std::error_code ec;
         fs::remove(logPath_, ec);
@@ -58,52 +50,17 @@ bool DriverHost::Load(const std::string& path) {
         error_ = library_.Error();
         return false;
     }
+    vpi_.SetEntry(library_.Entry());
     return true;
 }
 
-std::int32_t DriverHost::GetInfo(DriverInfoBlock* info) {
-    VpiRequest request{};
-    request.functionCode = kGetDriverInfo;
-    request.params = info;
-    const auto begin = std::chrono::steady_clock::now();
-    const std::int32_t rc = library_.Entry()(&request);
-    lastMs_ = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count();
-    if (rc == 0 && info->contextSize > 0 && info->contextSize <= (1 << 24)) {
-        context_.assign((static_cast<std::size_t>(info->contextSize) + 7) / 8, 0);
-    }
-    return rc;
-}
-
-std::int32_t DriverHost::Call(std::uint32_t code, void* params) {
-    VpiRequest request{};
-    request.context = context_.empty() ? nullptr : context_.data();
-    request.functionCode = code;
-    request.driverNumber = driverNumber_;
-    request.params = params;
-    const auto begin = std::chrono::steady_clock::now();
-    const std::int32_t rc = library_.Entry()(&request);
-    lastMs_ = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count();
-    return rc;
-}
-
 std::int32_t DriverHost::ColdStart(int driverNumber) {
-    if (context_.empty()) {
+    if (!vpi_.HasContext()) {
         DriverInfoBlock info{};
-        if (GetInfo(&info) != 0 || context_.empty()) return kFailed;
+        if (GetInfo(&info) != kOk || !vpi_.HasContext()) return kFailed;
     }
-    driverNumber_ = driverNumber;
-    StartBlock start{};
-    std::snprintf(start.name, sizeof start.name, "etlan");
-    start.enable = 1;
-    const std::int32_t rc = Call(kColdStart, &start);
-    // The instance holds what it started even when the start failed part way.
-    started_ = true;
-    return rc;
-}
-
-std::int32_t DriverHost::EndVpi() {
-    started_ = false;
-    return Call(kEndVpi, nullptr);
+    vpi_.SetDriverNumber(driverNumber);
+    return vpi_.Start("etlan");
 }
 
 std::vector<std::string> DriverHost::TakeLog() {
@@ -129,7 +86,7 @@ std::vector<std::string> DriverHost::TakeLog() {
 }
 
 void DriverHost::Abandon() {
-    started_ = false;
+    vpi_.Abandon();
     if (ownLog_) {
         std::error_code ec;
         fs::remove(logPath_, ec);

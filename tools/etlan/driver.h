@@ -1,5 +1,6 @@
 // etlan as the SCADA host: loads the driver library, reports its log lines,
-// holds the instance's context and calls VpiMain, nothing else.
+// and keeps an instance of it (a VpiHarness on the library's VpiMain),
+// which calls VpiMain and nothing else.
 #pragma once
 
 #include <cstdint>
@@ -7,22 +8,10 @@
 #include <vector>
 
 #include "host/blocks.h"
+#include "tools/etlan/vpi_harness.h"
 #include "tools/loader/library_loader.h"
 
 namespace etl::etlan {
-
-// Function codes of the driver's entry point.
-enum Code : std::uint32_t {
-    kColdStart = 1,
-    kCheckAddress = 3,
-    kCheckAddressD = 4,
-    kReadValue = 5,
-    kReadBlock = 6,
-    kWriteValue = 7,
-    kEndVpi = 11,
-    kGetDriverInfo = 14,
-    kBrowseAddress = 16,
-};
 
 class DriverHost {
 public:
@@ -38,18 +27,18 @@ public:
     const std::string& Error() const { return error_; }
 
     // Code 14 with no context; allocates a context of the reported size.
-    std::int32_t GetInfo(DriverInfoBlock* info);
+    std::int32_t GetInfo(DriverInfoBlock* info) { return vpi_.GetInfo(info); }
 
     // One call of VpiMain with the instance's context; the time it took is
     // in LastMs().
-    std::int32_t Call(std::uint32_t code, void* params);
-    double LastMs() const { return lastMs_; }
+    std::int32_t Call(std::uint32_t code, void* params) { return vpi_.Call(code, params); }
+    double LastMs() const { return vpi_.LastMs(); }
 
     // ColdStart of the station file zavUR<driverNumber>.int in the current
     // directory, and EndVpi of a started instance.
     std::int32_t ColdStart(int driverNumber);
-    std::int32_t EndVpi();
-    bool Started() const { return started_; }
+    std::int32_t EndVpi() { return vpi_.End(); }
+    bool Started() const { return vpi_.Started(); }
 
     // The log lines written since the last call, without time stamp and level.
     std::vector<std::string> TakeLog();
@@ -60,13 +49,10 @@ public:
 
 private:
     plat::DriverLibrary library_;
-    std::vector<std::uint64_t> context_;  // 8-byte aligned
+    VpiHarness vpi_;  // declared after the library, so it goes first
     std::string logPath_;
     bool ownLog_ = false;
     std::uint64_t logOffset_ = 0;
-    int driverNumber_ = 0;
-    bool started_ = false;
-    double lastMs_ = 0;
     std::string error_;
 };
 
@@ -88,8 +74,5 @@ private:
     std::string dir_;
     std::string previous_;
 };
-
-// "zavUR%02d.int" for a driver number.
-std::string StationFileName(int driverNumber);
 
 }  // namespace etl::etlan

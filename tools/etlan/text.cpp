@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/digits.h"
+#include "host/vocabulary.h"
+#include "mewtocol/memory_areas.h"
+
 namespace etl::etlan {
 namespace {
 
@@ -18,53 +22,9 @@ const char* const kCp437High[128] = {
     "≡", "±", "≥", "≤", "⌠", "⌡", "÷", "≈", "°", "∙", "·", "√", "ⁿ", "²", "■", "\xC2\xA0",
 };
 
-struct Area {
-    char key;
-    const char* name;
-    bool writable;
-};
-
-const Area kAreas[] = {
-    {'X', "external input relay X", false}, {'Y', "external output relay Y", true},
-    {'R', "internal relay R", true},        {'L', "link relay L", true},
-    {'G', "data link register LD", true},   {'D', "data register D", true},
-    {'T', "timer contact T", false},        {'C', "counter contact C", false},
-    {'V', "elapsed value EV", true},        {'S', "set value SV", true},
-    {'F', "file register F", true},         {'H', "index register IX", true},
-    {'I', "index register IY", true},       {'0', "index register I0", true},
-    {'1', "index register I1", true},       {'2', "index register I2", true},
-    {'3', "index register I3", true},       {'4', "index register I4", true},
-    {'5', "index register I5", true},       {'6', "index register I6", true},
-    {'7', "index register I7", true},       {'8', "index register I8", true},
-    {'9', "index register I9", true},       {'M', "index register IA", true},
-    {'N', "index register IB", true},       {'O', "index register IC", true},
-    {'P', "index register ID", true},       {'Q', "index register IE", true},
-    {'U', "index register IF", true},
-};
-
-const Area* FindArea(char key) {
-    for (const Area& a : kAreas) {
-        if (a.key == key) return &a;
-    }
-    return nullptr;
-}
-
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsAlnumUpper(char c) { return IsDigit(c) || (c >= 'A' && c <= 'Z'); }
-
-// The check's digit rule: up to '9' the code minus 48, above it minus 55.
-unsigned DigitValue(char c) {
-    const auto u = static_cast<unsigned char>(c);
-    const bool low = u <= '9' || u >= 128;
-    return static_cast<unsigned>(static_cast<unsigned char>(low ? u - 48 : u - 55));
-}
-
-unsigned Accumulate(const char* s, int count, unsigned base) {
-    unsigned v = 0;
-    for (int i = 0; i < count; ++i) v = (v * base + DigitValue(s[i])) & 0xFFFFu;
-    return v;
-}
 
 std::string Printable(char c) {
     const auto u = static_cast<unsigned char>(c);
@@ -110,43 +70,9 @@ std::vector<std::string> BannerLines(const char* cp437) {
     return lines;
 }
 
-std::string ResultWords(int result, Op op) {
-    switch (result) {
-        case 0:
-            return op == Op::kCheck ? "valid" : "ok";
-        case 1:
-            switch (op) {
-                case Op::kCheck: return "invalid address";
-                case Op::kRead:
-                case Op::kWrite:
-                    return "refused: the driver refused the command (invalid address or request, "
-                           "see the log) or the PLC answered negatively three times";
-                default: return "invalid address, refused command or negative answer";
-            }
-        case 2:
-            switch (op) {
-                case Op::kStart:
-                    return "start failed: the socket library did not start or a station's host "
-                           "name did not resolve";
-                case Op::kRead:
-                case Op::kWrite:
-                    return "no answer: the station is not connected, or no complete answer came "
-                           "within three attempts";
-                default: return "not available or failed";
-            }
-        case 53: return "dialog cancelled (or it could not open)";
-        default: return "unknown result";
-    }
-}
-
-const char* MemoryAreaName(char key) {
-    const Area* a = FindArea(key);
-    return a != nullptr ? a->name : nullptr;
-}
-
-bool MemoryAreaWritable(char key) {
-    const Area* a = FindArea(key);
-    return a != nullptr && a->writable;
+std::string MemoryAreaName(char key) {
+    const MemoryArea* a = MemoryAreaOf(static_cast<unsigned char>(key));
+    return a != nullptr ? std::string(a->kind) + " " + a->name : std::string();
 }
 
 bool HasSuffix(const std::string& text) {
@@ -156,47 +82,54 @@ bool HasSuffix(const std::string& text) {
     return false;
 }
 
-int BitSizeOfType(int dataType) {
-    if (dataType == 3 || dataType == 4 || dataType == 5) return 32;
-    if (dataType == 6) return 1;
-    if (dataType == 7) return 0;
-    return 16;
-}
+namespace {
 
-bool IsDoubleWord(int dataType, int memoryLetter) {
-    return dataType == 3 || dataType == 4 || dataType == 5 || memoryLetter == 'G';
-}
-
-TagReport ExplainTag(const std::string& text, int dataType, int elementCount, bool suffix) {
-    TagReport r;
-    std::string work = text;
+// The check's rules in the order it applies them: the text up to a "_D"
+// suffix (code 4 only), its first nine characters upper-cased, the bit
+// size from the suffix or the data type.
+struct CheckedText {
+    char copy[kAddressCheckLength + 1] = {};
+    int length = 0;
     bool suffixFound = false;
     int bitSize = 16;
+};
+
+CheckedText AsTheCheckSeesIt(const std::string& text, bool suffix) {
+    CheckedText t;
+    std::string work = text;
     if (suffix) {
         for (char& c : work) c = Upper(c);
         const auto at = work.find("_D");
         if (at != std::string::npos) {
             work.resize(at);
-            suffixFound = true;
-            bitSize = 32;
+            t.suffixFound = true;
+            t.bitSize = 32;
         }
     }
-    // The first nine characters, upper case, as the check sees them.
-    char copy[10] = {};
-    for (std::size_t i = 0; i < 9 && i < work.size() && work[i] != '\0'; ++i) copy[i] = Upper(work[i]);
-    const int length = static_cast<int>(std::strlen(copy));
+    for (std::size_t i = 0; i < static_cast<std::size_t>(kAddressCheckLength) && i < work.size() && work[i] != '\0'; ++i) {
+        t.copy[i] = Upper(work[i]);
+    }
+    t.length = static_cast<int>(std::strlen(t.copy));
+    return t;
+}
 
-    for (int pos = 0; pos < length; ++pos) {
-        const char c = copy[pos];
-        const bool digitsOnly = pos <= 1 || (pos >= 3 && pos <= 6);
-        const bool ok = digitsOnly ? IsDigit(c) : IsAlnumUpper(c);
-        if (ok) continue;
+// D, F and G take five address digits, every other memory code four.
+bool LongAddress(char letter) { return letter == 'D' || letter == 'F' || letter == 'G'; }
+
+// Positions 0-1 (PLC number) and 3-6 (address digits) take digits only,
+// the memory code and the last two positions letters too.
+void ExplainCharacters(const CheckedText& t, const std::string& text, bool suffix, TagReport* r) {
+    constexpr int kAddressEnd = kPlcNumberDigits + 1 + kShortAddressDigits;  // first position after them
+    for (int pos = 0; pos < t.length; ++pos) {
+        const char c = t.copy[pos];
+        const bool digitsOnly = pos < kPlcNumberDigits || (pos > kPlcNumberDigits && pos < kAddressEnd);
+        if (digitsOnly ? IsDigit(c) : IsAlnumUpper(c)) continue;
         std::string why = Printable(c) + " at position " + Num(pos) + " is not allowed: ";
-        if (pos <= 1) {
+        if (pos < kPlcNumberDigits) {
             why += "the PLC number is two digits";
-        } else if (pos == 2) {
+        } else if (pos == kPlcNumberDigits) {
             why += "the memory code is a letter or a digit";
-        } else if (pos <= 6) {
+        } else if (pos < kAddressEnd) {
             why += "the address digits are 0 to 9";
         } else {
             why += "the fifth address digit or the bit digit is a letter or a digit";
@@ -204,86 +137,103 @@ TagReport ExplainTag(const std::string& text, int dataType, int elementCount, bo
         if (c == '_' && !suffix && HasSuffix(text)) {
             why += " (the _D suffix is accepted only by the check with code 4: use --suffix)";
         }
-        r.reasons.push_back(why);
+        r->reasons.push_back(why);
     }
+}
 
-    if (!suffixFound) {
-        if (dataType == 7) {
-            r.reasons.push_back("data type 7 is refused by the address check");
+// The length the memory code and the bit size ask for, and G's own rules.
+void ExplainLength(const CheckedText& t, bool suffix, const std::string& code, TagReport* r) {
+    const char letter = t.copy[2];
+    const std::string has = ", this text has " + Num(t.length) + (t.length >= kAddressCheckLength ? " or more" : "");
+    if (LongAddress(letter)) {
+        if (t.length != 8) {
+            r->reasons.push_back(code + " takes five address digits: 8 characters in all (e.g. 01" +
+                                 std::string(1, letter) + "00100)" + has);
+        }
+        if (letter == 'G') {
+            if (t.bitSize != 32) {
+                r->reasons.push_back(code + " (LD) holds 32-bit values only: use data type 3, 4 or 5" +
+                                     std::string(suffix ? " or the _D suffix" : ""));
+            }
+            const unsigned address = AccumulateDigits(t.copy + 3, kLongAddressDigits, 10);
+            if (t.length >= 8 && address % 2 != 0) {
+                r->reasons.push_back(code + " needs an even address (" + Num(address) + " is odd)");
+            }
+        } else if (t.bitSize == 1) {
+            r->reasons.push_back(code + " holds no bit tags: data type 6 is not possible");
+        }
+    } else if (t.bitSize > 1) {
+        if (t.length != 7) {
+            std::string why = code + " takes four address digits: 7 characters in all (e.g. 02Y0010)" + has;
+            if (t.length == 8 && !MemoryAreaName(letter).empty()) why += "; a text with a bit digit needs data type 6";
+            r->reasons.push_back(why);
+        }
+    } else if (t.length != 8) {
+        r->reasons.push_back("a bit tag takes four address digits and a bit digit: 8 characters in all "
+                             "(e.g. 02X0001A)" + has);
+    }
+}
+
+// Remarks that matter for reads and writes of a text the check may accept.
+void AddNotes(const CheckedText& t, const std::string& code, TagReport* r) {
+    const char letter = t.copy[2];
+    const MemoryArea* area = MemoryAreaOf(static_cast<unsigned char>(letter));
+    if (letter != '\0' && area == nullptr && IsAlnumUpper(letter)) {
+        r->notes.push_back(code + " is not a memory area of the driver: reads and writes of it are refused");
+    } else if (letter != '\0' && area != nullptr && area->write[0] == '\0') {
+        r->notes.push_back(code + " (" + MemoryAreaName(letter) + ") is read-only: writes are refused");
+    }
+    if (LongAddress(letter) && t.length == 8) {
+        unsigned long full = 0;
+        for (int i = 3; i < 8; ++i) full = full * 10 + DigitValue(t.copy[i]);
+        if (full > 65535) {
+            r->notes.push_back("address " + Num(static_cast<long>(full)) +
+                               " does not fit 16 bits: the check reports " + Num(static_cast<long>(full & 0xFFFF)));
+        }
+        if (!IsDigit(t.copy[7]) && IsAlnumUpper(t.copy[7])) {
+            r->notes.push_back("the fifth address digit " + Printable(t.copy[7]) + " counts as " +
+                               Num(DigitValue(t.copy[7])));
+        }
+    }
+    if (t.bitSize == 1 && t.length == 8 && !LongAddress(letter)) {
+        const unsigned bit = AccumulateDigits(t.copy + 7, 1, 16);
+        if (bit > 15) {
+            r->notes.push_back("bit digit " + Printable(t.copy[7]) + " gives bit number " + Num(bit) +
+                               ": a PLC word has bits 0 to F, so this bit always reads 0");
+        }
+    }
+}
+
+}  // namespace
+
+TagReport ExplainTag(const std::string& text, int dataType, int elementCount, bool suffix) {
+    TagReport r;
+    CheckedText t = AsTheCheckSeesIt(text, suffix);
+    ExplainCharacters(t, text, suffix, &r);
+    if (!t.suffixFound) {
+        if (dataType == kDataTypeUnsupported) {
+            r.reasons.push_back("data type " + Num(kDataTypeUnsupported) + " is refused by the address check");
             return r;
         }
-        bitSize = BitSizeOfType(dataType);
+        t.bitSize = BitSizeOfType(dataType);
     }
-    if (length == 0) {
+    if (t.length == 0) {
         r.reasons.push_back("the text is empty");
         return r;
     }
+    const unsigned plc = AccumulateDigits(t.copy, kPlcNumberDigits, 10);
+    if (plc > kMaxPlcNumber) r.reasons.push_back("PLC number " + Num(plc) + " is above " + Num(kMaxPlcNumber));
 
-    const unsigned plc = Accumulate(copy, 2, 10);
-    if (plc > 64) r.reasons.push_back("PLC number " + Num(plc) + " is above 64");
-
-    const char letter = copy[2];
+    const char letter = t.copy[2];
     const std::string code = std::string("memory code ") + (letter != '\0' ? Printable(letter) : "(none)");
-    const std::string has = ", this text has " + Num(length) + (length >= 9 ? " or more" : "");
-    if (letter == 'D' || letter == 'F' || letter == 'G') {
-        if (length != 8) {
-            r.reasons.push_back(code + " takes five address digits: 8 characters in all (e.g. 01" +
-                                std::string(1, letter) + "00100)" + has);
-        }
-        if (letter == 'G') {
-            if (bitSize != 32) {
-                r.reasons.push_back(code + " (LD) holds 32-bit values only: use data type 3, 4 or 5" +
-                                    std::string(suffix ? " or the _D suffix" : ""));
-            }
-            if (length >= 8 && (Accumulate(copy + 3, 5, 10) % 2) != 0) {
-                r.reasons.push_back(code + " needs an even address (" +
-                                    Num(Accumulate(copy + 3, 5, 10)) + " is odd)");
-            }
-        } else if (bitSize == 1) {
-            r.reasons.push_back(code + " holds no bit tags: data type 6 is not possible");
-        }
-    } else if (bitSize > 1) {
-        if (length != 7) {
-            std::string why = code + " takes four address digits: 7 characters in all (e.g. 02Y0010)" + has;
-            if (length == 8 && MemoryAreaName(letter) != nullptr) why += "; a text with a bit digit needs data type 6";
-            r.reasons.push_back(why);
-        }
-    } else if (length != 8) {
-        r.reasons.push_back("a bit tag takes four address digits and a bit digit: 8 characters in all "
-                            "(e.g. 02X0001A)" + has);
+    ExplainLength(t, suffix, code, &r);
+    if (elementCount > kMaxElements) {
+        r.reasons.push_back("element count " + Num(elementCount) + " is above " + Num(kMaxElements));
+    } else if (elementCount > kMaxElementsEG && (letter == 'E' || letter == 'G')) {
+        r.reasons.push_back("element count " + Num(elementCount) + " is above " + Num(kMaxElementsEG) +
+                            ", the limit for " + code);
     }
-
-    if (elementCount > 27) {
-        r.reasons.push_back("element count " + Num(elementCount) + " is above 27");
-    } else if (elementCount > 13 && (letter == 'E' || letter == 'G')) {
-        r.reasons.push_back("element count " + Num(elementCount) + " is above 13, the limit for " + code);
-    }
-
-    // Remarks that matter for reads and writes.
-    if (letter != '\0' && MemoryAreaName(letter) == nullptr && IsAlnumUpper(letter)) {
-        r.notes.push_back(code + " is not a memory area of the driver: reads and writes of it are refused");
-    } else if (letter != '\0' && MemoryAreaName(letter) != nullptr && !MemoryAreaWritable(letter)) {
-        r.notes.push_back(code + " (" + MemoryAreaName(letter) + ") is read-only: writes are refused");
-    }
-    if ((letter == 'D' || letter == 'F' || letter == 'G') && length == 8) {
-        unsigned long full = 0;
-        for (int i = 3; i < 8; ++i) full = full * 10 + DigitValue(copy[i]);
-        if (full > 65535) {
-            r.notes.push_back("address " + Num(static_cast<long>(full)) +
-                              " does not fit 16 bits: the check reports " + Num(static_cast<long>(full & 0xFFFF)));
-        }
-        if (!IsDigit(copy[7]) && IsAlnumUpper(copy[7])) {
-            r.notes.push_back("the fifth address digit " + Printable(copy[7]) + " counts as " +
-                              Num(DigitValue(copy[7])));
-        }
-    }
-    if (bitSize == 1 && length == 8 && letter != 'D' && letter != 'F' && letter != 'G') {
-        const unsigned bit = Accumulate(copy + 7, 1, 16);
-        if (bit > 15) {
-            r.notes.push_back("bit digit " + Printable(copy[7]) + " gives bit number " + Num(bit) +
-                              ": a PLC word has bits 0 to F, so this bit always reads 0");
-        }
-    }
+    AddNotes(t, code, &r);
     return r;
 }
 
@@ -400,20 +350,8 @@ bool ParseValue(const std::string& text, int bits, std::uint32_t* out, std::stri
 }
 
 std::string ElementLabel(char key, unsigned address, int index, bool doubleWord) {
-    std::string name;
-    switch (key) {
-        case 'G': name = "LD"; break;
-        case 'H': name = "IX"; break;
-        case 'I': name = "IY"; break;
-        case 'V': name = "EV"; break;
-        case 'S': name = "SV"; break;
-        case 'M': case 'N': case 'O': case 'P': case 'Q':
-            name = std::string("I") + static_cast<char>('A' + (key - 'M'));
-            break;
-        case 'U': name = "IF"; break;
-        default:
-            name = (key >= '0' && key <= '9') ? std::string("I") + key : std::string(1, key);
-    }
+    const MemoryArea* area = MemoryAreaOf(static_cast<unsigned char>(key));
+    const std::string name = area != nullptr ? area->name : std::string(1, key);
     const unsigned a = address + static_cast<unsigned>(index) * (doubleWord ? 2u : 1u);
     return name + std::to_string(a);
 }

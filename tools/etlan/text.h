@@ -1,5 +1,6 @@
-// What etlan shows: the banner in UTF-8, result codes in words, values in
-// decimal and hex, and why an address text is not valid. No I/O here.
+// What etlan shows: the banner in UTF-8, memory areas in words, values in
+// decimal and hex, and why an address text is not valid. No I/O here. The
+// numbers and words of the host interface come from host/vocabulary.h.
 #pragma once
 
 #include <cstdint>
@@ -15,15 +16,10 @@ std::vector<std::string> BannerLines(const char* cp437);
 // One code page 437 byte as UTF-8.
 std::string Cp437ToUtf8(unsigned char byte);
 
-// What the result code of an operation means, in words.
-enum class Op { kCheck, kStart, kRead, kWrite, kBrowse, kOther };
-std::string ResultWords(int result, Op op);
-
-// The memory area of a memory code, e.g. "data register D"; nullptr when
-// the driver has no such area.
-const char* MemoryAreaName(char key);
-// X, T and C can be read but not written.
-bool MemoryAreaWritable(char key);
+// The memory area of a memory code in words, e.g. "data register D"
+// (from the driver's memory-area table); empty when the driver has no
+// such area.
+std::string MemoryAreaName(char key);
 
 // Why an address text fails the address check (empty when nothing is
 // wrong) and remarks that hold even for a valid text. The rules are those
@@ -43,11 +39,6 @@ struct TypeChoice {
 TypeChoice InferType(const std::string& text);
 // True when the text carries the "_D" suffix (any case).
 bool HasSuffix(const std::string& text);
-
-// Bit size a data type code gives: 32, 1 or 16 (7 is refused: 0).
-int BitSizeOfType(int dataType);
-// Words a single read asks for: 2 for data types 3, 4, 5 and memory code G.
-bool IsDoubleWord(int dataType, int memoryLetter);
 
 // "4660 (0x1234)", with the signed reading when the top bit is set.
 std::string FormatWord(std::uint16_t value);

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "tools/etlan/bench_platform.h"
+#include "tools/etlan/bench/bench_platform.h"
 
 namespace etl::etlan {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tools/etlan/bench_platform.h"
+#include "tools/etlan/bench/bench_platform.h"
 
 namespace etl::etlan {
 namespace {

@@ -1,0 +1,111 @@
+#include "tools/etlan/bench/raw_client.h"
+
+#include <cstdio>
+#include <fstream>
+
+#include "host/blocks.h"
+#include "host/digits.h"
+#include "mewtocol/etlan_frame.h"
+
+namespace etl::etlan {
+namespace {
+
+constexpr int kHeaderSize = static_cast<int>(kEtlanHeaderSize);
+
+}  // namespace
+
+// The header's ninth character starts the PC's own station number; a
+// station line holds the number in its first two characters, the host
+// between its first two and the port between its next two double quotes.
+// The digits and the leading number are read by the driver's own rules.
+bool ReadStationList(const std::string& path, StationList* out, std::string* why) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *why = "cannot open the station file " + path;
+        return false;
+    }
+    std::string line;
+    std::int32_t own = 0;
+    if (std::getline(in, line) && line.size() > 8 && ReadDecimal(line.c_str() + 8, &own)) out->pcStation = own;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == ' ' || line[0] == ';') continue;
+        if (line.size() < 2) continue;
+        StationAddress s;
+        s.number = 10 * DigitValue(line[0]) + DigitValue(line[1]);
+        if (s.number > kMaxStation) continue;
+        const auto q1 = line.find('"');
+        const auto q2 = q1 == std::string::npos ? q1 : line.find('"', q1 + 1);
+        const auto q3 = q2 == std::string::npos ? q2 : line.find('"', q2 + 1);
+        const auto q4 = q3 == std::string::npos ? q3 : line.find('"', q3 + 1);
+        if (q4 == std::string::npos || s.number == out->pcStation) continue;
+        s.host = line.substr(q1 + 1, q2 - q1 - 1);
+        s.port = line.substr(q3 + 1, q4 - q3 - 1);
+        out->stations.push_back(s);
+    }
+    return true;
+}
+
+bool SplitHostPort(const std::string& text, StationAddress* out) {
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) return false;
+    out->host = text.substr(0, colon);
+    out->port = text.substr(colon + 1);
+    return true;
+}
+
+std::string Frame(int plc, int pcStation, const std::string& text) {
+    std::uint8_t header[kEtlanHeaderSize];
+    WriteEtlanHeader(header, text.size(), plc, pcStation);
+    return std::string(reinterpret_cast<const char*>(header), sizeof header) + text;
+}
+
+std::string ReadText(int plc, int first, int last) {
+    char t[64];
+    std::snprintf(t, sizeof t, "%%%02X#RDD%05d%05d**\r", static_cast<unsigned>(plc), first, last);
+    return t;
+}
+
+std::string WriteText(int plc, int address, std::uint16_t value) {
+    char t[64];
+    std::snprintf(t, sizeof t, "%%%02X#WDD%05d%05d%02X%02X**\r", static_cast<unsigned>(plc), address, address,
+                  static_cast<unsigned>(value & 0xFF), static_cast<unsigned>(value >> 8));
+    return t;
+}
+
+std::string ShowFrame(const std::string& frame) {
+    std::string out;
+    char hex[8];
+    for (std::size_t i = 0; i < frame.size(); ++i) {
+        const auto c = static_cast<unsigned char>(frame[i]);
+        if (i < kHeaderSize) {
+            std::snprintf(hex, sizeof hex, "%02X ", c);
+            out += hex;
+            if (i + 1 == kHeaderSize) out += "| ";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c >= 32 && c < 127) {
+            out += static_cast<char>(c);
+        } else {
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+bool DecodeAnswer(const char* frame, int length, int plc, const char* code, int words, std::uint16_t* values) {
+    const int end = kHeaderSize + 6 + 4 * words + 2;  // the carriage return
+    if (length != end + 1 || frame[end] != '\r') return false;
+    const char* t = frame + kHeaderSize;
+    if (t[0] != '%' || t[3] != '$' || t[4] != code[0] || t[5] != code[1]) return false;
+    const int hi = HexDigitValue(t[1]), lo = HexDigitValue(t[2]);
+    if (hi < 0 || lo < 0 || hi * 16 + lo != (plc & 0xFF)) return false;
+    for (int i = 0; i < words; ++i) {
+        const std::int32_t value = HexWordValue(t + 6 + 4 * i);
+        if (value < 0) return false;
+        values[i] = static_cast<std::uint16_t>(value);
+    }
+    return true;
+}
+
+}  // namespace etl::etlan

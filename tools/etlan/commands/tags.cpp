@@ -1,0 +1,213 @@
+#include "tools/etlan/commands/tags.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "host/vocabulary.h"
+#include "tools/etlan/commands/command.h"
+
+namespace etl::etlan {
+
+std::int32_t RunCheck(DriverHost* host, const std::string& tag, int dataType, int count, bool suffix,
+                      CheckedTag* out) {
+    out->text.assign(tag.begin(), tag.end());
+    out->text.resize(tag.size() + 16, '\0');
+    out->dataType = dataType;
+    out->suffix = suffix;
+    TagAddressBlock& b = out->block;
+    b = TagAddressBlock{};
+    b.addressText = out->text.data();
+    b.dataType = dataType;
+    b.elementCount = count;
+    b.plcNumber = INT32_MIN;
+    b.memoryLetter = INT32_MIN;
+    b.addressNumber = 0xFFFFFFFFu;
+    b.bitNumber = 0xFFFFFFFFu;
+    b.bitSize = INT32_MIN;
+    out->result = host->Call(suffix ? kCheckAddressSuffix : kCheckAddress, &b);
+    return out->result;
+}
+
+void PrintReasons(const CheckedTag& c, const std::string& tag, int count) {
+    const TagReport report = ExplainTag(tag, c.dataType, count, c.suffix);
+    if (c.result != 0) {
+        std::printf("  Why it is invalid:\n");
+        for (const auto& r : report.reasons) std::printf("    - %s\n", r.c_str());
+        if (report.reasons.empty()) std::printf("    - (etlan finds no reason of its own; the driver refused it)\n");
+    } else if (!report.reasons.empty()) {
+        std::printf("  The driver accepted it, although etlan's rules say:\n");
+        for (const auto& r : report.reasons) std::printf("    - %s\n", r.c_str());
+    }
+    for (const auto& n : report.notes) std::printf("  Note: %s\n", n.c_str());
+}
+
+bool CheckTags(const Options& o, DriverHost* host, const std::vector<std::string>& names, std::vector<Tag>* tags) {
+    tags->resize(names.size());
+    bool ok = true;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        Tag& t = (*tags)[i];
+        t.name = names[i];
+        std::transform(t.name.begin(), t.name.end(), t.name.begin(),
+                       [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
+        t.type = InferType(t.name);
+        if (o.type != -1) {
+            t.type.dataType = o.type;
+            t.type.why = "given with --type";
+        }
+        if (o.suffix) t.type.suffix = true;
+        const std::int32_t rc = RunCheck(host, t.name, t.type.dataType, o.count, t.type.suffix, &t.check);
+        if (o.verbose) {
+            std::printf("%s: data type %d (%s), %s: result %ld\n", t.name.c_str(), t.type.dataType, t.type.why.c_str(),
+                        t.type.suffix ? "CheckAddressD" : "CheckAddress", static_cast<long>(rc));
+            PrintLog(host->TakeLog());
+        }
+        if (rc != 0) {
+            ok = false;
+            std::printf("%s: invalid address (result %ld, data type %d: %s)\n", t.name.c_str(), static_cast<long>(rc),
+                        t.type.dataType, t.type.why.c_str());
+            PrintReasons(t.check, t.name, o.count);
+        }
+    }
+    host->TakeLog();
+    return ok;
+}
+
+StartSummary Summarize(const std::vector<std::string>& lines) {
+    StartSummary s;
+    for (const auto& l : lines) {
+        int n = 0;
+        const char* p = nullptr;
+        if ((p = std::strstr(l.c_str(), "Station num:")) != nullptr && std::sscanf(p, "Station num: %d", &n) == 1) {
+            s.stations.insert(n);
+        } else if ((p = std::strstr(l.c_str(), "Fail on station ")) != nullptr &&
+                   std::sscanf(p, "Fail on station %d", &n) == 1) {
+            s.failed.insert(n);
+        } else if (std::strstr(l.c_str(), "InitConnections(): client: addr") != nullptr) {
+            ++s.connected;
+        } else if ((p = std::strstr(l.c_str(), " defines ")) != nullptr && std::sscanf(p, " defines %d", &n) == 1) {
+            s.defined = n;
+        }
+    }
+    return s;
+}
+
+bool StartDriver(const Options& o, DriverHost* host, StartSummary* summary) {
+    const std::int32_t rc = host->ColdStart(o.driver);
+    const auto lines = host->TakeLog();
+    *summary = Summarize(lines);
+    if (o.verbose) {
+        std::printf("ColdStart: result %ld (%s)\n", static_cast<long>(rc), ResultText(rc, kColdStart));
+        PrintLog(lines);
+    }
+    if (rc != 0) {
+        if (!o.verbose) {
+            std::printf("ColdStart failed: result %ld (%s)\n", static_cast<long>(rc), ResultText(rc, kColdStart));
+            PrintLog(lines);
+        }
+        return false;
+    }
+    return true;
+}
+
+void FinishDriver(const Options& o, DriverHost* host) {
+    const std::int32_t rc = host->EndVpi();
+    if (o.verbose) {
+        std::printf("EndVpi: result %ld\n", static_cast<long>(rc));
+        PrintLog(host->TakeLog());
+    }
+}
+
+std::string StationHint(const StartSummary& s, int plc) {
+    if (s.stations.count(plc) == 0) return "station " + std::to_string(plc) + " is not defined in the station file";
+    if (s.failed.count(plc) != 0) return "station " + std::to_string(plc) + " did not connect at the start";
+    return "";
+}
+
+std::string Describe(const Tag& t) {
+    const TagAddressBlock& b = t.check.block;
+    const char key = static_cast<char>(b.memoryLetter);
+    const std::string area = MemoryAreaName(key);
+    std::string what = "PLC " + std::to_string(b.plcNumber) + ", " + (!area.empty() ? area : std::string("code ") + key) + " " +
+                       std::to_string(b.addressNumber);
+    if (b.bitSize == 1) {
+        char bit[16];
+        std::snprintf(bit, sizeof bit, " bit %X", static_cast<unsigned>(b.bitNumber));
+        what += bit;
+    }
+    return what;
+}
+
+TagIoBlock IoBlockOf(const Tag& t, int count, void* buffer) {
+    TagIoBlock io{};
+    io.addressText = t.check.text.data();
+    io.plcNumber = t.check.block.plcNumber;
+    io.memoryLetter = t.check.block.memoryLetter;
+    io.addressNumber = t.check.block.addressNumber;
+    io.bitNumber = t.check.block.bitNumber;
+    io.bitSize = t.check.block.bitSize;
+    io.dataType = t.type.dataType;
+    io.elementCount = count;
+    io.valueBuffer = buffer;
+    return io;
+}
+
+ReadOutcome ReadTag(DriverHost* host, Tag& t, int count) {
+    ReadOutcome r;
+    r.buffer.assign(static_cast<std::size_t>(std::max(count, 1)) * 4 + 8, 0xCC);
+    TagIoBlock io = IoBlockOf(t, count, r.buffer.data());
+    r.result = host->Call(count > 1 ? kReadBlock : kReadValue, &io);
+    r.ms = host->LastMs();
+    return r;
+}
+
+std::vector<std::string> Values(const Tag& t, const ReadOutcome& r, int count, bool decimalOnly) {
+    std::vector<std::string> out;
+    const TagAddressBlock& b = t.check.block;
+    if (count <= 1) {
+        if (b.bitSize == 1) {
+            out.push_back(std::to_string(GetWord(r.buffer.data(), 2)));
+        } else if (IsDoubleWord(t.type.dataType, b.memoryLetter, b.bitSize)) {
+            const std::uint32_t v = GetWord(r.buffer.data(), 0) | (static_cast<std::uint32_t>(GetWord(r.buffer.data(), 2)) << 16);
+            out.push_back(decimalOnly ? std::to_string(v) : FormatDword(v));
+        } else {
+            const std::uint16_t v = GetWord(r.buffer.data(), 2);
+            out.push_back(decimalOnly ? std::to_string(v) : FormatWord(v));
+        }
+        return out;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (b.bitSize == 32) {
+            const auto at = static_cast<std::size_t>(4 * i);
+            const std::uint32_t v =
+                GetWord(r.buffer.data(), at) | (static_cast<std::uint32_t>(GetWord(r.buffer.data(), at + 2)) << 16);
+            out.push_back(decimalOnly ? std::to_string(v) : FormatDword(v));
+        } else if (b.bitSize == 16) {
+            const std::uint16_t v = GetWord(r.buffer.data(), static_cast<std::size_t>(2 * i));
+            out.push_back(decimalOnly ? std::to_string(v) : FormatWord(v));
+        }
+    }
+    return out;
+}
+
+std::string BufferHex(const std::vector<std::uint8_t>& buf, std::size_t bytes) {
+    std::string s;
+    char b[4];
+    for (std::size_t i = 0; i < bytes && i < buf.size(); ++i) {
+        std::snprintf(b, sizeof b, "%02X", buf[i]);
+        if (i != 0) s += ' ';
+        s += b;
+    }
+    return s;
+}
+
+std::string Kind(const Tag& t, int count) {
+    const TagAddressBlock& b = t.check.block;
+    if (b.bitSize == 1) return count > 1 ? "bits" : "bit";
+    const bool dw = count <= 1 ? IsDoubleWord(t.type.dataType, b.memoryLetter, b.bitSize) : b.bitSize == 32;
+    return dw ? "32-bit" : "16-bit";
+}
+
+}  // namespace etl::etlan

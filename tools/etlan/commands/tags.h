@@ -1,0 +1,85 @@
+// The tags of the read, write and poll commands: the address check through
+// VpiMain with every field it fills, the reads, and what the start's log
+// lines say about the stations.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "host/blocks.h"
+#include "tools/etlan/driver.h"
+#include "tools/etlan/options.h"
+#include "tools/etlan/text.h"
+
+namespace etl::etlan {
+
+struct CheckedTag {
+    std::vector<char> text;  // the host's copy; code 4 upper-cases it
+    TagAddressBlock block{};
+    int dataType = 0;
+    bool suffix = false;
+    std::string typeWhy;
+    std::int32_t result = kFailed;
+};
+
+// The address check (code 3, or 4 with suffix) of tag; the fields it does
+// not fill keep values that show as "(not set)".
+std::int32_t RunCheck(DriverHost* host, const std::string& tag, int dataType, int count, bool suffix,
+                      CheckedTag* out);
+
+// Why the driver refused the text (or what etlan's rules say of a text it
+// accepted), and the notes that hold either way.
+void PrintReasons(const CheckedTag& c, const std::string& tag, int count);
+
+struct Tag {
+    std::string name;  // as given, upper-cased
+    CheckedTag check;
+    TypeChoice type;
+};
+
+// Checks every tag; prints why when one is invalid.
+bool CheckTags(const Options& o, DriverHost* host, const std::vector<std::string>& names, std::vector<Tag>* tags);
+
+// What the start's log lines say about the stations.
+struct StartSummary {
+    int defined = -1;
+    std::set<int> stations;  // lines accepted
+    std::set<int> failed;    // connections that failed
+    int connected = 0;
+};
+
+StartSummary Summarize(const std::vector<std::string>& lines);
+
+// Starts the instance; prints the log lines when verbose or failed.
+bool StartDriver(const Options& o, DriverHost* host, StartSummary* summary);
+void FinishDriver(const Options& o, DriverHost* host);
+
+// Why a station gives no answer, from what the start reported.
+std::string StationHint(const StartSummary& s, int plc);
+
+// "PLC 1, data register D 100" and "16-bit", "32-bit", "bit" or "bits".
+std::string Describe(const Tag& t);
+std::string Kind(const Tag& t, int count);
+
+struct ReadOutcome {
+    std::int32_t result = kFailed;
+    double ms = 0;
+    std::vector<std::uint8_t> buffer;
+};
+
+// The block of codes 5, 6 and 7 for a checked tag.
+TagIoBlock IoBlockOf(const Tag& t, int count, void* buffer);
+
+// One read of the tag (code 5, or 6 for count > 1) into a fresh buffer.
+ReadOutcome ReadTag(DriverHost* host, Tag& t, int count);
+
+// The values of a successful read, one text per element; decimalOnly
+// leaves out the hex.
+std::vector<std::string> Values(const Tag& t, const ReadOutcome& r, int count, bool decimalOnly);
+
+// The first bytes of a value buffer in hex.
+std::string BufferHex(const std::vector<std::uint8_t>& buf, std::size_t bytes);
+
+}  // namespace etl::etlan
