@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "tools/sim/pcap_writer.h"
 #include "tools/sim/simulator.h"
 
 namespace {
@@ -58,6 +59,8 @@ const char kUsage[] =
     "  --verbose             log every request and answer to stderr\n"
     "  --trace               print every frame received and sent to stderr: time,\n"
     "                        station, direction, header in hex, text\n"
+    "  --record FILE.pcap    write every connection's packets to a capture file\n"
+    "                        (pcap, Ethernet, TCP on 127.0.0.1, no privileges)\n"
     "  --stdin-stop          also stop when standard input reaches its end\n"
     "  --help                this text\n";
 
@@ -156,6 +159,7 @@ int main(int argc, char** argv) {
     bool verbose = false;
     bool trace = false;
     bool stdinStop = false;
+    std::string recordPath;
     etl::sim::Model model = etl::sim::Model::kGenerous;
 
     for (int i = 1; i < argc; ++i) {
@@ -292,6 +296,10 @@ int main(int argc, char** argv) {
             edit([](Faults& f) { f.garbage = true; });
         } else if (a == "--verbose" || a == "-v") {
             verbose = true;
+        } else if (a == "--record") {
+            if (next == nullptr || *next == '\0') return Usage("--record needs a file name");
+            recordPath = next;
+            ++i;
         } else if (a == "--stdin-stop") {
             stdinStop = true;
         } else {
@@ -300,7 +308,13 @@ int main(int argc, char** argv) {
     }
     if (stations.empty()) return Usage("no --station given");
 
+    etl::sim::PcapWriter capture;  // outlives the simulator that reports to it
+    if (!recordPath.empty() && !capture.Open(recordPath)) {
+        std::fprintf(stderr, "etlan-sim: cannot write the capture file %s\n", recordPath.c_str());
+        return 1;
+    }
     etl::sim::Simulator sim(model);
+    if (!recordPath.empty()) sim.SetRecorder(&capture);
     sim.SetVerbose(verbose);
     sim.SetTrace(trace);
     for (const auto& s : sets) {
@@ -344,5 +358,9 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     sim.Stop();
+    if (!recordPath.empty() && !capture.Close()) {
+        std::fprintf(stderr, "etlan-sim: writing the capture file %s failed\n", recordPath.c_str());
+        return 1;
+    }
     return 0;
 }

@@ -58,6 +58,7 @@ struct Connection {
     // The parts of an answer still to be asked for; an empty one is a part
     // whose request goes unanswered.
     std::deque<std::string> pending;
+    std::uint16_t peer = 0;  // the client's port
 };
 
 struct Station {
@@ -94,6 +95,7 @@ struct Simulator::Impl {
     bool running = false;
     std::atomic<bool> verbose{false};
     std::atomic<bool> trace{false};
+    std::atomic<Recorder*> recorder{nullptr};
     bool netStarted = false;
     const std::chrono::steady_clock::time_point born = std::chrono::steady_clock::now();
 
@@ -148,7 +150,10 @@ struct Simulator::Impl {
     }
 
     void CloseConnections(Station& st) {
-        for (auto& c : st.connections) simnet::SimClose(c.socket);
+        for (auto& c : st.connections) {
+            if (Recorder* r = recorder) r->Closed(c.peer, st.port, false);
+            simnet::SimClose(c.socket);
+        }
         st.connections.clear();
     }
 
@@ -250,7 +255,8 @@ struct Simulator::Impl {
                 if (flags[0]) {
                     SimSocket s = simnet::SimAccept(st.listener);
                     if (s != kNoSimSocket) {
-                        st.connections.push_back({s, {}, {}});
+                        st.connections.push_back({s, {}, {}, simnet::SimPeerPort(s)});
+                        if (Recorder* r = recorder) r->Opened(st.connections.back().peer, st.port);
                         std::lock_guard<std::mutex> lock(mutex);
                         ++st.accepted;
                         st.open = static_cast<int>(st.connections.size());
@@ -266,7 +272,10 @@ struct Simulator::Impl {
         }
     }
 
-    void Drop(Station& st, SimSocket s) {
+    // Closes a connection: the client closed it (byClient) or the station does.
+    void Drop(Station& st, SimSocket s, bool byClient = false) {
+        Connection* gone = Find(st, s);
+        if (Recorder* r = recorder; r != nullptr && gone != nullptr) r->Closed(gone->peer, st.port, byClient);
         simnet::SimClose(s);
         std::erase_if(st.connections, [s](const Connection& c) { return c.socket == s; });
         std::lock_guard<std::mutex> lock(mutex);
@@ -286,9 +295,10 @@ struct Simulator::Impl {
         char chunk[2048];
         int got = simnet::SimRecv(s, chunk, sizeof chunk);
         if (got <= 0) {
-            Drop(st, s);
+            Drop(st, s, true);
             return;
         }
+        if (Recorder* r = recorder) r->Carried(c->peer, st.port, true, std::string_view(chunk, static_cast<std::size_t>(got)));
         c->buffer.append(chunk, static_cast<std::size_t>(got));
         // Every complete frame in the buffer, in order.
         while (true) {
@@ -411,12 +421,20 @@ struct Simulator::Impl {
         Log(st, "->", out);
         if (!f.strayBytes.empty()) Trace(st, "-> stray", f.strayBytes, false);
         Trace(st, "->", std::string_view(out).substr(f.strayBytes.size()));
-        if (f.pieceBytes <= 0) return simnet::SimSendAll(s, out.data(), static_cast<int>(out.size()));
+        if (f.pieceBytes <= 0) return Send(st, s, out.data(), out.size());
         for (std::size_t at = 0; at < out.size(); at += static_cast<std::size_t>(f.pieceBytes)) {
             if (at > 0 && f.piecePauseMs > 0 && !Pause(st, f.piecePauseMs)) return false;
             std::size_t n = std::min(out.size() - at, static_cast<std::size_t>(f.pieceBytes));
-            if (!simnet::SimSendAll(s, out.data() + at, static_cast<int>(n))) return false;
+            if (!Send(st, s, out.data() + at, n)) return false;
         }
+        return true;
+    }
+
+    // Sends all bytes, and reports them once they are sent.
+    bool Send(Station& st, SimSocket s, const char* data, std::size_t n) {
+        if (!simnet::SimSendAll(s, data, static_cast<int>(n))) return false;
+        Connection* c = Find(st, s);
+        if (Recorder* r = recorder; r != nullptr && c != nullptr) r->Carried(c->peer, st.port, false, std::string_view(data, n));
         return true;
     }
 
@@ -618,5 +636,7 @@ void Simulator::RestartStation(int station) {
 void Simulator::SetVerbose(bool on) { impl_->verbose = on; }
 
 void Simulator::SetTrace(bool on) { impl_->trace = on; }
+
+void Simulator::SetRecorder(Recorder* recorder) { impl_->recorder = recorder; }
 
 }  // namespace etl::sim

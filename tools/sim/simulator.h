@@ -185,6 +185,21 @@ std::uint8_t Bcc(std::string_view text);
 // Returns false (memory unchanged) when the line is not of that form.
 bool SetFromText(Memory& memory, std::string_view line);
 
+// Told what the stations' connections carry (Simulator::SetRecorder), as
+// it happens, from the stations' threads: an implementation serialises.
+// A connection is named by the client's port and the station's port.
+class Recorder {
+public:
+    virtual ~Recorder() = default;
+    // A station accepted a connection.
+    virtual void Opened(std::uint16_t clientPort, std::uint16_t stationPort) = 0;
+    // Bytes as one receive returned them (fromClient) or one send took them.
+    virtual void Carried(std::uint16_t clientPort, std::uint16_t stationPort, bool fromClient,
+                         std::string_view bytes) = 0;
+    // The connection ended: the client closed it (byClient) or the station.
+    virtual void Closed(std::uint16_t clientPort, std::uint16_t stationPort, bool byClient) = 0;
+};
+
 // The simulator: stations, each on its own 127.0.0.1 port with a thread of
 // its own. Thread-safe: every call may come from any thread while running.
 class Simulator {
@@ -244,6 +259,10 @@ public:
     // Logs every frame received and sent to stderr: time, station,
     // direction, the 12-byte header in hex and the text (CR as "<CR>").
     void SetTrace(bool on);
+    // Reports every connection, its bytes and its end to the recorder (not
+    // owned; set it before Start, and keep it until Stop or the destructor
+    // has returned).
+    void SetRecorder(Recorder* recorder);
 
 private:
     struct Impl;
