@@ -105,13 +105,9 @@ void PrintStatistics(const PollCounts& c) {
 int CmdPoll(const Options& o) {
     if (o.args.empty()) return Usage("poll takes one or more TAGs");
     StationDir dir;
-    if (!PrepareStations(o, &dir)) return kExitCannotRun;
     DriverHost host;
-    if (!LoadDriver(o, &host)) return kExitCannotRun;
-    DriverInfoBlock info{};
-    host.GetInfo(&info);
     std::vector<Tag> tags;
-    if (!CheckTags(o, &host, o.args, &tags)) return kExitFailed;
+    if (const int status = OpenTags(o, o.args, &dir, &host, &tags); status != kExitOk) return status;
     StartSummary summary;
     if (!StartDriver(o, &host, &summary)) return kExitFailed;
 

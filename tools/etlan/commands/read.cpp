@@ -12,13 +12,9 @@ namespace etl::etlan {
 int CmdRead(const Options& o) {
     if (o.args.size() != 1) return Usage("read takes one TAG");
     StationDir dir;
-    if (!PrepareStations(o, &dir)) return kExitCannotRun;
     DriverHost host;
-    if (!LoadDriver(o, &host)) return kExitCannotRun;
-    DriverInfoBlock info{};
-    host.GetInfo(&info);
     std::vector<Tag> tags;
-    if (!CheckTags(o, &host, o.args, &tags)) return kExitFailed;
+    if (const int status = OpenTags(o, o.args, &dir, &host, &tags); status != kExitOk) return status;
     Tag& t = tags[0];
     StartSummary summary;
     if (!StartDriver(o, &host, &summary)) return kExitFailed;

@@ -44,6 +44,15 @@ void PrintReasons(const CheckedTag& c, const std::string& tag, int count) {
     for (const auto& n : report.notes) std::printf("  Note: %s\n", n.c_str());
 }
 
+int OpenTags(const Options& o, const std::vector<std::string>& names, StationDir* dir, DriverHost* host,
+             std::vector<Tag>* tags) {
+    if (!PrepareStations(o, dir)) return kExitCannotRun;
+    if (!LoadDriver(o, host)) return kExitCannotRun;
+    DriverInfoBlock info{};
+    host->GetInfo(&info);
+    return CheckTags(o, host, names, tags) ? kExitOk : kExitFailed;
+}
+
 bool CheckTags(const Options& o, DriverHost* host, const std::vector<std::string>& names, std::vector<Tag>* tags) {
     tags->resize(names.size());
     bool ok = true;

@@ -39,6 +39,12 @@ struct Tag {
     TypeChoice type;
 };
 
+// What read, write and poll do first: the station file in place, the
+// driver loaded and asked for its identity (the host's first call), every
+// tag checked. kExitOk, or the exit status to end with.
+int OpenTags(const Options& o, const std::vector<std::string>& names, StationDir* dir, DriverHost* host,
+             std::vector<Tag>* tags);
+
 // Checks every tag; prints why when one is invalid.
 bool CheckTags(const Options& o, DriverHost* host, const std::vector<std::string>& names, std::vector<Tag>* tags);
 

@@ -12,13 +12,9 @@ int CmdWrite(const Options& o) {
     if (o.args.size() != 2) return Usage("write takes a TAG and a VALUE");
     if (o.countGiven && o.count != 1) return Usage("write takes one value: no --count");
     StationDir dir;
-    if (!PrepareStations(o, &dir)) return kExitCannotRun;
     DriverHost host;
-    if (!LoadDriver(o, &host)) return kExitCannotRun;
-    DriverInfoBlock info{};
-    host.GetInfo(&info);
     std::vector<Tag> tags;
-    if (!CheckTags(o, &host, {o.args[0]}, &tags)) return kExitFailed;
+    if (const int status = OpenTags(o, {o.args[0]}, &dir, &host, &tags); status != kExitOk) return status;
     Tag& t = tags[0];
     const int bits = t.check.block.bitSize;
     std::uint32_t value = 0;
