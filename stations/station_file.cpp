@@ -16,6 +16,7 @@
 #include "host/qanpro.h"
 #include "platform/file_platform.h"
 #include "platform/socket_platform.h"
+#include "stations/station_line.h"
 #include "stations/station_table.h"
 
 namespace etl {
@@ -119,8 +120,8 @@ int ReadStations(std::FILE* file, const char* fileName, DriverContext* ctx) {
             break;
         }
         ++n;
-        if (line[0] == ' ' || line[0] == ';' || line[0] == '\0') continue;
-        const int s = 10 * DigitValue(line[0]) + DigitValue(line[1]);
+        if (IsStationComment(line)) continue;
+        const int s = StationNumberOf(line);
         if (s == PcStationNumber()) {
             err(kLogLevel, "ZavUR: InitFile station num. use by PC in line: %d", n);
             continue;
@@ -131,27 +132,27 @@ int ReadStations(std::FILE* file, const char* fileName, DriverContext* ctx) {
         }
         StationEntry& entry = ctx->stations[s];
 
-        const char* q1 = std::strchr(line, '"');
-        const char* q2 = q1 != nullptr ? std::strchr(q1 + 1, '"') : nullptr;
-        if (q2 == nullptr) {
+        const char* host = nullptr;
+        const char* hostEnd = nullptr;
+        if (!QuotedText(line, &host, &hostEnd)) {
             err(kLogLevel, "ZavUR: InitFile Fail cmd. in line: %d", n);
             continue;
         }
-        if (static_cast<std::size_t>(q2 - q1 - 1) > kHostTextMax) {
+        if (static_cast<std::size_t>(hostEnd - host) > kHostTextMax) {
             err(kLogLevel, "ZavUR: InitFile host name too long in line: %d", n);
             continue;
         }
         // The host text is stored before the port's quotes are looked for.
-        CopyText(entry.host, q1 + 1, q2);
+        CopyText(entry.host, host, hostEnd);
 
-        const char* q3 = std::strchr(q2 + 1, '"');
-        const char* q4 = q3 != nullptr ? std::strchr(q3 + 1, '"') : nullptr;
-        if (q4 == nullptr) {
+        const char* port = nullptr;
+        const char* portEnd = nullptr;
+        if (!QuotedText(hostEnd + 1, &port, &portEnd)) {
             err(kLogLevel, "ZavUR: InitFile Fail cmd. in line: %d", n);
             continue;
         }
         char portText[kLineBufferSize];
-        CopyText(portText, q3 + 1, q4);
+        CopyText(portText, port, portEnd);
         entry.port = Atoi(portText);
 
         const int rc = SetSockectAddr(&entry.address, entry.host, portText, "tcp");

@@ -6,6 +6,7 @@
 #include "host/blocks.h"
 #include "host/digits.h"
 #include "mewtocol/etlan_frame.h"
+#include "stations/station_line.h"
 
 namespace etl::etlan {
 namespace {
@@ -14,10 +15,9 @@ constexpr int kHeaderSize = static_cast<int>(kEtlanHeaderSize);
 
 }  // namespace
 
-// The header's ninth character starts the PC's own station number; a
-// station line holds the number in its first two characters, the host
-// between its first two and the port between its next two double quotes.
-// The digits and the leading number are read by the driver's own rules.
+// The header's ninth character starts the PC's own station number; the
+// station lines are taken apart by the driver's own rules
+// (stations/station_line.h).
 bool ReadStationList(const std::string& path, StationList* out, std::string* why) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -28,18 +28,15 @@ bool ReadStationList(const std::string& path, StationList* out, std::string* why
     std::int32_t own = 0;
     if (std::getline(in, line) && line.size() > 8 && ReadDecimal(line.c_str() + 8, &own)) out->pcStation = own;
     while (std::getline(in, line)) {
-        if (line.empty() || line[0] == ' ' || line[0] == ';') continue;
-        if (line.size() < 2) continue;
+        const char* text = line.c_str();
+        if (IsStationComment(text)) continue;
         StationAddress s;
-        s.number = 10 * DigitValue(line[0]) + DigitValue(line[1]);
-        if (s.number > kMaxStation) continue;
-        const auto q1 = line.find('"');
-        const auto q2 = q1 == std::string::npos ? q1 : line.find('"', q1 + 1);
-        const auto q3 = q2 == std::string::npos ? q2 : line.find('"', q2 + 1);
-        const auto q4 = q3 == std::string::npos ? q3 : line.find('"', q3 + 1);
-        if (q4 == std::string::npos || s.number == out->pcStation) continue;
-        s.host = line.substr(q1 + 1, q2 - q1 - 1);
-        s.port = line.substr(q3 + 1, q4 - q3 - 1);
+        s.number = StationNumberOf(text);
+        if (s.number > kMaxStation || s.number == out->pcStation) continue;
+        const char *host, *hostEnd, *port, *portEnd;
+        if (!QuotedText(text, &host, &hostEnd) || !QuotedText(hostEnd + 1, &port, &portEnd)) continue;
+        s.host.assign(host, hostEnd);
+        s.port.assign(port, portEnd);
         out->stations.push_back(s);
     }
     return true;
