@@ -1,5 +1,8 @@
 // VpiMain: the function code selects a slot of a constant table.
+#include <array>
+
 #include "host/operations.h"
+#include "host/vocabulary.h"
 #include "host/vpi.h"
 
 namespace etl {
@@ -8,27 +11,28 @@ namespace {
 std::int32_t AlwaysOne(VpiRequest*) { return kInvalid; }
 std::int32_t AlwaysZero(VpiRequest*) { return kOk; }
 
-// Indexed by function code; a null slot answers 2.
-constexpr Operation kOperations[kMaxFunctionCode + 1] = {
-    nullptr,        // 0
-    ColdStart,      // 1
-    WarmStart,      // 2
-    CheckAddress,   // 3
-    CheckAddressD,  // 4
-    ReadValue,      // 5
-    ReadBlock,      // 6
-    WriteValue,     // 7
-    nullptr,        // 8
-    nullptr,        // 9
-    AlwaysOne,      // 10
-    EndVpi,         // 11
-    AlwaysZero,     // 12
-    AlwaysZero,     // 13
-    GetDriverInfo,  // 14
-    UpdateConfig,   // 15
-    BrowseAddress,  // 16
-    nullptr,        // 17
-};
+// Indexed by function code; a null slot answers 2. Codes 10, 12 and 13
+// have no operation of their own: 10 answers 1, 12 and 13 answer 0.
+constexpr std::array<Operation, kMaxFunctionCode + 1> MakeOperations() {
+    std::array<Operation, kMaxFunctionCode + 1> table{};
+    table[kColdStart] = ColdStart;
+    table[kWarmStart] = WarmStart;
+    table[kCheckAddress] = CheckAddress;
+    table[kCheckAddressSuffix] = CheckAddressD;
+    table[kReadValue] = ReadValue;
+    table[kReadBlock] = ReadBlock;
+    table[kWriteValue] = WriteValue;
+    table[10] = AlwaysOne;
+    table[kEndVpi] = EndVpi;
+    table[12] = AlwaysZero;
+    table[13] = AlwaysZero;
+    table[kGetDriverInfo] = GetDriverInfo;
+    table[kUpdateConfig] = UpdateConfig;
+    table[kBrowseAddress] = BrowseAddress;
+    return table;
+}
+
+constexpr std::array<Operation, kMaxFunctionCode + 1> kOperations = MakeOperations();
 
 }  // namespace
 }  // namespace etl
