@@ -32,13 +32,140 @@ bool LooksNegative(const std::string& s) {
     return s.size() >= 2 && s[0] == '-' && s[1] >= '0' && s[1] <= '9';
 }
 
+// The options, by the kind of value they take.
+struct FlagOption {
+    const char* shortName;  // nullptr: long form only
+    const char* longName;
+    bool Options::*flag;
+};
+
+struct TextOption {
+    const char* shortName;
+    const char* longName;
+    std::string Options::*text;
+};
+
+struct NumberOption {
+    const char* shortName;
+    const char* longName;
+    long low, high;
+    void (*set)(Options*, long);
+};
+
+constexpr FlagOption kFlags[] = {
+    {"-h", "--help", &Options::help},     {"-V", "--version", &Options::version},
+    {"-1", "--once", &Options::once},     {"-o", "--timing", &Options::timing},
+    {"-q", "--quiet", &Options::quiet},   {"-v", "--verbose", &Options::verbose},
+    {nullptr, "--suffix", &Options::suffix},
+};
+
+constexpr TextOption kTexts[] = {
+    {nullptr, "--library", &Options::library}, {"-s", "--stations", &Options::stations},
+    {nullptr, "--raw", &Options::raw},         {nullptr, "--silent", &Options::silent},
+};
+
+// -c takes up to 10000000 for the bench; other commands are held to 1000
+// after the whole line is read.
+constexpr NumberOption kNumbers[] = {
+    {"-d", "--driver", 0, 999, [](Options* o, long n) { o->driver = static_cast<int>(n); }},
+    {"-t", "--type", -2147483647L, 2147483647L, [](Options* o, long n) { o->type = static_cast<int>(n); }},
+    {"-c", "--count", 1, 10000000,
+     [](Options* o, long n) {
+         o->count = static_cast<int>(n);
+         o->countGiven = true;
+     }},
+    {"-l", "--interval", 10, 3600000, [](Options* o, long n) { o->intervalMs = static_cast<int>(n); }},
+    {"-n", "--polls", 1, 2147483647L, [](Options* o, long n) { o->polls = n; }},
+    {nullptr, "--plc", 1, 64, [](Options* o, long n) { o->plc = static_cast<int>(n); }},
+    {nullptr, "--rounds", 1, 1000, [](Options* o, long n) { o->rounds = static_cast<int>(n); }},
+    {nullptr, "--register", 0, 99999 - 26, [](Options* o, long n) { o->registerNumber = static_cast<int>(n); }},
+    {nullptr, "--slow-plc", 1, 64, [](Options* o, long n) { o->slowPlc = static_cast<int>(n); }},
+};
+
+template <typename Option, std::size_t N>
+const Option* Find(const Option (&table)[N], const std::string& name) {
+    for (const Option& option : table) {
+        if ((option.shortName != nullptr && name == option.shortName) || name == option.longName) return &option;
+    }
+    return nullptr;
+}
+
+// One option word of the command line: its name, and its value after '='
+// ("--name=value") or in the next word.
+class OptionWord {
+public:
+    OptionWord(int argc, char** argv, int* index) : argc_(argc), argv_(argv), index_(index) {
+        const std::string arg = argv[*index];
+        name_ = arg;
+        const auto eq = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            name_ = arg.substr(0, eq);
+            value_ = arg.substr(eq + 1);
+            hasValue_ = true;
+        }
+    }
+    const std::string& Name() const { return name_; }
+
+    bool TakeValue(std::string* v, std::string* why) {
+        if (hasValue_) {
+            *v = value_;
+            return true;
+        }
+        if (*index_ + 1 >= argc_) {
+            *why = "option " + name_ + " needs a value";
+            return false;
+        }
+        *v = argv_[++*index_];
+        return true;
+    }
+
+private:
+    int argc_;
+    char** argv_;
+    int* index_;
+    std::string name_, value_;
+    bool hasValue_ = false;
+};
+
+// Applies one option word; false with a message in *why.
+bool ApplyOption(OptionWord& word, Options* o, std::string* countText, std::string* why) {
+    const std::string& name = word.Name();
+    std::string text;
+    if (const FlagOption* f = Find(kFlags, name)) {
+        o->*(f->flag) = true;
+        return true;
+    }
+    if (const TextOption* t = Find(kTexts, name)) return word.TakeValue(&(o->*(t->text)), why);
+    if (const NumberOption* n = Find(kNumbers, name)) {
+        if (!word.TakeValue(&text, why)) return false;
+        long v = 0;
+        if (!ToInt(text, n->low, n->high, &v)) {
+            *why = "option " + name + ": \"" + text + "\" is not a number from " + std::to_string(n->low) + " to " +
+                   std::to_string(n->high);
+            return false;
+        }
+        n->set(o, v);
+        if (std::strcmp(n->longName, "--count") == 0) *countText = "option " + name + ": \"" + text + "\"";
+        return true;
+    }
+    if (name == "--silent-limit") {
+        if (!word.TakeValue(&text, why)) return false;
+        if (!ToSeconds(text, 0.1, 3600, &o->silentLimit)) {
+            *why = "option " + name + ": \"" + text + "\" is not a number of seconds from 0.1 to 3600";
+            return false;
+        }
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
     bool optionsEnded = false;
     std::string countText;  // the bench takes larger counts than the other commands
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
+        const std::string arg = argv[i];
         const bool positional = optionsEnded || arg.empty() || arg[0] != '-' || arg == "-" ||
                                 (LooksNegative(arg) && (arg != "-1" || o->command == "write"));
         if (positional) {
@@ -53,98 +180,10 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
             optionsEnded = true;
             continue;
         }
-        std::string name = arg;
-        std::string value;
-        bool hasValue = false;
-        const auto eq = arg.find('=');
-        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            name = arg.substr(0, eq);
-            value = arg.substr(eq + 1);
-            hasValue = true;
-        }
-        auto takeValue = [&](std::string* v) {
-            if (hasValue) {
-                *v = value;
-                return true;
-            }
-            if (i + 1 >= argc) {
-                *why = "option " + name + " needs a value";
-                return false;
-            }
-            *v = argv[++i];
-            return true;
-        };
-        auto takeNumber = [&](long low, long high, long* v) {
-            std::string text;
-            if (!takeValue(&text)) return false;
-            if (!ToInt(text, low, high, v)) {
-                *why = "option " + name + ": \"" + text + "\" is not a number from " +
-                       std::to_string(low) + " to " + std::to_string(high);
-                return false;
-            }
-            return true;
-        };
-        long n = 0;
-        if (name == "-h" || name == "--help") {
-            o->help = true;
-        } else if (name == "-V" || name == "--version") {
-            o->version = true;
-        } else if (name == "--library") {
-            if (!takeValue(&o->library)) return false;
-        } else if (name == "-s" || name == "--stations") {
-            if (!takeValue(&o->stations)) return false;
-        } else if (name == "-d" || name == "--driver") {
-            if (!takeNumber(0, 999, &n)) return false;
-            o->driver = static_cast<int>(n);
-        } else if (name == "-t" || name == "--type") {
-            if (!takeNumber(-2147483647L, 2147483647L, &n)) return false;
-            o->type = static_cast<int>(n);
-        } else if (name == "-c" || name == "--count") {
-            if (!takeNumber(1, 10000000, &n)) return false;
-            o->count = static_cast<int>(n);
-            o->countGiven = true;
-            countText = "option " + name + ": \"" + (hasValue ? value : std::string(argv[i])) + "\"";
-        } else if (name == "-l" || name == "--interval") {
-            if (!takeNumber(10, 3600000, &n)) return false;
-            o->intervalMs = static_cast<int>(n);
-        } else if (name == "-n" || name == "--polls") {
-            if (!takeNumber(1, 2147483647L, &n)) return false;
-            o->polls = n;
-        } else if (name == "-1" || name == "--once") {
-            o->once = true;
-        } else if (name == "-o" || name == "--timing") {
-            o->timing = true;
-        } else if (name == "-q" || name == "--quiet") {
-            o->quiet = true;
-        } else if (name == "-v" || name == "--verbose") {
-            o->verbose = true;
-        } else if (name == "--suffix") {
-            o->suffix = true;
-        } else if (name == "--plc") {
-            if (!takeNumber(1, 64, &n)) return false;
-            o->plc = static_cast<int>(n);
-        } else if (name == "--rounds") {
-            if (!takeNumber(1, 1000, &n)) return false;
-            o->rounds = static_cast<int>(n);
-        } else if (name == "--raw") {
-            if (!takeValue(&o->raw)) return false;
-        } else if (name == "--register") {
-            if (!takeNumber(0, 99999 - 26, &n)) return false;
-            o->registerNumber = static_cast<int>(n);
-        } else if (name == "--slow-plc") {
-            if (!takeNumber(1, 64, &n)) return false;
-            o->slowPlc = static_cast<int>(n);
-        } else if (name == "--silent") {
-            if (!takeValue(&o->silent)) return false;
-        } else if (name == "--silent-limit") {
-            std::string text;
-            if (!takeValue(&text)) return false;
-            if (!ToSeconds(text, 0.1, 3600, &o->silentLimit)) {
-                *why = "option " + name + ": \"" + text + "\" is not a number of seconds from 0.1 to 3600";
-                return false;
-            }
-        } else {
-            *why = "unknown option " + arg;
+        OptionWord word(argc, argv, &i);
+        why->clear();
+        if (!ApplyOption(word, o, &countText, why)) {
+            if (why->empty()) *why = "unknown option " + arg;
             return false;
         }
     }
