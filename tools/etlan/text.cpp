@@ -1,7 +1,9 @@
 #include "tools/etlan/text.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 
 #include "host/digits.h"
 #include "host/vocabulary.h"
@@ -309,23 +311,19 @@ bool ParseValue(const std::string& text, int bits, std::uint32_t* out, std::stri
         *why = "\"" + text + "\" is not a number";
         return false;
     }
+    // The digits up to the first that is none; what they give must fit 32
+    // bits, and they must be all of the text.
     unsigned long long v = 0;
-    for (; i < text.size(); ++i) {
-        const char c = Upper(text[i]);
-        unsigned d;
-        if (IsDigit(c)) {
-            d = static_cast<unsigned>(c - '0');
-        } else if (base == 16 && c >= 'A' && c <= 'F') {
-            d = static_cast<unsigned>(c - 'A' + 10);
-        } else {
-            *why = "\"" + text + "\" is not a number (decimal, or hex with 0x)";
-            return false;
-        }
-        v = v * base + d;
-        if (v > 0xFFFFFFFFull) {
-            *why = "\"" + text + "\" does not fit 32 bits";
-            return false;
-        }
+    const char* first = text.data() + i;
+    const char* last = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(first, last, v, static_cast<int>(base));
+    if (error == std::errc::result_out_of_range || v > 0xFFFFFFFFull) {
+        *why = "\"" + text + "\" does not fit 32 bits";
+        return false;
+    }
+    if (stop != last) {
+        *why = "\"" + text + "\" is not a number (decimal, or hex with 0x)";
+        return false;
     }
     if (bits == 1) {
         if (negative || v > 1) {
