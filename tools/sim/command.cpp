@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "host/digits.h"
 #include "tools/sim/simulator.h"
 
 namespace etl::sim {
@@ -96,12 +97,6 @@ const AreaSize* AreaOf(Model model, char key) {
     return nullptr;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Exactly count decimal digits at pos, or -1.
 int Decimal(std::string_view s, std::size_t pos, std::size_t count) {
     if (pos + count > s.size()) return -1;
@@ -123,15 +118,9 @@ void AppendWord(std::string& out, std::uint16_t w) {
     out += kHex[(w >> 8) & 0xF];
 }
 
-// Four characters, low byte's digits first, to a word; -1 when not hex.
-int ParseWord(std::string_view s, std::size_t pos) {
-    int d[4];
-    for (int i = 0; i < 4; ++i) {
-        d[i] = HexDigit(s[pos + static_cast<std::size_t>(i)]);
-        if (d[i] < 0) return -1;
-    }
-    return (d[2] << 12) | (d[3] << 8) | (d[0] << 4) | d[1];
-}
+// Four characters at pos, low byte's digits first, to a word; -1 when not
+// hex (host/digits.h reads them as the driver does).
+int ParseWord(std::string_view s, std::size_t pos) { return HexWordValue(s.data() + pos); }
 
 // A station and the form it writes its number in.
 struct Me {
@@ -246,7 +235,7 @@ std::string RunContactWrite(Memory& memory, Me station, std::string_view b) {
     if (IsReadOnlyContact(area)) return Negative(station, kErrReadOnly);
     if (b.size() != 9) return Negative(station, kErrFormat);
     int word = Decimal(b, 4, 3);
-    int bit = HexDigit(b[7]);
+    int bit = HexDigitValue(b[7]);
     char v = b[8];
     if (word < 0 || bit < 0 || (v != '0' && v != '1')) return Negative(station, kErrFormat);
     if (!memory.Valid(area, word, word)) return Negative(station, kErrRange);
@@ -363,8 +352,8 @@ namespace {
 // EE), 0 when it names another one.
 int StationMatch(int station, std::string_view text) {
     if (text.size() < 3) return -1;
-    int hi = HexDigit(text[1]);
-    int lo = HexDigit(text[2]);
+    int hi = HexDigitValue(text[1]);
+    int lo = HexDigitValue(text[2]);
     if (hi < 0 || lo < 0) return -1;
     if (text[1] == 'E' && text[2] == 'E') return 1;
     if (hi * 16 + lo == station) return 1;
@@ -375,8 +364,8 @@ int StationMatch(int station, std::string_view text) {
 // 1 matches, 0 wrong BCC, -1 not hex.
 int CheckBcc(std::string_view text, std::size_t pos) {
     if (text.substr(pos, 2) == "**") return 1;
-    int h = HexDigit(text[pos]);
-    int l = HexDigit(text[pos + 1]);
+    int h = HexDigitValue(text[pos]);
+    int l = HexDigitValue(text[pos + 1]);
     if (h < 0 || l < 0) return -1;
     return h * 16 + l == Bcc(text.substr(0, pos)) ? 1 : 0;
 }
