@@ -53,7 +53,13 @@ std::string Expand(const std::string& in) {
     return out;
 }
 
-std::string Frame(const std::string& text, std::uint8_t dst = 1, std::uint8_t src = 10) {
+// The text behind its header: destination the text's station (hex), source 10.
+std::string Frame(const std::string& text) {
+    std::uint8_t dst = 1;
+    const std::uint8_t src = 10;
+    if (text.size() >= 3 && text[0] == '%') {
+        dst = static_cast<std::uint8_t>(std::strtoul(text.substr(1, 2).c_str(), nullptr, 16));
+    }
     std::string f(12, '\0');
     f[0] = 0x10;
     f[2] = static_cast<char>(text.size() & 0xFF);

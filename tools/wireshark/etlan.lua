@@ -432,7 +432,9 @@ local function dissect_text(tvb, offset, s, pinfo, tree, dir, key, stream_id)
         return "malformed request"
     end
     tree:add(f.kind, t:range(4, 1), kind):set_generated()
-    if more then tree:add(f.more, t:range(#body, 1), true) end
+    -- A next-part request ends in '&' by its form; elsewhere '&' says a
+    -- further part follows.
+    if more and kind ~= KIND_NEXT_PART then tree:add(f.more, t:range(#body, 1), true) end
 
     -- The block check code: the two characters before the CR (or before '&').
     local minimum = (kind == KIND_COMMAND) and 6 or (kind == KIND_PART or kind == KIND_NEXT_PART) and 5 or 8
