@@ -2,7 +2,8 @@
 # Checks the export and import tables of the built binaries.
 #
 #   check_exports.sh native BINDIR NM
-#       libETLANdr.so defines exactly one dynamic symbol: VpiMain.
+#       libETLANdr.so defines exactly one dynamic symbol, VpiMain, and holds
+#       no test code.
 #   check_exports.sh mingw BINDIR OBJDUMP
 #       ETLANdr.dll exports exactly one name, VpiMain, undecorated; it imports
 #       err, QanMkClient, QanGetQanproVer and QanRmClient from QANPRO.dll by
@@ -39,6 +40,14 @@ check_native() {
   local kind
   kind=$("$tool" -D --defined-only "$lib" | awk '$3 == "VpiMain" { print $2 }')
   [ "$kind" = "T" ] || fail "VpiMain is not a global function in libETLANdr.so (nm type '$kind')"
+  # The shipped library holds no test code: neither the in-memory sockets
+  # nor the scripted dialog user nor GoogleTest.
+  local test_code
+  test_code=$("$tool" -C --defined-only "$lib" | grep -E 'memplat::|plat::memory::|testing::' || true)
+  if [ -n "$test_code" ]; then
+    fail "libETLANdr.so holds test code:"
+    head -n 10 <<<"$test_code" | sed 's/^/    /'
+  fi
 }
 
 # Names in the export table of a PE file, one a line.
