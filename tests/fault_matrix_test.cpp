@@ -4,43 +4,47 @@
 // request after the fault clears succeeds (after a WarmStart where the
 // connection was lost).
 //
-// Each cell runs on its own simulator and its own driver instance, so the
-// cells run side by side on a pool of threads. With ETL_FAULT_MATRIX_OUT
-// set, the table is written there as Markdown (docs/fault-matrix.md is
-// that output; scripts/fault-matrix.sh regenerates it).
+// The driver runs on the in-memory sockets and their fake clock against a
+// FakeStation, which plays etlan-sim's station with the same faults: a
+// cell takes no real time, and the time a call blocked is read off the
+// fake clock. Each cell has its own station and driver instance, one cell
+// after the other (the fake network and clock are one for the process).
+// tests/real_sockets_test.cpp runs a time-out, an answer in parts and a
+// reconnect against the real simulator on real sockets. With
+// ETL_FAULT_MATRIX_OUT set, the table is written there as Markdown
+// (docs/fault-matrix.md is that output; scripts/fault-matrix.sh
+// regenerates it).
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdarg>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/support/driver_instance.h"
+#include "tests/support/fake_station.h"
+#include "tests/support/memory_platform/memory_platform.h"
 #include "tests/support/test_support.h"
-#include "tools/sim/simulator.h"
 
 namespace {
 
 using etl::sim::Faults;
-using etl::sim::Simulator;
 using etl::test::DriverInstance;
+using Station = etl::test::FakeStation;
 
 constexpr int kOwnStation = 10;
 constexpr int kStation = 1;
+constexpr int kPort = 9094;
 
 // An exchange makes at most three attempts, each waiting at most 1 s for
-// the socket to take the request and 1 s for the answer: 6 s, plus slack
-// for the scheduler and a coarse tick. A WarmStart waits at most 1 s for
+// the socket to take the request and 1 s for the answer: 6 s, plus the
+// fake clock's millisecond per tick read. A WarmStart waits at most 1 s for
 // the connection.
 constexpr double kExchangeBoundMs = 6500;
 constexpr double kConnectBoundMs = 1500;
@@ -62,7 +66,7 @@ constexpr std::uint8_t kGuard = 0xEE;  // fills the value buffer beyond the valu
 struct Row {
     const char* fault;
     const char* how;
-    std::function<void(Simulator&)> inject;
+    std::function<void(Station&)> inject;
     int settleMs;          // from the call's start: no late answer can arrive after this
     int expect[kOps];      // the result code each operation must return
 };
@@ -73,28 +77,28 @@ Faults With(const std::function<void(Faults&)>& set) {
     return f;
 }
 
-std::function<void(Simulator&)> Set(const Faults& f) {
-    return [f](Simulator& sim) { sim.SetFaults(kStation, f); };
+std::function<void(Station&)> Set(const Faults& f) {
+    return [f](Station& station) { station.SetFaults(f); };
 }
 
 using PartFault = Faults::PartFault;
 
 // Answers in parts of at most 12 characters, with a fault in one part; the
 // station keeps sending parts after the fault clears.
-std::function<void(Simulator&)> Split(PartFault fault, int at) {
-    return [fault, at](Simulator& sim) {
-        sim.SetSplit(kStation, 12);
+std::function<void(Station&)> Split(PartFault fault, int at) {
+    return [fault, at](Station& station) {
+        station.SetSplit(12);
         Faults f;
         f.partFault = fault;
         f.partFaultAt = at;
-        sim.SetFaults(kStation, f);
+        station.SetFaults(f);
     };
 }
 
 std::vector<Row> Rows() {
     // Each answer has 25 bytes for a word read (45 for the block).
     return {
-        {"none (control)", "-", [](Simulator&) {}, 0, {0, 0, 0, 0}},
+        {"none (control)", "-", [](Station&) {}, 0, {0, 0, 0, 0}},
         {"no listener", "`refuseConnections`: listener closed, open connection dropped",
          Set(With([](Faults& f) { f.refuseConnections = true; })), 0, {2, 2, 2, 2}},
         {"listener never accepts", "`neverAccept`: accept queue full; the open connection stays",
@@ -142,7 +146,7 @@ std::vector<Row> Rows() {
         {"wrong station echo", "`wrongStation` 2",
          Set(With([](Faults& f) { f.wrongStation = 2; })), 0, {1, 1, 1, 0}},
         {"PLC restarted", "`RestartStation`: connections dropped, memory kept",
-         [](Simulator& sim) { sim.RestartStation(kStation); }, 0, {2, 2, 2, 0}},
+         [](Station& station) { station.RestartStation(); }, 0, {2, 2, 2, 0}},
         {"new connection refused", "`dropAnswers` -1 and `refuseNewConnections`: the unit "
          "keeps the old connection's slot and refuses a new one",
          Set(With([](Faults& f) {
@@ -193,20 +197,25 @@ std::uint16_t Get16(const std::uint8_t* b, int offset) {
     return v;
 }
 
-// One cell: its own simulator and instance, a good request first, then the
+// Milliseconds of the fake clock since `from`.
+double FakeMsSince(std::uint32_t from) { return static_cast<double>(etl::memplat::Now() - from); }
+
+// A fresh fake network (its clock at 1000 ms) for each run on it; a
+// ResetNetwork member comes before the station and the driver instance, so
+// they are made on the fresh network and gone before the next reset.
+struct ResetNetwork {
+    ResetNetwork() { etl::memplat::Reset(); }
+};
+
+// One cell: its own station and instance, a good request first, then the
 // fault, the timed call, the checks, and the request after the fault.
 class CellRun {
 public:
     CellRun(const etl::test::TempDir& dir, const Row& row, Cell* cell)
-        : row_(row), cell_(cell), driver_(cell->row * kOps + cell->op) {
-        const int port = sim_.AddStation(kStation);
-        if (port <= 0 || !sim_.Start()) {
-            Fail("the simulator did not start");
-            return;
-        }
+        : row_(row), cell_(cell), sim_(kStation, kPort), driver_(cell->row * kOps + cell->op) {
         const int driverNumber = cell->row * kOps + cell->op;
         dir.Write(etl::test::StationFileName(driverNumber),
-                  etl::test::StationFile(kOwnStation, {{kStation, port}}));
+                  etl::test::StationFile(kOwnStation, {{kStation, kPort}}));
         ok_ = driver_.Start("MATRIX") == 0;
         if (!ok_) Fail("ColdStart failed");
     }
@@ -231,8 +240,9 @@ public:
         }
 
         row_.inject(sim_);
-        const auto t0 = std::chrono::steady_clock::now();
-        cell_->ms = etl::test::TimedMs([&] { cell_->result = Do(cell_->op, "the faulted request"); });
+        const std::uint32_t t0 = etl::memplat::Now();
+        cell_->result = Do(cell_->op, "the faulted request");
+        cell_->ms = FakeMsSince(t0);
         const double bound = cell_->op == kWarm ? kConnectBoundMs : kExchangeBoundMs;
         if (cell_->ms > bound) Fail(Format("blocked %.0f ms (bound %.0f ms)", cell_->ms, bound));
         if (cell_->result != row_.expect[cell_->op]) {
@@ -241,15 +251,14 @@ public:
 
         // The fault clears; late answers of the faulted request are let in
         // before the next request, which must then succeed.
-        sim_.SetFaults(kStation, Faults{});
-        const auto settled = t0 + std::chrono::milliseconds(row_.settleMs + 200);
-        std::this_thread::sleep_until(std::max(settled, std::chrono::steady_clock::now() +
-                                                            std::chrono::milliseconds(200)));
+        sim_.SetFaults(Faults{});
+        const std::uint32_t settled = t0 + static_cast<std::uint32_t>(row_.settleMs + 200);
+        etl::memplat::SetNow(std::max(settled, etl::memplat::Now() + 200));
         // A connection that the driver dropped itself comes back with the
         // next request; one that the PLC dropped needs the host's WarmStart.
         const Op after = cell_->op == kWarm ? kRead : cell_->op;
         int rc = Do(after, "the request after the fault");
-        if (rc != 0 && sim_.Open(kStation) == 0) {
+        if (rc != 0 && sim_.Open() == 0) {
             cell_->warmStartNeeded = true;
             const int warm = driver_.WarmStart(kStation);
             if (warm != 0) Fail(Format("WarmStart after the fault returned %d", warm));
@@ -340,7 +349,8 @@ private:
 
     const Row& row_;
     Cell* cell_;
-    Simulator sim_;
+    ResetNetwork network_;
+    Station sim_;
     DriverInstance driver_;
     bool ok_ = false;
     std::uint16_t nextWrite_ = 0;
@@ -352,16 +362,21 @@ std::string Seconds(double ms) {
     return b;
 }
 
-std::string Markdown(const std::vector<Row>& rows, const std::vector<Cell>& cells, int jobs,
-                     double wallMs) {
+std::string Markdown(const std::vector<Row>& rows, const std::vector<Cell>& cells, double wallMs) {
     std::ostringstream md;
     md << "# Fault matrix\n\n"
           "Generated by `fault_matrix_test` (`scripts/fault-matrix.sh`); do not edit by hand.\n\n"
           "Each fault the simulator (`etlan-sim`) can inject, against each operation of a "
-          "started instance whose station 1 is a simulated PLC. A cell gives the result code "
-          "the operation returned, the time the call blocked, and what the next request after "
-          "the fault was cleared needed: \"next ok\", or \"WarmStart, next ok\" where the "
-          "connection was lost. For `WarmStart` the next request is a `ReadValue`.\n\n"
+          "started instance whose station 1 is a simulated PLC. The driver runs on the "
+          "in-memory sockets of the tests with their fake clock, against a station that "
+          "plays `etlan-sim` with the same faults (`tests/support/fake_station.h`): times are "
+          "those of the fake clock, which a wait advances by exactly the time it waited, so "
+          "they are the same on every machine. A cell gives the result code the operation "
+          "returned, the time the call blocked, and what the next request after the fault was "
+          "cleared needed: \"next ok\", or \"WarmStart, next ok\" where the connection was "
+          "lost. For `WarmStart` the next request is a `ReadValue`. A time-out, an answer in "
+          "parts and a reconnect run on real sockets against the real simulator in "
+          "`real_sockets_test`.\n\n"
           "Result codes: 0 success; 1 negative or unusable answer; 2 no answer in time, no "
           "connection, or a failed connect.\n\n"
           "Checked in every cell (the test fails otherwise):\n\n"
@@ -410,17 +425,11 @@ std::string Markdown(const std::vector<Row>& rows, const std::vector<Cell>& cell
 #endif
     char tail[200];
     std::snprintf(tail, sizeof tail,
-                  "\nMeasured on %s: %zu cells on %d threads in %.1f s (each cell on its own "
-                  "simulator and driver instance).\n",
-                  platform, cells.size(), jobs, wallMs / 1000.0);
+                  "\nRun on %s: %zu cells one after the other in %.1f s of real time (each cell "
+                  "on its own station and driver instance).\n",
+                  platform, cells.size(), wallMs / 1000.0);
     md << tail;
     return md.str();
-}
-
-int Jobs() {
-    const char* env = std::getenv("ETL_FAULT_MATRIX_JOBS");
-    const int n = env != nullptr ? std::atoi(env) : 0;
-    return n > 0 ? n : 24;
 }
 
 TEST(FaultMatrix, EveryFaultAgainstEveryOperation) {
@@ -438,28 +447,11 @@ TEST(FaultMatrix, EveryFaultAgainstEveryOperation) {
     }
     ASSERT_LE(cells.size(), 100u);  // one station file name per cell
 
-    // Longest first, so the pool ends together.
-    std::vector<std::size_t> order(cells.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return rows[static_cast<std::size_t>(cells[a].row)].settleMs >
-               rows[static_cast<std::size_t>(cells[b].row)].settleMs;
-    });
-
-    const int jobs = std::min<int>(Jobs(), static_cast<int>(cells.size()));
-    std::atomic<std::size_t> next{0};
     const double wallMs = etl::test::TimedMs([&] {
-        std::vector<std::thread> pool;
-        for (int j = 0; j < jobs; ++j) {
-            pool.emplace_back([&] {
-                for (std::size_t i; (i = next.fetch_add(1)) < order.size();) {
-                    Cell& c = cells[order[i]];
-                    CellRun run(dir, rows[static_cast<std::size_t>(c.row)], &c);
-                    run.Run();
-                }
-            });
+        for (Cell& c : cells) {
+            CellRun run(dir, rows[static_cast<std::size_t>(c.row)], &c);
+            run.Run();
         }
-        for (auto& t : pool) t.join();
     });
 
     for (const Cell& c : cells) {
@@ -469,7 +461,7 @@ TEST(FaultMatrix, EveryFaultAgainstEveryOperation) {
         }
     }
 
-    const std::string table = Markdown(rows, cells, jobs, wallMs);
+    const std::string table = Markdown(rows, cells, wallMs);
     std::printf("%s", table.c_str());
     if (const char* out = std::getenv("ETL_FAULT_MATRIX_OUT"); out != nullptr && out[0] != '\0') {
         std::ofstream file(out, std::ios::binary);
@@ -483,11 +475,9 @@ TEST(FaultMatrix, EveryFaultAgainstEveryOperation) {
 TEST(FaultMatrixBuffers, ABlockTouchesOnlyItsOwnElements) {
     etl::test::TempDir dir;
     etl::test::LogCapture log;
-    Simulator sim;
-    const int port = sim.AddStation(kStation);
-    ASSERT_GT(port, 0);
-    ASSERT_TRUE(sim.Start());
-    dir.Write(etl::test::StationFileName(99), etl::test::StationFile(kOwnStation, {{kStation, port}}));
+    ResetNetwork network;
+    Station sim(kStation, kPort);
+    dir.Write(etl::test::StationFileName(99), etl::test::StationFile(kOwnStation, {{kStation, kPort}}));
     DriverInstance driver(99);
     ASSERT_EQ(driver.Start(), 0);
     sim.SetWord('D', kBlockAddress, 0x1234);
@@ -499,7 +489,7 @@ TEST(FaultMatrixBuffers, ABlockTouchesOnlyItsOwnElements) {
         ASSERT_EQ(driver.Check(kBlockText, 0, 1, buffer, &tag), 0);
         Faults f;
         f.negativeAnswers = fail ? 3 : 0;
-        sim.SetFaults(kStation, f);
+        sim.SetFaults(f);
         EXPECT_EQ(driver.Call(etl::test::kReadBlock, &tag), fail ? 1 : 0);
         EXPECT_EQ(Get16(buffer, 0), fail ? 0 : 0x1234);
         for (std::size_t i = 2; i < sizeof buffer; ++i) EXPECT_EQ(buffer[i], kGuard) << i;
@@ -512,11 +502,9 @@ TEST(FaultMatrixBuffers, ABlockTouchesOnlyItsOwnElements) {
 TEST(FaultMatrixLateAnswers, NeverAnswerALaterRequest) {
     etl::test::TempDir dir;
     etl::test::LogCapture log;
-    Simulator sim;
-    const int port = sim.AddStation(kStation);
-    ASSERT_GT(port, 0);
-    ASSERT_TRUE(sim.Start());
-    dir.Write(etl::test::StationFileName(98), etl::test::StationFile(kOwnStation, {{kStation, port}}));
+    ResetNetwork network;
+    Station sim(kStation, kPort);
+    dir.Write(etl::test::StationFileName(98), etl::test::StationFile(kOwnStation, {{kStation, kPort}}));
     DriverInstance driver(98);
     ASSERT_EQ(driver.Start(), 0);
     sim.SetWord('D', 100, 0x1111);
@@ -529,11 +517,11 @@ TEST(FaultMatrixLateAnswers, NeverAnswerALaterRequest) {
     etl::TagIoBlock second{};
     ASSERT_EQ(driver.Check("01D00100", 0, 1, buffer, &first), 0);
     ASSERT_EQ(driver.Check("01D00200", 0, 1, buffer, &second), 0);
-    sim.SetFaults(kStation, late);
+    sim.SetFaults(late);
     const int rc = driver.Call(etl::test::kReadValue, &first);
     EXPECT_TRUE(rc == 2 || (rc == 0 && Get16(buffer, 2) == 0x1111)) << rc;
-    sim.SetFaults(kStation, Faults{});
-    if (sim.Open(kStation) == 0 || rc != 0) driver.WarmStart(kStation);
+    sim.SetFaults(Faults{});
+    if (sim.Open() == 0 || rc != 0) driver.WarmStart(kStation);
     const int next = driver.Call(etl::test::kReadValue, &second);
     EXPECT_TRUE(next == 0 && Get16(buffer, 2) == 0x2222)
         << "result " << next << ", value " << std::hex << Get16(buffer, 2);
@@ -542,10 +530,10 @@ TEST(FaultMatrixLateAnswers, NeverAnswerALaterRequest) {
     etl::TagIoBlock refused{};
     ASSERT_EQ(driver.Check("01D00300", 0, 1, buffer, &first), 0);
     ASSERT_EQ(driver.Check("01D40000", 0, 1, buffer, &refused), 0);
-    sim.SetFaults(kStation, late);
+    sim.SetFaults(late);
     driver.Call(etl::test::kWriteValue, &first);
-    sim.SetFaults(kStation, Faults{});
-    if (sim.Open(kStation) == 0) driver.WarmStart(kStation);
+    sim.SetFaults(Faults{});
+    if (sim.Open() == 0) driver.WarmStart(kStation);
     EXPECT_NE(driver.Call(etl::test::kWriteValue, &refused), 0)
         << "a refused write reported as done";
 }
