@@ -3,7 +3,8 @@
 // its own words, reads words all threads share, reconnects stations and
 // ends the instance, round after round. Every value is checked, so one
 // instance's request scratch leaking into another's shows as a wrong value
-// or a wrong command. scripts/tsan.sh runs this under ThreadSanitizer.
+// or a wrong command. The tsan stage (label threads) runs this under
+// ThreadSanitizer.
 #include <gtest/gtest.h>
 
 #include <atomic>
