@@ -15,6 +15,7 @@
 
 #include "host/operations.h"
 #include "mewtocol/command_builder.h"
+#include "mewtocol/etlan_frame.h"
 #include "mewtocol/station_health.h"
 #include "net/socket_layer.h"
 #include "platform/socket_platform.h"
@@ -202,19 +203,20 @@ Part JudgePart(const std::uint8_t* f, int end, bool first, int plcNumber, const 
 int FetchNextPart(SocketHandle s, int plcNumber, std::uint8_t* part, int size, int* end,
                   std::uint32_t started) {
     static constexpr char kHex[] = "0123456789ABCDEF";
-    const char text[] = {'%', kHex[(plcNumber >> 4) & 0xF], kHex[plcNumber & 0xF], '*', '*',
-                         kMore, kCr};
-    std::uint8_t frame[kEtlanHeaderSize + sizeof text] = {};
-    frame[0] = 0x10;
-    frame[2] = static_cast<std::uint8_t>(sizeof text);
-    frame[10] = static_cast<std::uint8_t>(plcNumber & 0xFF);
-    frame[11] = static_cast<std::uint8_t>(PcStationNumber() & 0xFF);
-    std::memcpy(frame + kEtlanHeaderSize, text, sizeof text);
+    const char request[] = {'%', kHex[(plcNumber >> 4) & 0xF], kHex[plcNumber & 0xF], '*', '*',
+                            kMore, kCr};
+    struct {
+        std::uint8_t header[kEtlanHeaderSize];
+        char text[sizeof request];
+    } frame;
+    static_assert(sizeof frame == kEtlanHeaderSize + sizeof request, "one contiguous frame");
+    WriteEtlanHeader(frame.header, sizeof request, plcNumber, PcStationNumber());
+    std::memcpy(frame.text, request, sizeof request);
 
     const std::uint32_t left = Remaining(started, kAttemptBudgetMs);
     if (left == 0) return kTimeoutCode;
     int received = 0;
-    int rc = SendReceive(s, left < EXCHANGE_TIMEOUT_MS ? left : EXCHANGE_TIMEOUT_MS, frame,
+    int rc = SendReceive(s, left < EXCHANGE_TIMEOUT_MS ? left : EXCHANGE_TIMEOUT_MS, &frame,
                          static_cast<int>(sizeof frame), part, size, nullptr, nullptr, &received);
     if (rc == 0) rc = CompleteAnswer(s, part, size, &received, started, kAttemptBudgetMs);
     if (rc != 0) return rc;
@@ -374,13 +376,7 @@ int BuildFrameHeader(VpiRequest* request, const char* text) {
     auto* ctx = ContextOf(request);
     const auto* tag = ParamsOf<TagIoBlock>(request);
     const std::size_t length = std::strlen(text);
-    std::uint8_t* h = ctx->sendHeader;
-    std::memset(h, 0, kEtlanHeaderSize);
-    h[0] = 0x10;
-    h[2] = static_cast<std::uint8_t>(length & 0xFF);
-    h[3] = static_cast<std::uint8_t>((length >> 8) & 0xFF);
-    h[10] = static_cast<std::uint8_t>(tag->plcNumber & 0xFF);
-    h[11] = static_cast<std::uint8_t>(PcStationNumber() & 0xFF);
+    WriteEtlanHeader(ctx->sendHeader, length, tag->plcNumber, PcStationNumber());
     ctx->sendLength = static_cast<std::int32_t>(length + kEtlanHeaderSize);
     return 0;
 }
