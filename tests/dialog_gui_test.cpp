@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "address/dialog.h"
 #include "host/blocks.h"
 #include "tools/loader/library_loader.h"
 
@@ -279,40 +280,9 @@ protected:
         ASSERT_NE((live).Open(), nullptr) << "the dialog did not open"; \
     } while (false)
 
-struct ControlRow {
-    int id;
-    const char* className;
-    const char* text;
-    int x, y, width, height;
-    DWORD style;
-    DWORD exStyle;
-};
-
-constexpr DWORD kCV = WS_CHILD | WS_VISIBLE;
-
-// The fourteen controls in template (and tab) order.
-const ControlRow kControls[] = {
-    {kPlcNumber, "Edit", "", 56, 20, 14, 12, kCV | WS_TABSTOP | ES_NUMBER | ES_UPPERCASE,
-     WS_EX_CLIENTEDGE | WS_EX_STATICEDGE},
-    {kBitList, "ListBox", "", 56, 112, 35, 11,
-     kCV | WS_DISABLED | WS_BORDER | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY |
-         LBS_NOINTEGRALHEIGHT | LBS_WANTKEYBOARDINPUT,
-     WS_EX_STATICEDGE},
-    {IDOK, "Button", "OK", 166, 89, 40, 14, kCV | WS_TABSTOP | BS_DEFPUSHBUTTON, 0},
-    {IDCANCEL, "Button", "Cancel", 166, 109, 40, 14, kCV | WS_TABSTOP | BS_PUSHBUTTON, 0},
-    {kPlcArrows, "ScrollBar", "", 69, 20, 11, 12, kCV | SBS_VERT | SBS_LEFTALIGN, 0},
-    {1057, "Static", "PLC number:", 7, 22, 41, 8, kCV | WS_GROUP | SS_LEFT, 0},
-    {1054, "Static", "Memory type:", 7, 68, 43, 10, kCV | WS_GROUP | SS_LEFT, 0},
-    {1058, "Static", "Address:", 8, 91, 32, 8, kCV | WS_GROUP | SS_LEFT, 0},
-    {1055, "Static", "Bit number:", 7, 112, 37, 10, kCV | WS_GROUP | SS_LEFT, 0},
-    {-1, "Static", "Tag Type ", 7, 46, 35, 11, kCV | WS_GROUP | SS_LEFT, 0},
-    {kGateKind, "ComboBox", "", 56, 44, 84, 57, kCV | WS_VSCROLL | WS_TABSTOP | CBS_DROPDOWNLIST, 0},
-    {kMemoryType, "ComboBox", "", 56, 66, 84, 76,
-     kCV | WS_DISABLED | WS_VSCROLL | WS_TABSTOP | CBS_DROPDOWNLIST, WS_EX_STATICEDGE},
-    {kAddress, "Edit", "", 55, 89, 30, 12, kCV | WS_TABSTOP | ES_NUMBER | ES_UPPERCASE,
-     WS_EX_CLIENTEDGE | WS_EX_STATICEDGE},
-    {kAddressArrows, "ScrollBar", "", 84, 89, 11, 12, kCV | SBS_VERT | SBS_LEFTALIGN, 0},
-};
+// The controls in template (and tab) order: the driver's own layout table,
+// which its resource must match control by control.
+const etl::plat::DialogLayout& kLayout = etl::kTagFormatLayout;
 
 // Reads a DLGTEMPLATEEX resource as the dialog manager does.
 class TemplateReader {
@@ -408,22 +378,22 @@ TEST(DialogTemplate, Resource101IsTheTagFormatTemplate) {
     EXPECT_EQ(t.Dword(), 0u);     // extended style
     EXPECT_EQ(t.Dword(), static_cast<std::uint32_t>(WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT));
     const std::uint16_t count = t.Word();
-    EXPECT_EQ(count, 14);
+    EXPECT_EQ(count, kLayout.controlCount);
     EXPECT_EQ(t.Short(), 0);
     EXPECT_EQ(t.Short(), 0);
-    EXPECT_EQ(t.Short(), 232);
-    EXPECT_EQ(t.Short(), 138);
+    EXPECT_EQ(t.Short(), kLayout.width);
+    EXPECT_EQ(t.Short(), kLayout.height);
     EXPECT_EQ(t.NameOrOrdinal(), "");  // no menu
     EXPECT_EQ(t.NameOrOrdinal(), "");  // the standard dialog class
-    EXPECT_EQ(t.Text(), "Tag Format");
-    EXPECT_EQ(t.Word(), 8);  // points
+    EXPECT_EQ(t.Text(), kLayout.caption);
+    EXPECT_EQ(t.Word(), kLayout.fontPoints);
     t.Word();                // weight
     t.Skip(2);               // italic, character set
-    EXPECT_EQ(t.Text(), "MS Sans Serif");
+    EXPECT_EQ(t.Text(), kLayout.fontName);
     ASSERT_TRUE(t.Ok());
 
-    for (std::size_t i = 0; i < count && i < std::size(kControls); ++i) {
-        const ControlRow& row = kControls[i];
+    for (std::size_t i = 0; i < count && i < kLayout.controlCount; ++i) {
+        const etl::plat::ControlLayout& row = kLayout.controls[i];
         SCOPED_TRACE(row.id);
         t.AlignDword(base);
         t.Dword();  // help id
@@ -450,7 +420,7 @@ TEST_F(DialogGuiTest, LiveControlsAndOpeningStateThenOkGives01Y0000) {
     GetWindowTextA(dialog, caption, sizeof caption);
     EXPECT_STREQ(caption, "Tag Format");
     EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(dialog, GWL_STYLE)) & WS_SYSMENU, 0u);
-    RECT units{0, 0, 232, 138};
+    RECT units{0, 0, kLayout.width, kLayout.height};
     MapDialogRect(dialog, &units);
     RECT client;
     GetClientRect(dialog, &client);
@@ -460,7 +430,8 @@ TEST_F(DialogGuiTest, LiveControlsAndOpeningStateThenOkGives01Y0000) {
     // The controls in template order, each where its dialog units put it
     // (within a pixel of rounding).
     HWND child = GetWindow(dialog, GW_CHILD);
-    for (const ControlRow& row : kControls) {
+    for (std::size_t i = 0; i < kLayout.controlCount; ++i) {
+        const etl::plat::ControlLayout& row = kLayout.controls[i];
         SCOPED_TRACE(row.id);
         ASSERT_NE(child, nullptr);
         EXPECT_EQ(GetDlgCtrlID(child) & 0xFFFF, row.id & 0xFFFF);
