@@ -119,6 +119,7 @@ int Refuse(char* text) {
     return 1;
 }
 
+// The caller has checked the context's value pointers.
 int BuildContactWrite(const TagIoBlock& tag, const DriverContext& ctx, char letter, char* text) {
     if (tag.addressNumber > kMaxContactWord) {
         err(kLogLevel, "ZOVUZ: SetMewtocolCmd() Address out of range for memory type %c", letter);
@@ -129,7 +130,6 @@ int BuildContactWrite(const TagIoBlock& tag, const DriverContext& ctx, char lett
             static_cast<unsigned>(tag.bitNumber));
         return Refuse(text);
     }
-    if (ctx.valueWord == nullptr) return Refuse(text);
     const unsigned state = *reinterpret_cast<const unsigned char*>(ctx.valueWord);
     if (state > 1) {
         err(kLogLevel, "ZOVUZ: SetMewtocolCmd() Contact value %u not allowed", state);
