@@ -140,6 +140,22 @@ ts -r "$work/session.pcap" "${decode[@]}" "${fields[@]}" | sed 's/\t*$//' >"$wor
 # A second pass (as Wireshark's display makes) decodes the parts the same.
 ts -2 -r "$work/session.pcap" "${decode[@]}" "${fields[@]}" | sed 's/\t*$//' >"$work/rows2.txt"
 cmp -s "$work/rows.txt" "$work/rows2.txt" || fail "a second pass decodes differently"
+# Answers point to their command, and on a second pass the command to its
+# answer: the WK write, and the read in three parts (every part to the command).
+one() { ts -r "$work/session.pcap" "${decode[@]}" "$@" -T fields -E occurrence=f | sort -u | tr '\n' ' '; }
+wk_command=$(one -Y 'etlan.command == "WK"' -e frame.number)
+wk_answer=$(one -Y 'etlan.code == "WK"' -e frame.number)
+[ "$(one -Y 'etlan.code == "WK"' -e etlan.request_in)" = "$wk_command" ] ||
+  fail "the WK answer (frame $wk_answer) does not point to its command (frame $wk_command)"
+[ "$(one -2 -Y 'etlan.command == "WK"' -e etlan.answer_in)" = "$wk_answer" ] ||
+  fail "the WK command (frame $wk_command) does not point to its answer (frame $wk_answer)"
+parts_command=$(one -Y 'etlan.command == "RD" && etlan.end == 119' -e frame.number)
+{ [ -n "$parts_command" ] &&
+  [ "$(one -Y "etlan.part && frame.number > ${parts_command% }" -e etlan.request_in)" = "$parts_command" ]; } ||
+  fail "the parts of the answer to frame $parts_command do not all point to it"
+first_part=$(one -Y "etlan.part == 1 && frame.number > ${parts_command% }" -e frame.number)
+[ "$(one -2 -Y "frame.number == ${parts_command% }" -e etlan.answer_in)" = "$first_part" ] ||
+  fail "the command in frame $parts_command does not point to its first part (frame $first_part)"
 # The capture itself: valid IP and TCP checksums, nothing for TCP analysis
 # to complain about (sequence and acknowledgement numbers fit).
 problems=$(ts -r "$work/session.pcap" -o tcp.check_checksum:TRUE -o ip.check_checksum:TRUE \

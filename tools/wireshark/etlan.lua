@@ -108,12 +108,17 @@ local f = {
     more = ProtoField.bool("etlan.more", "More parts follow"),
     part = ProtoField.uint16("etlan.part", "Part", base.DEC),
     asks_part = ProtoField.uint16("etlan.asks_part", "Asks for part", base.DEC),
+    request_in = ProtoField.framenum("etlan.request_in", "Command in frame", base.NONE,
+                                     frametype and frametype.REQUEST),
+    answer_in = ProtoField.framenum("etlan.answer_in", "Answer in frame", base.NONE,
+                                    frametype and frametype.RESPONSE),
+    time = ProtoField.relative_time("etlan.time", "Time since the command"),
 }
 etlan.fields = {
     f.type, f.reserved1, f.length, f.reserved, f.dst, f.src, f.text, f.kind, f.station,
     f.command, f.area, f.index, f.start, f["end"], f.count, f.word_address, f.bit, f.contact,
     f.params, f.data, f.word, f.code, f.error, f.bcc, f.bcc_status, f.bcc_expected, f.more,
-    f.part, f.asks_part,
+    f.part, f.asks_part, f.request_in, f.answer_in, f.time,
 }
 
 local ef = {
@@ -456,11 +461,30 @@ local function dissect_text(tvb, offset, s, pinfo, tree, dir, key, stream_id)
         seen[key] = ctx
     end
 
+    -- An answer (or its part) points to its command, with the time since.
+    local function link_command(command)
+        if command == nil or command.frame == nil then return end
+        tree:add(f.request_in, t:range(1, 0), command.frame):set_generated()
+        -- to whole microseconds, the resolution of a capture's time stamps
+        local us = math.floor((pinfo.abs_ts - command.time) * 1e6 + 0.5)
+        if us < 0 then us = 0 end
+        local secs = math.floor(us / 1e6)
+        tree:add(f.time, t:range(1, 0), NSTime.new(secs, (us - secs * 1e6) * 1000)):set_generated()
+        if first_look and command.answer_frame == nil then command.answer_frame = pinfo.number end
+    end
+
     local summary
     if kind == KIND_COMMAND then
         local req = t:command(core:sub(5, -3), 5)
         if first_look then
+            req.frame, req.time = pinfo.number, pinfo.abs_ts
+            ctx.own = req
             st.req, st.part, st.more, st.carry, st.address = req, 0, false, "", nil
+        end
+        -- Known once the answer has been seen (a second pass, as Wireshark's
+        -- display makes; tshark -2).
+        if ctx.own ~= nil and ctx.own.answer_frame ~= nil then
+            tree:add(f.answer_in, t:range(1, 0), ctx.own.answer_frame):set_generated()
         end
         summary = "command " .. (req.summary or req.code or "?")
     elseif kind == KIND_NEXT_PART then
@@ -485,6 +509,7 @@ local function dissect_text(tvb, offset, s, pinfo, tree, dir, key, stream_id)
             summary = string.format("negative answer %02d (%s)", n, meaning)
         end
         if more then t:malformed(text_item, "a negative answer in parts") end
+        link_command(ctx.req)
         if first_look then st.req, st.part, st.more = nil, 0, false end
     else
         local req, carry, address, part, data, data_pos
@@ -511,6 +536,7 @@ local function dissect_text(tvb, offset, s, pinfo, tree, dir, key, stream_id)
             end
             summary = "answer"
         end
+        link_command(req)
         if part ~= nil then
             tree:add(f.part, t:range(1, 0), part):set_generated()
             summary = summary .. string.format(" part %d%s", part, more and " (more follow)" or " (last)")
