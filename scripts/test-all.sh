@@ -18,7 +18,8 @@
 # read the binaries), says so, and passes only when win64 is in the same run.
 # A failing build does not stop the stage: the build goes on past the
 # failing target and the tests run anyway. The counts come from ctest's
-# JUnit file (valgrind: its DynamicAnalysis.xml). At the end one summary
+# JUnit file (valgrind: DynamicAnalysis-Test.xml; ctest -T memcheck says it
+# finds no DartConfiguration.tcl, none is needed). At the end one summary
 # line per stage and "N passed, N failed"; exit status 0 only when every
 # stage passed.
 #
@@ -81,7 +82,7 @@ for stage in "${stages[@]}"; do
   rc=$?
   test_s=$(since "$t")
   if [ "$stage" = valgrind ] && [ -f "$dir/Testing/TAG" ]; then
-    log="$dir/Testing/$(head -1 "$dir/Testing/TAG")/DynamicAnalysis.xml"
+    log="$dir/Testing/$(head -1 "$dir/Testing/TAG")/DynamicAnalysis-Test.xml"
     passed=$(grep -c '<Test Status="passed"' "$log" 2>/dev/null) failed=$(grep -c '<Test Status="failed"' "$log" 2>/dev/null)
   elif [ -f "$junit" ]; then
     failed=$(number failures "$junit") passed=$(($(number tests "$junit") - failed))
