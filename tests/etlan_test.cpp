@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -145,10 +146,9 @@ TEST(EtlanTool, CheckShowsEveryFieldOrWhyTheTextIsInvalid) {
         {"check 65D00100", "PLC number 65 is above 64"},
         {"check 01#00100", "'#' at position 2 is not allowed"},
         {"check 01G00011 --type 3", "needs an even address"},
-        {"check 01G00010", "32-bit values only"},
+        {"check 01G00010 --type 0", "32-bit values only"},
         {"check 01D0010", "five address digits"},
         {"check 02X0001 --type 6", "a bit tag takes four address digits and a bit digit"},
-        {"check 01D00100_D", "use --suffix"},
         {"check 01D00100 --type 7", "data type 7 is refused"},
         {"check 01D00100 --count 28", "element count 28 is above 27"},
     };
@@ -287,6 +287,196 @@ TEST_F(EtlanSim, PollCountsGoodAndFailedReads) {
     r = Etlan("poll 01D00100 02R00105 -1 -q" + stations_);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "7  0\n");
+}
+
+// Options as the platform's getopt_long reads them: clustered short
+// options, values attached or after '=', anywhere on the line.
+TEST_F(EtlanSim, ConventionalOptions) {
+    ASSERT_TRUE(sim_.SetFromText("D300=0xFFFF"));
+    ASSERT_TRUE(sim_.SetFromText("D301=22"));
+    const std::string file = stations_.substr(4, stations_.size() - 5);  // the quoted path
+    EXPECT_EQ(Etlan("read 01D00300 -qc2" + stations_).out, "65535\n22\n");
+    EXPECT_EQ(Etlan("--count=2 -q --stations=" + file + " read 01D00300").out, "65535\n22\n");
+    EXPECT_EQ(Etlan("poll 01D00300 -1q -d1 -s" + file).out, "65535\n");
+    EXPECT_EQ(Etlan("write 01D00302 -7 -qs " + file).status, 0);
+    EXPECT_EQ(sim_.Word('D', 302), 0xFFF9);
+    EXPECT_TRUE(Etlan("-V").Has("etlan ")) ;
+    Outcome r = Shell(Quoted(EtlanPath()) + " read 01D00300 -x");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.Has("unknown option -x")) << r.out;
+    r = Shell(Quoted(EtlanPath()) + " read 01D00300 --frobnicate");
+    EXPECT_TRUE(r.Has("unknown option --frobnicate")) << r.out;
+    r = Shell(Quoted(EtlanPath()) + " read 01D00300 -s");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.Has("option -s needs a value")) << r.out;
+}
+
+// The faults a field engineer met: a simulator with station 1 answering,
+// station 5 that never answers, station 6 that answers after 30 ms and
+// station 7 that answers but no tag of the tests names.
+class EtlanFaults : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (int st : {1, 5, 6, 7}) ASSERT_GT(sim_.AddStation(st), 0);
+        etl::sim::Faults silent;
+        silent.dropAnswers = -1;
+        sim_.SetFaults(5, silent);
+        etl::sim::Faults late;
+        late.delayMs = 30;
+        sim_.SetFaults(6, late);
+        ASSERT_TRUE(sim_.Start());
+        ASSERT_TRUE(sim_.SetFromText("D100=7"));
+        std::string file = "PC-stn: 10\n";
+        for (int st : {1, 5, 6, 7}) file += StationLine(st, sim_.Port(st));
+        stations_ = " -s " + Quoted(dir_.Write("stations.int", file)) + " ";
+        tmp_ = dir_.Path() + "/tmp";
+        std::filesystem::create_directories(tmp_);
+    }
+
+    // etlan's temporary files and directories left in tmp_.
+    int Leftovers() const {
+        int n = 0;
+        for (const auto& e : std::filesystem::directory_iterator(tmp_)) n += e.path().filename().string().rfind("etlan-", 0) == 0;
+        return n;
+    }
+
+    etl::test::TempDir dir_;
+    etl::sim::Simulator sim_;
+    std::string stations_;
+    std::string tmp_;
+};
+
+#if !defined(_WIN32)
+// Started with its standard streams closed, etlan's text must not go into
+// the first socket the driver opens.
+TEST_F(EtlanFaults, ClosedStandardStreamsKeepTextOutOfThePlcConnection) {
+    const Outcome r = Shell("(" + Quoted(EtlanPath()) + " poll 01D00100 -n 3 -l 10" + stations_ +
+                            " >&- 2>&- <&-); echo status=$?");
+    EXPECT_TRUE(r.Has("status=0")) << r.out;
+    EXPECT_EQ(sim_.Requests(1), 3);
+}
+
+// Ctrl-C and SIGTERM: the statistics and 130; a second Ctrl-C during a
+// read that never gets its answer ends etlan at once; no temporary file
+// stays behind.
+TEST_F(EtlanFaults, StopSignalsEndAPollAtOnceAndLeaveNoTemporaryFile) {
+    const std::string poll = "TMPDIR=" + Quoted(tmp_) + " " + Quoted(EtlanPath()) + " poll" + stations_;
+    Outcome r = Shell(poll + "01D00100 -l 60000 & p=$!; sleep 0.5; kill -TERM $p; wait $p; echo status=$?");
+    EXPECT_TRUE(r.Has("1 requests transmitted, 1 received")) << r.out;
+    EXPECT_TRUE(r.Has("status=130")) << r.out;
+    EXPECT_LT(r.seconds, 3.0);
+    EXPECT_EQ(Leftovers(), 0);
+
+    r = Shell(poll + "05D00100 05D00101 05D00102 & p=$!; sleep 0.5; kill -INT $p; sleep 0.3; kill -INT $p; wait $p; "
+                     "echo status=$?");
+    EXPECT_TRUE(r.Has("status=130")) << r.out;
+    EXPECT_LT(r.seconds, 3.0);
+    EXPECT_EQ(Leftovers(), 0);
+}
+
+// Results on standard output, diagnoses on standard error; output that
+// cannot be written fails the run.
+TEST_F(EtlanFaults, ResultsAndDiagnosesGoToTheirOwnStreams) {
+    Outcome r = Shell("(" + Quoted(EtlanPath() ) + " 2>/dev/null); echo status=$?");
+    EXPECT_EQ(r.out, "status=2\n");
+    EXPECT_TRUE(Shell(Quoted(EtlanPath())).Has("usage: etlan"));
+    for (const char* args : {"read 01#00100", "write 01X00010 1", "read 09D00100"}) {
+        r = Shell("(" + Quoted(EtlanPath()) + " " + args + stations_ + " 2>/dev/null); echo status=$?");
+        EXPECT_EQ(r.out, "status=1\n") << args;
+    }
+    r = Shell("(" + Quoted(EtlanPath()) + " info >/dev/full) 2>&1; echo status=$?");
+    EXPECT_TRUE(r.Has("status=1")) << r.out;
+    EXPECT_TRUE(r.Has("cannot write to standard output")) << r.out;
+
+    // A reader that goes away ends a poll with an error, not by a signal,
+    // and the temporary files go too.
+    r = Shell("bash -c " + Quoted("TMPDIR=" + tmp_ + " '" + EtlanPath() + "' poll 01D00100 -l 10 -q" + stations_ +
+                                  " | head -n 1; echo status=\\${PIPESTATUS[0]}"));
+    EXPECT_TRUE(r.Has("status=1")) << r.out;
+    EXPECT_EQ(Leftovers(), 0);
+
+    r = Shell(Quoted(EtlanPath()) + " read 01D00100 -c 5000" + stations_);
+    EXPECT_TRUE(r.Has("is above 27")) << r.out;
+    r = Shell(Quoted(EtlanPath()) + " read 01G00010 -c 14" + stations_);
+    EXPECT_TRUE(r.Has("is above 13")) << r.out;
+}
+#endif
+
+// Rounds start on a fixed schedule; a round that runs over is counted.
+TEST_F(EtlanFaults, PollRoundsKeepTheirInterval) {
+    Outcome r = Etlan("poll 01D00100 -l 10 -n 51" + stations_);
+    double seconds = 0;
+    const auto at = r.out.find("51 rounds in ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    ASSERT_EQ(std::sscanf(r.out.c_str() + at, "51 rounds in %lf s, 0 overran", &seconds), 1) << r.out;
+    EXPECT_GE(seconds, 0.49);
+    EXPECT_LT(seconds, 0.75);
+
+    r = Etlan("poll 06D00100 -l 10 -n 4" + stations_);
+    EXPECT_TRUE(r.Has("4 rounds in ")) << r.out;
+    EXPECT_TRUE(r.Has(" s, 3 overran the interval")) << r.out;
+}
+
+// etlan lint names every mistake with its line; start fails on them, and a
+// read names the real reason a station is missing.
+TEST_F(EtlanFaults, StationFileMistakesAreNamedWithTheirLines) {
+    const std::string bad = dir_.Write("bad.int",
+                                       "PC-stn: 10\n"
+                                       "; comment\n"
+                                       "01 \"127.0.0.1\" \"9094\"\n"
+                                       "00 \"127.0.0.1\" \"9094\"\n"
+                                       "65 \"127.0.0.1\" \"9094\"\n"
+                                       "10 \"127.0.0.1\" \"9094\"\n"
+                                       "01 \"127.0.0.2\" \"9094\"\n"
+                                       "02 127.0.0.1 9094\n"
+                                       "03 \"127.000.000.001.5\" \"9094\"\n"
+                                       "04 \"plc-four\" \"9094\"\n");
+    Outcome r = Etlan("lint " + Quoted(bad));
+    EXPECT_EQ(r.status, 1);
+    for (const char* line : {":4: error: station 0 is no station", ":5: error: station 65 is above 64",
+                             ":6: error: station 10 is the PC's own number (header line)",
+                             ":7: error: station 1 is defined again (first in line 3)", ":8: error: station 2: missing quotes",
+                             ":9: error: station 3: host text \"127.000.000.001.5\" is longer than 15",
+                             ":10: error: station 4: host text \"plc-four\" is no usable IPv4 address"}) {
+        EXPECT_TRUE(r.Has(line)) << line << "\n" << r.out;
+    }
+    EXPECT_FALSE(r.Has(":3:")) << r.out;
+
+    r = Etlan("lint " + Quoted(dir_.Write("noheader.int", StationLine(1, sim_.Port(1)) + StationLine(7, sim_.Port(7)))));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.Has(":1: error: no header line")) << r.out;
+    EXPECT_EQ(Etlan("lint " + Quoted(dir_.Write("empty.int", ""))).status, 1);
+    r = Etlan("lint " + Quoted(dir_.Write("binary.int", std::string("PC-stn: 10\n\x7f" "ELF\0\x01", 16))));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.Has(":2: error: byte 0x00")) << r.out;
+    EXPECT_EQ(Etlan("lint" + stations_).status, 0);
+
+    r = Etlan("start -s " + Quoted(bad));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.Has(":5: error: station 65 is above 64")) << r.out;
+    r = Etlan("read 10D00100" + stations_);
+    EXPECT_TRUE(r.Has("station 10 is the PC's own number (header line)")) << r.out;
+    r = Etlan("read 01D00100 -s " + Quoted(dir_.Path() + "/noheader.int"));
+    EXPECT_TRUE(r.Has("line 1: no header line")) << r.out;
+}
+
+// check takes the data type from the text as read does: the README's tags
+// pass both.
+TEST_F(EtlanFaults, CheckAgreesWithRead) {
+    ASSERT_TRUE(sim_.SetFromText("D200=0x12345678"));
+    for (const char* tag : {"01D00100", "01D00200_D", "01R00105", "01D00300", "01G00010"}) {
+        EXPECT_EQ(Etlan(std::string("check ") + tag).status, 0) << tag;
+        EXPECT_EQ(Etlan(std::string("read ") + tag + stations_).status, 0) << tag;
+    }
+}
+
+// A one-shot command starts only the stations its tags name.
+TEST_F(EtlanFaults, OneShotCommandsStartOnlyTheirStations) {
+    EXPECT_EQ(Etlan("read 01D00100" + stations_).status, 0);
+    EXPECT_EQ(Etlan("write 01D00101 5" + stations_).status, 0);
+    EXPECT_EQ(sim_.Accepted(1), 2);
+    EXPECT_EQ(sim_.Accepted(7), 0);
+    EXPECT_EQ(sim_.Accepted(6), 0);
 }
 
 // etlan bench against a simulator: station 1 answers at once, station 2

@@ -20,4 +20,19 @@ bool OutputIsTerminal();
 // Process id, for unique temporary names.
 long ProcessId();
 
+// Ctrl-C and SIGTERM (the console's close and break events on Windows).
+// While a command watches for them (WatchStop), the first only asks it to
+// stop (StopRequested); otherwise, and on the second, etlan removes its
+// temporary files and exits with status 130 at once. A write to a closed
+// pipe fails with an error instead of ending the process.
+void InstallStopHandlers();
+void WatchStop(bool on);
+bool StopRequested();
+constexpr int kExitInterrupted = 130;
+
+// Temporary files and directories removed when a signal ends etlan, in the
+// order they were kept (a directory's files before the directory).
+void KeepTemporary(const std::string& path);
+void ForgetTemporary(const std::string& path);
+
 }  // namespace etl::etlan

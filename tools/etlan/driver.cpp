@@ -7,6 +7,7 @@
 #include <random>
 
 #include "tools/etlan/console.h"
+#include "tools/etlan/station_lint.h"
 
 namespace fs = std::filesystem;
 
@@ -30,6 +31,7 @@ DriverHost::~DriverHost() {
     if (ownLog_) {
         std::error_code ec;
         fs::remove(logPath_, ec);
+        ForgetTemporary(logPath_);
     }
 }
 
@@ -43,6 +45,7 @@ bool DriverHost::Load(const std::string& path) {
     } else {
         logPath_ = UniqueTempPath("etlan-log-");
         ownLog_ = true;
+        KeepTemporary(logPath_);
         std::ofstream(logPath_, std::ios::binary | std::ios::trunc);
         SetEnvironment("QANPRO_LOG", logPath_);
     }
@@ -90,6 +93,7 @@ void DriverHost::Abandon() {
     if (ownLog_) {
         std::error_code ec;
         fs::remove(logPath_, ec);
+        ForgetTemporary(logPath_);
         ownLog_ = false;
     }
 }
@@ -101,26 +105,43 @@ void StationDir::Release() {
     std::error_code ec;
     fs::current_path(previous_, ec);
     fs::remove_all(dir_, ec);
+    ForgetTemporary(file_);
+    ForgetTemporary(dir_);
     dir_.clear();
 }
 
-bool StationDir::Prepare(const std::string& stationFile, int driverNumber, std::string* why) {
+bool StationDir::Prepare(const std::string& stationFile, int driverNumber, std::string* why,
+                         const std::set<int>* only) {
     std::error_code ec;
     if (!fs::is_regular_file(stationFile, ec)) {
         *why = "station file " + stationFile + " not found";
         return false;
     }
     const fs::path source = fs::absolute(stationFile, ec);
+    source_ = source.string();
+    std::string content;
+    if (!ReadWholeFile(source_, &content)) {
+        *why = "cannot read " + stationFile;
+        return false;
+    }
     previous_ = fs::current_path(ec).string();
     dir_ = UniqueTempPath("etlan-run-");
+    file_ = (fs::path(dir_) / StationFileName(driverNumber)).string();
+    KeepTemporary(file_);
+    KeepTemporary(dir_);
     if (!fs::create_directories(dir_, ec)) {
         *why = "cannot create " + dir_ + ": " + ec.message();
+        ForgetTemporary(file_);
+        ForgetTemporary(dir_);
         dir_.clear();
         return false;
     }
-    fs::copy_file(source, fs::path(dir_) / StationFileName(driverNumber), ec);
-    if (ec) {
-        *why = "cannot copy " + stationFile + ": " + ec.message();
+    if (only != nullptr) content = OnlyStations(content, *only);
+    std::ofstream out(file_, std::ios::binary | std::ios::trunc);
+    out << content;
+    out.close();
+    if (!out) {
+        *why = "cannot write " + file_;
         return false;
     }
     fs::current_path(dir_, ec);

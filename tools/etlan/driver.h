@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,14 +66,22 @@ public:
     StationDir(const StationDir&) = delete;
     StationDir& operator=(const StationDir&) = delete;
 
-    bool Prepare(const std::string& stationFile, int driverNumber, std::string* why);
+    // With only, the copy keeps the header and the lines of those stations;
+    // every other line becomes a comment line, so line numbers stay those
+    // of the file given.
+    bool Prepare(const std::string& stationFile, int driverNumber, std::string* why,
+                 const std::set<int>* only = nullptr);
+    // The station file given, absolute; empty before Prepare.
+    const std::string& Source() const { return source_; }
     // Returns to the previous directory and removes the temporary one (as
     // the destructor does; for a process that ends without unwinding).
     void Release();
 
 private:
     std::string dir_;
+    std::string file_;
     std::string previous_;
+    std::string source_;
 };
 
 }  // namespace etl::etlan

@@ -3,8 +3,11 @@
 // shows what the driver did in words: identity, address checks, station
 // file start, reads, writes, polling and the address dialog. One file per
 // command in commands/; here the command line is read and dispatched.
+#include <cerrno>
 #include <cstdio>
 #include <string>
+
+#include "tools/common/std_streams.h"
 
 #include "tools/etlan/commands/command.h"
 #include "tools/etlan/console.h"
@@ -25,12 +28,23 @@ struct Command {
 constexpr Command kCommands[] = {
     {"info", CmdInfo},   {"check", CmdCheck}, {"start", CmdStart},   {"read", CmdRead},
     {"write", CmdWrite}, {"poll", CmdPoll},   {"browse", CmdBrowse}, {"bench", CmdBench},
+    {"lint", CmdLint},
 };
+
+constexpr char kShortUsage[] =
+    "usage: etlan [options] COMMAND [arguments]\n"
+    "commands: info check start lint read write poll browse bench help\n"
+    "etlan --help for the whole text, etlan COMMAND --help for a command\n";
 
 }  // namespace
 
 int Main(int argc, char** argv) {
     PrepareConsole();
+    InstallStopHandlers();
+    if (argc <= 1) {
+        std::fputs(kShortUsage, stderr);
+        return kExitUsage;
+    }
     Options o;
     std::string why;
     if (!ParseOptions(argc, argv, &o, &why)) return Usage(why);
@@ -59,7 +73,16 @@ int Main(int argc, char** argv) {
 }  // namespace etl::etlan
 
 int main(int argc, char** argv) {
-    const int rc = etl::etlan::Main(argc, argv);
+    etl::tools::OpenStandardStreams();
+    int rc = etl::etlan::Main(argc, argv);
+    // Output that could not be written is a failure: a full disk, or a
+    // reader that went away (a closed pipe, the message left out then).
+    errno = 0;
     std::fflush(stdout);
+    int error = 0;
+    if (etl::etlan::OutputFailed(&error)) {
+        if (error != EPIPE) std::fprintf(stderr, "etlan: cannot write to standard output\n");
+        if (rc == etl::etlan::kExitOk) rc = etl::etlan::kExitFailed;
+    }
     return rc;
 }

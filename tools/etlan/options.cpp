@@ -1,8 +1,15 @@
 #include "tools/etlan/options.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <vector>
+
+#include <getopt.h>
+
+#include "host/vocabulary.h"
 
 namespace etl::etlan {
 namespace {
@@ -28,8 +35,16 @@ bool ToSeconds(const std::string& text, double low, double high, double* out) {
 }
 
 // A negative number such as -5 or -0x10 is an argument, not an option.
+// A word such as -1q is a cluster of short options.
 bool LooksNegative(const std::string& s) {
-    return s.size() >= 2 && s[0] == '-' && s[1] >= '0' && s[1] <= '9';
+    if (s.size() < 2 || s[0] != '-' || s[1] < '0' || s[1] > '9') return false;
+    const bool hex = s.size() > 3 && s[1] == '0' && (s[2] == 'x' || s[2] == 'X');
+    for (std::size_t i = hex ? 3 : 1; i < s.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(s[i])) && !(hex && std::isxdigit(static_cast<unsigned char>(s[i])))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // The options, by the kind of value they take.
@@ -82,79 +97,73 @@ constexpr NumberOption kNumbers[] = {
     {nullptr, "--slow-plc", 1, 64, [](Options* o, long n) { o->slowPlc = static_cast<int>(n); }},
 };
 
+constexpr int kSilentLimit = 0x200;  // --silent-limit, seconds
+constexpr int kLongOnly = 0x100;     // val of a long-only option: kLongOnly + its index
+
+// One entry of getopt_long's table per option, and the short options'
+// text; val is the short letter, or kLongOnly + the option's index.
+struct OptionTable {
+    std::vector<option> longOptions;
+    std::string shortOptions = "+";  // filled in below; '+' is replaced
+    template <typename Option, std::size_t N>
+    void Add(const Option (&table)[N], bool takesValue, int* index) {
+        for (const Option& entry : table) {
+            const int val = entry.shortName != nullptr ? entry.shortName[1] : kLongOnly + *index;
+            longOptions.push_back({entry.longName + 2, takesValue ? required_argument : no_argument, nullptr, val});
+            if (entry.shortName != nullptr) {
+                shortOptions += entry.shortName[1];
+                if (takesValue) shortOptions += ':';
+            }
+            ++*index;
+        }
+    }
+};
+
 template <typename Option, std::size_t N>
-const Option* Find(const Option (&table)[N], const std::string& name) {
-    for (const Option& option : table) {
-        if ((option.shortName != nullptr && name == option.shortName) || name == option.longName) return &option;
+const Option* ByVal(const Option (&table)[N], int val, int first) {
+    for (std::size_t i = 0; i < N; ++i) {
+        const Option& entry = table[i];
+        const int own = entry.shortName != nullptr ? entry.shortName[1] : kLongOnly + first + static_cast<int>(i);
+        if (own == val) return &entry;
     }
     return nullptr;
 }
 
-// One option word of the command line: its name, and its value after '='
-// ("--name=value") or in the next word.
-class OptionWord {
-public:
-    OptionWord(int argc, char** argv, int* index) : argc_(argc), argv_(argv), index_(index) {
-        const std::string arg = argv[*index];
-        name_ = arg;
-        const auto eq = arg.find('=');
-        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            name_ = arg.substr(0, eq);
-            value_ = arg.substr(eq + 1);
-            hasValue_ = true;
-        }
+// A number for an option, or why not.
+bool ApplyNumber(const NumberOption& n, const std::string& name, const std::string& text, Options* o,
+                 std::string* countText, std::string* why) {
+    long v = 0;
+    if (!ToInt(text, n.low, n.high, &v)) {
+        *why = "option " + name + ": \"" + text + "\" is not a number from " + std::to_string(n.low) + " to " +
+               std::to_string(n.high);
+        return false;
     }
-    const std::string& Name() const { return name_; }
+    n.set(o, v);
+    if (std::strcmp(n.longName, "--count") == 0) *countText = "option " + name + ": \"" + text + "\"";
+    return true;
+}
 
-    bool TakeValue(std::string* v, std::string* why) {
-        if (hasValue_) {
-            *v = value_;
-            return true;
+// Whether a word is the value of the option word before it ("-s FILE",
+// "--driver 3", "-qs FILE"), so that the command is not taken from it.
+bool TakesValue(const std::string& word) {
+    if (word.rfind("--", 0) == 0) {
+        if (word.find('=') != std::string::npos) return false;
+        const std::string name = word;
+        for (const auto& t : kTexts) {
+            if (name == t.longName) return true;
         }
-        if (*index_ + 1 >= argc_) {
-            *why = "option " + name_ + " needs a value";
-            return false;
+        for (const auto& n : kNumbers) {
+            if (name == n.longName) return true;
         }
-        *v = argv_[++*index_];
-        return true;
+        return name == "--silent-limit";
     }
-
-private:
-    int argc_;
-    char** argv_;
-    int* index_;
-    std::string name_, value_;
-    bool hasValue_ = false;
-};
-
-// Applies one option word; false with a message in *why.
-bool ApplyOption(OptionWord& word, Options* o, std::string* countText, std::string* why) {
-    const std::string& name = word.Name();
-    std::string text;
-    if (const FlagOption* f = Find(kFlags, name)) {
-        o->*(f->flag) = true;
-        return true;
-    }
-    if (const TextOption* t = Find(kTexts, name)) return word.TakeValue(&(o->*(t->text)), why);
-    if (const NumberOption* n = Find(kNumbers, name)) {
-        if (!word.TakeValue(&text, why)) return false;
-        long v = 0;
-        if (!ToInt(text, n->low, n->high, &v)) {
-            *why = "option " + name + ": \"" + text + "\" is not a number from " + std::to_string(n->low) + " to " +
-                   std::to_string(n->high);
-            return false;
-        }
-        n->set(o, v);
-        if (std::strcmp(n->longName, "--count") == 0) *countText = "option " + name + ": \"" + text + "\"";
-        return true;
-    }
-    if (name == "--silent-limit") {
-        if (!word.TakeValue(&text, why)) return false;
-        if (!ToSeconds(text, 0.1, 3600, &o->silentLimit)) {
-            *why = "option " + name + ": \"" + text + "\" is not a number of seconds from 0.1 to 3600";
-            return false;
-        }
-        return true;
+    // A cluster of short options: the first that takes a value takes the
+    // rest of the word, or the next word when it ends the cluster.
+    for (std::size_t i = 1; i < word.size(); ++i) {
+        bool value = false;
+        for (const auto& t : kTexts) value |= t.shortName != nullptr && t.shortName[1] == word[i];
+        for (const auto& n : kNumbers) value |= n.shortName != nullptr && n.shortName[1] == word[i];
+        if (value) return i + 1 == word.size();
     }
     return false;
 }
@@ -162,37 +171,107 @@ bool ApplyOption(OptionWord& word, Options* o, std::string* countText, std::stri
 }  // namespace
 
 bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
-    bool optionsEnded = false;
-    std::string countText;  // the bench takes larger counts than the other commands
+    // A negative number (write 01D00500 -2) is an argument, not a cluster
+    // of short options; "-1" is one only for write. Such words are handed
+    // to getopt_long in a form that is no option and put back afterwards.
+    std::string command;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const bool positional = optionsEnded || arg.empty() || arg[0] != '-' || arg == "-" ||
-                                (LooksNegative(arg) && (arg != "-1" || o->command == "write"));
-        if (positional) {
-            if (o->command.empty()) {
-                o->command = arg;
-            } else {
-                o->args.push_back(arg);
-            }
-            continue;
+        if (arg == "--") break;
+        if (arg.empty() || arg[0] != '-' || arg == "-") {
+            command = arg;
+            break;
         }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
+        if (TakesValue(arg)) ++i;
+    }
+    std::vector<std::string> words(argv, argv + argc);
+    std::vector<std::string> negatives;
+    const std::string mark = "\x1f" "etlan-argument-";
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        if (words[i] == "--") break;
+        if (LooksNegative(words[i]) && (words[i] != "-1" || command == "write") &&
+            (i == 1 || !TakesValue(words[i - 1]))) {
+            negatives.push_back(words[i]);
+            words[i] = mark + std::to_string(negatives.size() - 1);
         }
-        OptionWord word(argc, argv, &i);
-        why->clear();
-        if (!ApplyOption(word, o, &countText, why)) {
-            if (why->empty()) *why = "unknown option " + arg;
+    }
+    std::vector<char*> args;
+    for (auto& w : words) args.push_back(w.data());
+    args.push_back(nullptr);
+
+    OptionTable table;
+    int index = 0;
+    table.Add(kFlags, false, &index);
+    table.Add(kTexts, true, &index);
+    const int numbersFirst = index;
+    table.Add(kNumbers, true, &index);
+    table.longOptions.push_back({"silent-limit", required_argument, nullptr, kSilentLimit});
+    table.longOptions.push_back({nullptr, 0, nullptr, 0});
+    // Options and arguments in any order (GNU permutes them; so does the
+    // toolchain's getopt for Windows): no leading '+'.
+    table.shortOptions.erase(0, 1);
+    table.shortOptions.insert(0, ":");  // ':' for a missing value
+
+    std::string countText;  // the bench takes larger counts than the other commands
+    const int flagsCount = static_cast<int>(std::size(kFlags));
+    opterr = 0;
+    optind = 1;
+    const int count = static_cast<int>(args.size()) - 1;
+    for (;;) {
+        int longIndex = -1;
+        const int c = getopt_long(count, args.data(), table.shortOptions.c_str(), table.longOptions.data(), &longIndex);
+        if (c == -1) break;
+        // The option as the user wrote it, for messages.
+        const std::string name = longIndex >= 0 ? std::string("--") + table.longOptions[static_cast<std::size_t>(longIndex)].name
+                                                : std::string("-") + static_cast<char>(c == '?' || c == ':' ? optopt : c);
+        if (c == '?') {
+            const std::string word = optopt != 0 ? "-" + std::string(1, static_cast<char>(optopt))
+                                                 : std::string(args[static_cast<std::size_t>(optind - 1)]);
+            *why = "unknown option " + word;
             return false;
+        }
+        if (c == ':') {
+            const std::string word = optopt != 0 && optopt < kLongOnly && optopt != kSilentLimit
+                                         ? "-" + std::string(1, static_cast<char>(optopt))
+                                         : std::string(args[static_cast<std::size_t>(optind - 1)]);
+            *why = "option " + word + " needs a value";
+            return false;
+        }
+        const std::string value = optarg != nullptr ? optarg : "";
+        if (c == kSilentLimit) {
+            if (!ToSeconds(value, 0.1, 3600, &o->silentLimit)) {
+                *why = "option " + name + ": \"" + value + "\" is not a number of seconds from 0.1 to 3600";
+                return false;
+            }
+        } else if (const FlagOption* f = ByVal(kFlags, c, 0)) {
+            o->*(f->flag) = true;
+        } else if (const TextOption* t = ByVal(kTexts, c, flagsCount)) {
+            o->*(t->text) = value;
+        } else if (const NumberOption* n = ByVal(kNumbers, c, numbersFirst)) {
+            if (!ApplyNumber(*n, name, value, o, &countText, why)) return false;
+        } else {
+            *why = "unknown option " + name;
+            return false;
+        }
+    }
+    for (int i = optind; i < count; ++i) {
+        std::string arg = args[static_cast<std::size_t>(i)];
+        if (arg.rfind(mark, 0) == 0) arg = negatives[std::stoul(arg.substr(mark.size()))];
+        if (o->command.empty()) {
+            o->command = arg;
+        } else {
+            o->args.push_back(arg);
         }
     }
     if (o->quiet && o->verbose) {
         *why = "-q and -v exclude each other";
         return false;
     }
+    // A count up to 1000 reaches the address check, which names the limit
+    // of the tag's own type; a larger one is refused here.
     if (o->command != "bench" && o->count > 1000) {
-        *why = countText + " is not a number from 1 to 1000";
+        *why = countText + " is above " + std::to_string(kMaxElements) + ", the most elements a request takes (" +
+               std::to_string(kMaxElementsEG) + " for memory codes E and G)";
         return false;
     }
     return true;
@@ -205,8 +284,10 @@ Usage: etlan [options] COMMAND [arguments]
 
 Commands:
   info                       identity of the driver (code 14) and its banner
-  check TAG                  address check of a tag text (code 3, --suffix: code 4)
+  check TAG                  address check of a tag text (code 3, --suffix or
+                             a "_D" suffix: code 4)
   start                      ColdStart on a station file, show the driver's log, EndVpi
+  lint [FILE]                the station file's mistakes, each with its line
   read TAG                   read one value, or --count N values
   write TAG VALUE            write one value
   poll TAG...                read tags again and again, one live line of values
@@ -240,8 +321,11 @@ Options (anywhere on the line):
 
 Exit status: 0 success; 1 the driver reported a failure (invalid address,
 refused command, negative answer, no answer, dialog cancelled, a station
-that did not connect); 2 a wrong command line; 3 etlan could not run
-(driver library or station file not found).
+that did not connect, output that could not be written); 2 a wrong
+command line; 3 etlan could not run (driver library or station file not
+found); 130 stopped by Ctrl-C or SIGTERM.
+
+Results go to standard output, diagnoses to standard error.
 
 Result codes: 0 ok; 1 invalid address, refused command or negative answer;
 2 no answer, not connected or failed start; 53 dialog cancelled.
@@ -267,8 +351,9 @@ code 3 (CheckAddress), or code 4 (CheckAddressD, which also accepts the
 fills: plcNumber, memoryLetter, addressNumber, bitNumber (255 = none) and
 bitSize; for an invalid text, why it is invalid.
 
-  -t, --type N     data type code (default 0: a 16-bit word); 3, 4, 5 are
-                   32 bits, 6 is a bit, 7 is refused
+  -t, --type N     data type code (default: taken from the text as for
+                   "etlan read"); 3, 4, 5 are 32 bits, 6 is a bit, 7 is
+                   refused
   -c, --count N    element count (at most 27; 13 for memory codes E and G)
   --suffix         check with code 4
 
@@ -323,10 +408,14 @@ takes 0 or 1. The data type is taken from the text as for "etlan read" when
     if (command == "poll") {
         return R"(Usage: etlan poll TAG... [-l MS] [-1 | -n N] [-s FILE] [-d N] [-c N] [-t N] [-o] [-q | -v]
 
-Starts the driver once and reads every TAG again and again, every MS
-milliseconds (default 1000), on one live line with the counts of good and
-failed reads. Ctrl-C (or -1, or -n N polls) stops it with a summary:
-"N requests transmitted, N received, N errors, X% request loss".
+Starts the driver once and reads every TAG again and again, a round every
+MS milliseconds (default 1000) on a fixed schedule, on one live line with
+the counts of good and failed reads; a round that takes longer than MS is
+counted and the next starts at once. -1, or -n N polls, stops it with a
+summary: "N rounds in S s, N overran the interval" and "N requests
+transmitted, N received, N errors, X% request loss". Ctrl-C or SIGTERM stops
+it after the read under way, with the summary and exit status 130; a
+second Ctrl-C ends it at once.
 Data types are taken from the texts as for "etlan read".
 )";
     }
@@ -381,6 +470,22 @@ Exit status 0 when the bench ran (whether or not the targets were met); 1
 when an operation failed or read a wrong value; 3 when it could not run
 (driver library, station file, station not in it, no answer to the first
 read).
+)";
+    }
+    if (command == "lint") {
+        return R"(Usage: etlan lint [FILE] [-s FILE] [-d N] [-q]
+
+Reads a station file (FILE, or -s FILE, or zavURnn.int in the current
+directory) as the driver reads it and reports, on standard error, each
+line the driver would pass over or take otherwise than meant, as
+FILE:LINE: error|warning: what (line 1 is the header): no header line, an
+empty or binary file, a station number 0 or above 64, the PC's own number
+(the header's), a station twice, missing quotes, a host text longer than
+15 characters or no IPv4 address. Then one line of what the driver takes
+from the file, on standard output.
+
+Exit status 0 when the file holds no error, 1 when it does, 3 when it
+cannot be read.
 )";
     }
     if (command == "help") return OverviewHelp();

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "tools/common/std_streams.h"
 #include "tools/sim/pcap_writer.h"
 #include "tools/sim/simulator.h"
 
@@ -147,6 +148,7 @@ bool ParsePartFault(const std::string& v, etl::sim::Faults* f) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    etl::tools::OpenStandardStreams();  // before any socket or file is opened
     using etl::sim::Faults;
     struct StationArg {
         int number;

@@ -45,17 +45,22 @@ int CmdCheck(const Options& o) {
     DriverHost host;
     if (!LoadDriver(o, &host)) return kExitCannotRun;
     const std::string& tag = o.args[0];
-    const int dataType = o.type >= 0 || o.type < -1 ? o.type : 0;
+    // The data type and the check code are taken from the text as read,
+    // write and poll take them, so that check agrees with them.
+    TypeChoice type = InferType(tag);
+    if (o.type != -1) type.dataType = o.type;
+    const bool suffix = o.suffix || type.suffix;
+    const int dataType = type.dataType;
     CheckedTag c;
-    const std::int32_t rc = RunCheck(&host, tag, dataType, o.count, o.suffix, &c);
+    const std::int32_t rc = RunCheck(&host, tag, dataType, o.count, suffix, &c);
     if (o.quiet) {
         std::printf("%s\n", rc == 0 ? "valid" : "invalid");
         return rc == 0 ? kExitOk : kExitFailed;
     }
     std::printf("%s (code %d) of \"%s\", data type %d, count %d: result %ld, %s\n",
-                o.suffix ? "CheckAddressD" : "CheckAddress", o.suffix ? 4 : 3, tag.c_str(), dataType, o.count,
+                suffix ? "CheckAddressD" : "CheckAddress", suffix ? 4 : 3, tag.c_str(), dataType, o.count,
                 static_cast<long>(rc), rc == 0 ? "valid" : rc == 1 ? "INVALID" : ResultText(rc, kCheckAddress));
-    if (o.suffix && std::strcmp(c.text.data(), tag.c_str()) != 0) {
+    if (suffix && std::strcmp(c.text.data(), tag.c_str()) != 0) {
         std::printf("  address text  : \"%s\" (upper-cased by code 4)\n", c.text.data());
     }
     PrintCheckFields(c.block);

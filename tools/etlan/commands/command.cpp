@@ -1,11 +1,20 @@
 #include "tools/etlan/commands/command.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 
 #include "tools/loader/library_loader.h"
 
 namespace etl::etlan {
+
+bool OutputFailed(int* error) {
+    static int saved = -1;
+    if (std::ferror(stdout) == 0) return false;
+    if (saved < 0) saved = errno;
+    if (error != nullptr) *error = saved;
+    return true;
+}
 
 std::string Took(const Options& o, double ms) {
     if (!o.timing) return "";
@@ -14,11 +23,12 @@ std::string Took(const Options& o, double ms) {
     return buf;
 }
 
-void PrintLog(const std::vector<std::string>& lines) {
-    for (const auto& l : lines) std::printf("  log | %s\n", l.c_str());
+void PrintLog(const std::vector<std::string>& lines, std::FILE* to) {
+    for (const auto& l : lines) std::fprintf(to, "  log | %s\n", l.c_str());
 }
 
 int Usage(const std::string& why) {
+    std::fflush(stdout);
     std::fprintf(stderr, "etlan: %s (etlan --help for usage)\n", why.c_str());
     return kExitUsage;
 }
@@ -40,17 +50,20 @@ bool LoadDriver(const Options& o, DriverHost* host) {
     return true;
 }
 
-bool PrepareStations(const Options& o, StationDir* dir) {
-    if (!o.stations.empty()) {
+bool PrepareStations(const Options& o, StationDir* dir, const std::set<int>* only) {
+    std::error_code ec;
+    const bool inPlace = o.stations.empty();
+    if (!inPlace || (only != nullptr && std::filesystem::exists(StationFileName(o.driver), ec))) {
+        // The file in the current directory is copied too when only some of
+        // its stations are to be started.
         std::string why;
-        if (!dir->Prepare(o.stations, o.driver, &why)) {
+        if (!dir->Prepare(inPlace ? StationFileName(o.driver) : o.stations, o.driver, &why, only)) {
             std::fprintf(stderr, "etlan: %s\n", why.c_str());
             return false;
         }
         return true;
     }
-    std::error_code ec;
-    if (!std::filesystem::exists(StationFileName(o.driver), ec) && !o.quiet) {
+    if (!std::filesystem::exists(StationFileName(o.driver), ec)) {
         std::fprintf(stderr, "etlan: warning: no %s in the current directory and no -s FILE: the driver defines no station\n",
                      StationFileName(o.driver).c_str());
     }

@@ -3,6 +3,8 @@
 // lines; and the commands themselves, one file each.
 #pragma once
 
+#include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,11 +21,15 @@ constexpr int kExitCannotRun = 3;
 // "etlan: WHY (etlan --help for usage)" on stderr; kExitUsage.
 int Usage(const std::string& why);
 
+// True once standard output has failed a write; the error it failed with
+// (EPIPE: the reader went away) in *error.
+bool OutputFailed(int* error = nullptr);
+
 // "  [12.3 ms]" when -o asks for the time a request blocked, else "".
 std::string Took(const Options& o, double ms);
 
 // The driver's log lines, indented under "log |".
-void PrintLog(const std::vector<std::string>& lines);
+void PrintLog(const std::vector<std::string>& lines, std::FILE* to = stdout);
 
 // The driver library: --library PATH or the one next to etlan, absolute.
 std::string LibraryPath(const Options& o);
@@ -31,7 +37,8 @@ std::string LibraryPath(const Options& o);
 bool LoadDriver(const Options& o, DriverHost* host);
 
 // Prepares the station file; false (and a message) when it cannot be used.
-bool PrepareStations(const Options& o, StationDir* dir);
+// With only, the driver sees the lines of those stations alone.
+bool PrepareStations(const Options& o, StationDir* dir, const std::set<int>* only = nullptr);
 
 int CmdInfo(const Options& o);
 int CmdCheck(const Options& o);
@@ -41,5 +48,6 @@ int CmdWrite(const Options& o);
 int CmdPoll(const Options& o);
 int CmdBrowse(const Options& o);
 int CmdBench(const Options& given);
+int CmdLint(const Options& o);
 
 }  // namespace etl::etlan

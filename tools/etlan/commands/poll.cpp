@@ -2,7 +2,6 @@
 // -n N), with the statistics of a ping at the end.
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -14,9 +13,6 @@
 
 namespace etl::etlan {
 namespace {
-
-volatile std::sig_atomic_t g_stop = 0;
-extern "C" void OnInterrupt(int) { g_stop = 1; }
 
 // The poll's texts are appended piece by piece: mingw's GCC 12 reports a
 // false -Wrestrict on "#" + std::to_string(...) and the like here.
@@ -69,11 +65,15 @@ std::string PollOne(const Options& o, DriverHost* host, Tag& t, PollCounts* coun
 }
 
 // One round: every tag read once, the line printed (in place when live).
+// A stop asked for between two reads ends the round there, unprinted.
 void PollRound(const Options& o, DriverHost* host, std::vector<Tag>& tags, long round, bool live,
                PollCounts* counts) {
     std::string line = "#";
     line += std::to_string(round);
-    for (Tag& t : tags) line += PollOne(o, host, t, counts);
+    for (Tag& t : tags) {
+        if (StopRequested()) return;
+        line += PollOne(o, host, t, counts);
+    }
     if (o.quiet) {
         std::printf("%s\n", line.substr(line.find("  ") + 2).c_str());
     } else {
@@ -88,9 +88,10 @@ void PollRound(const Options& o, DriverHost* host, std::vector<Tag>& tags, long 
     std::fflush(stdout);
 }
 
-void PrintStatistics(const PollCounts& c) {
+void PrintStatistics(const PollCounts& c, long rounds, long overran, double seconds) {
     const unsigned long errors = c.Errors();
     std::printf("--- etlan poll statistics ---\n");
+    std::printf("%ld rounds in %.3f s, %ld overran the interval\n", rounds, seconds, overran);
     std::printf("%lu requests transmitted, %lu received, %lu errors, %.1f%% request loss\n", c.sent, c.good, errors,
                 c.sent ? 100.0 * static_cast<double>(errors) / static_cast<double>(c.sent) : 0.0);
     if (errors != 0) std::printf("(%lu refused or negative, %lu without answer)\n", c.refused, c.noAnswer);
@@ -107,12 +108,11 @@ int CmdPoll(const Options& o) {
     StationDir dir;
     DriverHost host;
     std::vector<Tag> tags;
-    if (const int status = OpenTags(o, o.args, &dir, &host, &tags); status != kExitOk) return status;
+    if (const int status = OpenTags(o, o.args, &dir, &host, &tags, false); status != kExitOk) return status;
     StartSummary summary;
     if (!StartDriver(o, &host, &summary)) return kExitFailed;
 
-    g_stop = 0;
-    std::signal(SIGINT, OnInterrupt);
+    WatchStop(true);
     const bool live = OutputIsTerminal() && !o.verbose && !o.quiet;
     PollCounts counts;
     long round = 0;
@@ -121,20 +121,43 @@ int CmdPoll(const Options& o) {
         std::printf("Polling %lu tag(s) every %d ms%s\n", static_cast<unsigned long>(tags.size()), o.intervalMs,
                     rounds > 0 ? "" : ", Ctrl-C to stop");
     }
-    while (g_stop == 0 && (rounds == 0 || round < rounds)) {
-        const auto begin = std::chrono::steady_clock::now();
+    // Rounds start on a fixed schedule: round k at k intervals after the
+    // first. A round that ends past the next one's start is counted, and
+    // the schedule starts again from its end.
+    using Clock = std::chrono::steady_clock;
+    const auto interval = std::chrono::milliseconds(o.intervalMs);
+    const auto first = Clock::now();
+    auto next = first;
+    long overran = 0;
+    bool outputFailed = false;
+    while (!StopRequested() && (rounds == 0 || round < rounds)) {
         PollRound(o, &host, tags, ++round, live, &counts);
+        if (OutputFailed()) {
+            outputFailed = true;  // nobody reads the values any more
+            break;
+        }
         if (rounds != 0 && round >= rounds) break;
-        const auto until = begin + std::chrono::milliseconds(o.intervalMs);
-        while (g_stop == 0 && std::chrono::steady_clock::now() < until) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        next += interval;
+        const auto now = Clock::now();
+        if (now > next) {
+            ++overran;
+            next = now;
+            continue;
+        }
+        // Short waits, so that a stop is seen at once.
+        while (!StopRequested() && Clock::now() < next) {
+            std::this_thread::sleep_until(std::min(next, Clock::now() + std::chrono::milliseconds(50)));
         }
     }
-    std::signal(SIGINT, SIG_DFL);
-    if (live) std::printf("\n");
+    const bool stopped = StopRequested();
+    const double seconds = std::chrono::duration<double>(Clock::now() - first).count();
     host.TakeLog();
     FinishDriver(o, &host);
-    if (!o.quiet) PrintStatistics(counts);
+    WatchStop(false);
+    if (outputFailed) return kExitFailed;
+    if (live) std::printf("\n");
+    if (!o.quiet) PrintStatistics(counts, round, overran, seconds);
+    if (stopped) return kExitInterrupted;
     return counts.Errors() == 0 && counts.sent != 0 ? kExitOk : kExitFailed;
 }
 

@@ -14,7 +14,7 @@ int CmdRead(const Options& o) {
     StationDir dir;
     DriverHost host;
     std::vector<Tag> tags;
-    if (const int status = OpenTags(o, o.args, &dir, &host, &tags); status != kExitOk) return status;
+    if (const int status = OpenTags(o, o.args, &dir, &host, &tags, true); status != kExitOk) return status;
     Tag& t = tags[0];
     StartSummary summary;
     if (!StartDriver(o, &host, &summary)) return kExitFailed;
@@ -22,14 +22,13 @@ int CmdRead(const Options& o) {
     const auto log = host.TakeLog();
     const std::string timing = Took(o, r.ms);
     if (r.result != 0) {
-        // With -q the values alone go to standard output, failures elsewhere.
-        std::FILE* out = o.quiet ? stderr : stdout;
+        std::FILE* out = stderr;  // results go to standard output, diagnoses here
         std::fprintf(out, "%s: read failed, result %ld: %s%s\n", t.name.c_str(), static_cast<long>(r.result),
                     ResultText(r.result, kReadValue), timing.c_str());
-        const std::string hint = r.result == 2 ? StationHint(summary, t.check.block.plcNumber) : "";
+        const std::string hint = r.result == 2 ? StationHint(summary, dir, t.check.block.plcNumber) : "";
         if (!hint.empty()) std::fprintf(out, "  (%s)\n", hint.c_str());
         if (o.count > 1 && t.check.block.bitSize == 1) std::fprintf(out, "  (a block read of bit tags is not possible)\n");
-        if (!o.quiet) PrintLog(log);
+        if (!o.quiet) PrintLog(log, stderr);
         FinishDriver(o, &host);
         return kExitFailed;
     }

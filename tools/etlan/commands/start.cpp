@@ -6,6 +6,7 @@
 #include "host/vocabulary.h"
 #include "tools/etlan/commands/command.h"
 #include "tools/etlan/commands/tags.h"
+#include "tools/etlan/station_lint.h"
 
 namespace etl::etlan {
 namespace {
@@ -45,7 +46,20 @@ int CmdStart(const Options& o) {
     const std::int32_t end = host.EndVpi();
     std::printf("EndVpi         : result %ld (%s)\n", static_cast<long>(end), ResultText(end, kEndVpi));
     PrintLog(host.TakeLog());
-    return rc == 0 && s.failed.empty() ? kExitOk : kExitFailed;
+    // What the driver passed over with a log line at most, in the editor's
+    // line numbers (etlan lint tells the same).
+    std::string content;
+    const std::string source = !dir.Source().empty() ? dir.Source() : file;
+    bool fileErrors = false;
+    if (ReadWholeFile(source, &content)) {
+        const StationLint lint = LintStations(content);
+        for (const auto& p : lint.problems) {
+            std::fprintf(stderr, "%s:%d: %s: %s\n", o.stations.empty() ? file.c_str() : o.stations.c_str(), p.line,
+                         p.error ? "error" : "warning", p.text.c_str());
+        }
+        fileErrors = lint.HasErrors();
+    }
+    return rc == 0 && s.failed.empty() && !fileErrors ? kExitOk : kExitFailed;
 }
 
 }  // namespace etl::etlan

@@ -5,9 +5,11 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "host/vocabulary.h"
 #include "tools/etlan/commands/command.h"
+#include "tools/etlan/station_lint.h"
 
 namespace etl::etlan {
 
@@ -31,26 +33,35 @@ std::int32_t RunCheck(DriverHost* host, const std::string& tag, int dataType, in
     return out->result;
 }
 
-void PrintReasons(const CheckedTag& c, const std::string& tag, int count) {
+void PrintReasons(const CheckedTag& c, const std::string& tag, int count, std::FILE* to) {
     const TagReport report = ExplainTag(tag, c.dataType, count, c.suffix);
     if (c.result != 0) {
-        std::printf("  Why it is invalid:\n");
-        for (const auto& r : report.reasons) std::printf("    - %s\n", r.c_str());
-        if (report.reasons.empty()) std::printf("    - (etlan finds no reason of its own; the driver refused it)\n");
+        std::fprintf(to, "  Why it is invalid:\n");
+        for (const auto& r : report.reasons) std::fprintf(to, "    - %s\n", r.c_str());
+        if (report.reasons.empty()) std::fprintf(to, "    - (etlan finds no reason of its own; the driver refused it)\n");
     } else if (!report.reasons.empty()) {
-        std::printf("  The driver accepted it, although etlan's rules say:\n");
-        for (const auto& r : report.reasons) std::printf("    - %s\n", r.c_str());
+        std::fprintf(to, "  The driver accepted it, although etlan's rules say:\n");
+        for (const auto& r : report.reasons) std::fprintf(to, "    - %s\n", r.c_str());
     }
-    for (const auto& n : report.notes) std::printf("  Note: %s\n", n.c_str());
+    for (const auto& n : report.notes) std::fprintf(to, "  Note: %s\n", n.c_str());
 }
 
 int OpenTags(const Options& o, const std::vector<std::string>& names, StationDir* dir, DriverHost* host,
-             std::vector<Tag>* tags) {
-    if (!PrepareStations(o, dir)) return kExitCannotRun;
+             std::vector<Tag>* tags, bool oneShot) {
+    if (!o.stations.empty()) {
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(o.stations, ec)) {
+            std::fprintf(stderr, "etlan: station file %s not found\n", o.stations.c_str());
+            return kExitCannotRun;
+        }
+    }
     if (!LoadDriver(o, host)) return kExitCannotRun;
     DriverInfoBlock info{};
     host->GetInfo(&info);
-    return CheckTags(o, host, names, tags) ? kExitOk : kExitFailed;
+    if (!CheckTags(o, host, names, tags)) return kExitFailed;
+    std::set<int> named;
+    for (const Tag& t : *tags) named.insert(t.check.block.plcNumber);
+    return PrepareStations(o, dir, oneShot ? &named : nullptr) ? kExitOk : kExitCannotRun;
 }
 
 bool CheckTags(const Options& o, DriverHost* host, const std::vector<std::string>& names, std::vector<Tag>* tags) {
@@ -75,9 +86,9 @@ bool CheckTags(const Options& o, DriverHost* host, const std::vector<std::string
         }
         if (rc != 0) {
             ok = false;
-            std::printf("%s: invalid address (result %ld, data type %d: %s)\n", t.name.c_str(), static_cast<long>(rc),
-                        t.type.dataType, t.type.why.c_str());
-            PrintReasons(t.check, t.name, o.count);
+            std::fprintf(stderr, "%s: invalid address (result %ld, data type %d: %s)\n", t.name.c_str(),
+                         static_cast<long>(rc), t.type.dataType, t.type.why.c_str());
+            PrintReasons(t.check, t.name, o.count, stderr);
         }
     }
     host->TakeLog();
@@ -113,8 +124,8 @@ bool StartDriver(const Options& o, DriverHost* host, StartSummary* summary) {
     }
     if (rc != 0) {
         if (!o.verbose) {
-            std::printf("ColdStart failed: result %ld (%s)\n", static_cast<long>(rc), ResultText(rc, kColdStart));
-            PrintLog(lines);
+            std::fprintf(stderr, "ColdStart failed: result %ld (%s)\n", static_cast<long>(rc), ResultText(rc, kColdStart));
+            PrintLog(lines, stderr);
         }
         return false;
     }
@@ -129,8 +140,14 @@ void FinishDriver(const Options& o, DriverHost* host) {
     }
 }
 
-std::string StationHint(const StartSummary& s, int plc) {
-    if (s.stations.count(plc) == 0) return "station " + std::to_string(plc) + " is not defined in the station file";
+std::string StationHint(const StartSummary& s, const StationDir& dir, int plc) {
+    if (s.stations.count(plc) == 0) {
+        std::string content;
+        if (dir.Source().empty() || !ReadWholeFile(dir.Source(), &content)) {
+            return "station " + std::to_string(plc) + " is not defined in the station file";
+        }
+        return MissingStationReason(LintStations(content), plc);
+    }
     if (s.failed.count(plc) != 0) return "station " + std::to_string(plc) + " did not connect at the start";
     return "";
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -31,7 +32,7 @@ std::int32_t RunCheck(DriverHost* host, const std::string& tag, int dataType, in
 
 // Why the driver refused the text (or what etlan's rules say of a text it
 // accepted), and the notes that hold either way.
-void PrintReasons(const CheckedTag& c, const std::string& tag, int count);
+void PrintReasons(const CheckedTag& c, const std::string& tag, int count, std::FILE* to = stdout);
 
 struct Tag {
     std::string name;  // as given, upper-cased
@@ -39,11 +40,12 @@ struct Tag {
     TypeChoice type;
 };
 
-// What read, write and poll do first: the station file in place, the
-// driver loaded and asked for its identity (the host's first call), every
-// tag checked. kExitOk, or the exit status to end with.
+// What read, write and poll do first: the driver loaded and asked for its
+// identity (the host's first call), every tag checked, the station file in
+// place (for a one-shot command with the lines of the tags' stations
+// alone). kExitOk, or the exit status to end with.
 int OpenTags(const Options& o, const std::vector<std::string>& names, StationDir* dir, DriverHost* host,
-             std::vector<Tag>* tags);
+             std::vector<Tag>* tags, bool oneShot);
 
 // Checks every tag; prints why when one is invalid.
 bool CheckTags(const Options& o, DriverHost* host, const std::vector<std::string>& names, std::vector<Tag>* tags);
@@ -62,8 +64,9 @@ StartSummary Summarize(const std::vector<std::string>& lines);
 bool StartDriver(const Options& o, DriverHost* host, StartSummary* summary);
 void FinishDriver(const Options& o, DriverHost* host);
 
-// Why a station gives no answer, from what the start reported.
-std::string StationHint(const StartSummary& s, int plc);
+// Why a station gives no answer, from what the start reported and, for a
+// station it did not define, from the station file's lines.
+std::string StationHint(const StartSummary& s, const StationDir& dir, int plc);
 
 // "PLC 1, data register D 100" and "16-bit", "32-bit", "bit" or "bits".
 std::string Describe(const Tag& t);

@@ -14,7 +14,7 @@ int CmdWrite(const Options& o) {
     StationDir dir;
     DriverHost host;
     std::vector<Tag> tags;
-    if (const int status = OpenTags(o, {o.args[0]}, &dir, &host, &tags); status != kExitOk) return status;
+    if (const int status = OpenTags(o, {o.args[0]}, &dir, &host, &tags, true); status != kExitOk) return status;
     Tag& t = tags[0];
     const int bits = t.check.block.bitSize;
     std::uint32_t value = 0;
@@ -40,12 +40,12 @@ int CmdWrite(const Options& o) {
     const std::string shown = bits == 1 ? std::to_string(value) : bits == 32 ? FormatDword(value)
                                                                             : FormatWord(static_cast<std::uint16_t>(value));
     if (rc != 0) {
-        std::FILE* out = o.quiet ? stderr : stdout;
+        std::FILE* out = stderr;  // results go to standard output, diagnoses here
         std::fprintf(out, "%s: write of %s failed, result %ld: %s%s\n", t.name.c_str(), shown.c_str(),
                      static_cast<long>(rc), ResultText(rc, kWriteValue), timing.c_str());
-        const std::string hint = rc == 2 ? StationHint(summary, t.check.block.plcNumber) : "";
+        const std::string hint = rc == 2 ? StationHint(summary, dir, t.check.block.plcNumber) : "";
         if (!hint.empty()) std::fprintf(out, "  (%s)\n", hint.c_str());
-        if (!o.quiet) PrintLog(log);
+        if (!o.quiet) PrintLog(log, stderr);
         FinishDriver(o, &host);
         return kExitFailed;
     }

@@ -1,0 +1,36 @@
+// etlan lint [FILE]: the station file's mistakes, each with its line.
+#include <cstdio>
+#include <filesystem>
+
+#include "tools/etlan/commands/command.h"
+#include "tools/etlan/station_lint.h"
+
+namespace etl::etlan {
+
+int CmdLint(const Options& o) {
+    if (o.args.size() > 1) return Usage("lint takes at most one FILE");
+    const std::string file = !o.args.empty() ? o.args[0] : !o.stations.empty() ? o.stations : StationFileName(o.driver);
+    std::error_code ec;
+    std::string content;
+    if (!std::filesystem::is_regular_file(file, ec) || !ReadWholeFile(file, &content)) {
+        std::fprintf(stderr, "etlan: station file %s not found\n", file.c_str());
+        return kExitCannotRun;
+    }
+    const StationLint lint = LintStations(content);
+    int errors = 0, warnings = 0;
+    for (const auto& p : lint.problems) {
+        std::fprintf(stderr, "%s:%d: %s: %s\n", file.c_str(), p.line, p.error ? "error" : "warning", p.text.c_str());
+        ++(p.error ? errors : warnings);
+    }
+    if (!o.quiet) {
+        std::string stations;
+        for (int s : lint.defined) stations += (stations.empty() ? "" : ", ") + std::to_string(s);
+        std::printf("%s: PC number %s, %d station(s)%s%s%s, %d error(s), %d warning(s)\n", file.c_str(),
+                    lint.pcNumber >= 0 ? std::to_string(lint.pcNumber).c_str() : "none",
+                    static_cast<int>(lint.defined.size()), stations.empty() ? "" : " (", stations.c_str(),
+                    stations.empty() ? "" : ")", errors, warnings);
+    }
+    return errors != 0 ? kExitFailed : kExitOk;
+}
+
+}  // namespace etl::etlan

@@ -1,0 +1,190 @@
+#include "tools/etlan/station_lint.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "host/digits.h"
+#include "host/vocabulary.h"
+#include "stations/station_line.h"
+
+namespace etl::etlan {
+namespace {
+
+constexpr std::size_t kHostTextMax = 15;
+constexpr std::size_t kHeaderNumberOffset = 8;
+
+std::vector<std::string> Lines(const std::string& content) {
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    while (at < content.size()) {
+        const auto end = content.find('\n', at);
+        std::string line = content.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    return lines;
+}
+
+// Four decimal numbers 0-255 with full stops between.
+bool IsIpv4(const std::string& text) {
+    const char* p = text.data();
+    const char* end = p + text.size();
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (p == end || *p != '.') return false;
+            ++p;
+        }
+        unsigned v = 0;
+        const auto r = std::from_chars(p, end, v);
+        if (r.ec != std::errc() || r.ptr == p || r.ptr - p > 3 || v > 255) return false;
+        p = r.ptr;
+    }
+    return p == end;
+}
+
+// A line the driver would take as a station line: a comment it is not, and
+// it holds a quoted host.
+bool LooksLikeStation(const std::string& line) {
+    const char* b = nullptr;
+    const char* e = nullptr;
+    return !IsStationComment(line.c_str()) && line.size() >= 2 && QuotedText(line.c_str(), &b, &e);
+}
+
+}  // namespace
+
+bool StationLint::HasErrors() const {
+    for (const auto& p : problems) {
+        if (p.error) return true;
+    }
+    return false;
+}
+
+StationLint LintStations(const std::string& content) {
+    StationLint lint;
+    auto add = [&](int line, bool error, int station, std::string text) {
+        lint.problems.push_back({line, error, station, std::move(text)});
+    };
+    bool blank = true;
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        const auto c = static_cast<unsigned char>(content[i]);
+        if (c < 0x20 && c != '\t' && c != '\r' && c != '\n') {
+            const long line = 1 + static_cast<long>(std::count(content.begin(), content.begin() + static_cast<long>(i), '\n'));
+            char why[96];
+            std::snprintf(why, sizeof why, "byte 0x%02X: a binary file, no station file", c);
+            add(static_cast<int>(line), true, -1, why);
+            return lint;
+        }
+        if (!IsSpace(static_cast<char>(c))) blank = false;
+    }
+    if (blank) {
+        add(1, true, -1, "the file is empty: it defines no station");
+        return lint;
+    }
+    const auto lines = Lines(content);
+    const std::string& header = lines[0];
+    if (LooksLikeStation(header)) {
+        add(1, true, StationNumberOf(header.c_str()),
+            "no header line: the driver takes this first line as the header, so station " +
+                std::to_string(StationNumberOf(header.c_str())) + " is not defined (start the file with a line such as \"PC-stn: 65\")");
+    }
+    std::int32_t own = 0;
+    if (header.size() > kHeaderNumberOffset && ReadDecimal(header.c_str() + kHeaderNumberOffset, &own)) {
+        lint.pcNumber = own;
+    } else if (!LooksLikeStation(header)) {
+        add(1, false, -1, "the header holds no PC number from its ninth character on (\"PC-stn: 65\")");
+    }
+    std::map<int, int> firstLine;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const int n = static_cast<int>(i) + 1;
+        const std::string& line = lines[i];
+        if (IsStationComment(line.c_str())) continue;
+        if (line.size() < 2) {
+            add(n, true, -1, "a line of one character: the driver skips it");
+            continue;
+        }
+        const int s = StationNumberOf(line.c_str());
+        const std::string st = "station " + std::to_string(s);
+        if (line[0] < '0' || line[0] > '9' || line[1] < '0' || line[1] > '9') {
+            add(n, false, s, "\"" + line.substr(0, 2) + "\" is read as " + st + ": a station line starts with two digits");
+        }
+        if (s == lint.pcNumber) {
+            add(n, true, s, st + " is the PC's own number (header line): the driver skips it");
+            continue;
+        }
+        if (s > kMaxStation) {
+            add(n, true, s, st + " is above " + std::to_string(kMaxStation) + ": the driver skips it");
+            continue;
+        }
+        const char* host = nullptr;
+        const char* hostEnd = nullptr;
+        const char* port = nullptr;
+        const char* portEnd = nullptr;
+        if (!QuotedText(line.c_str(), &host, &hostEnd) || !QuotedText(hostEnd + 1, &port, &portEnd)) {
+            add(n, true, s, st + ": missing quotes, a station line is NN \"host\" \"port\": the driver skips it");
+            continue;
+        }
+        const std::string hostText(host, hostEnd);
+        if (hostText.size() > kHostTextMax) {
+            add(n, true, s, st + ": host text \"" + hostText + "\" is longer than 15 characters: the driver skips it");
+            continue;
+        }
+        if (s == 0) add(n, true, s, "station 0 is no station (1-64): no tag can name it");
+        if (!IsIpv4(hostText)) add(n, true, s, st + ": host text \"" + hostText + "\" is no usable IPv4 address");
+        if (const auto it = firstLine.find(s); it != firstLine.end()) {
+            add(n, true, s, st + " is defined again (first in line " + std::to_string(it->second) + "): this line wins");
+        } else {
+            firstLine[s] = n;
+        }
+        lint.defined.insert(s);
+    }
+    return lint;
+}
+
+std::string MissingStationReason(const StationLint& lint, int plc) {
+    for (const auto& p : lint.problems) {
+        if (p.error && p.station == plc && lint.defined.count(plc) == 0) {
+            return "line " + std::to_string(p.line) + ": " + p.text;
+        }
+    }
+    if (plc == lint.pcNumber) return "station " + std::to_string(plc) + " is the PC's own number (header line)";
+    for (const auto& p : lint.problems) {
+        if (p.error && p.station == -1) return "station " + std::to_string(plc) + " is not defined: line " + std::to_string(p.line) + ": " + p.text;
+    }
+    return "station " + std::to_string(plc) + " is not defined in the station file";
+}
+
+std::string OnlyStations(const std::string& content, const std::set<int>& keep) {
+    std::string out;
+    std::size_t at = 0;
+    bool first = true;
+    while (at < content.size()) {
+        const auto end = content.find('\n', at);
+        const std::size_t stop = end == std::string::npos ? content.size() : end + 1;
+        const std::string line = content.substr(at, stop - at);
+        if (first || IsStationComment(line.c_str()) || line.size() < 2 ||
+            keep.count(StationNumberOf(line.c_str())) != 0) {
+            out += line;
+        } else {
+            out += end == std::string::npos ? ";" : ";\n";
+        }
+        first = false;
+        at = stop;
+    }
+    return out;
+}
+
+bool ReadWholeFile(const std::string& path, std::string* out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+}  // namespace etl::etlan

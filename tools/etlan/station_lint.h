@@ -1,0 +1,40 @@
+// A station file read as the driver reads it, for the mistakes the driver
+// passes over with at most a log line: a missing header, an empty or
+// binary file, a station number out of range, the PC's own or twice, a
+// line without its quotes, a host text too long or no IPv4 address. Line
+// numbers are the editor's: the header is line 1. No I/O but reading a file.
+#pragma once
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace etl::etlan {
+
+struct StationProblem {
+    int line = 0;      // 1-based, the header is line 1
+    bool error = true; // false: a warning
+    int station = -1;  // the station the line would define, -1 when none
+    std::string text;
+};
+
+struct StationLint {
+    std::vector<StationProblem> problems;
+    int pcNumber = -1;             // the header's own station number, -1 when none
+    std::set<int> defined;         // stations the driver takes from the file
+    bool HasErrors() const;
+};
+
+StationLint LintStations(const std::string& content);
+
+// Why station plc is not among the stations the driver started, by the
+// file's own lines ("station 10 is the PC's own number (header line)").
+std::string MissingStationReason(const StationLint& lint, int plc);
+
+// The file with the header and the lines of the given stations; every
+// other line becomes a comment line (line numbers stay).
+std::string OnlyStations(const std::string& content, const std::set<int>& keep);
+
+bool ReadWholeFile(const std::string& path, std::string* out);
+
+}  // namespace etl::etlan
