@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/test_support.h"
@@ -165,7 +166,7 @@ TEST(EtlanTool, CheckShowsEveryFieldOrWhyTheTextIsInvalid) {
 
 TEST(EtlanTool, CommandLineErrorsHelpAndAMissingLibrary) {
     EXPECT_EQ(Etlan("--help").status, 0);
-    for (const char* cmd : {"info", "check", "start", "read", "write", "poll", "browse", "bench"}) {
+    for (const char* cmd : {"info", "check", "start", "read", "write", "poll", "browse", "bench", "lint", "warmstart"}) {
         const Outcome r = Etlan(std::string(cmd) + " --help");
         EXPECT_EQ(r.status, 0) << cmd;
         EXPECT_TRUE(r.Has("Usage: etlan " + std::string(cmd))) << cmd;
@@ -477,6 +478,31 @@ TEST_F(EtlanFaults, OneShotCommandsStartOnlyTheirStations) {
     EXPECT_EQ(sim_.Accepted(1), 2);
     EXPECT_EQ(sim_.Accepted(7), 0);
     EXPECT_EQ(sim_.Accepted(6), 0);
+}
+
+// A station that drops its connections (a PLC restarting) is brought back
+// by WarmStart during a poll, and counted; etlan warmstart does it by hand.
+TEST_F(EtlanFaults, APollReconnectsAStationThatRestarted) {
+    Outcome r;
+    std::thread poll([&] { r = Etlan("poll 01D00100 -l 50 -n 30" + stations_); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    sim_.RestartStation(1);
+    poll.join();
+    EXPECT_TRUE(r.Has("station 1 gave no answer: WarmStart made its connection again")) << r.out;
+    EXPECT_TRUE(r.Has("station 1: 1 reconnection(s) by WarmStart in 1 attempt(s)")) << r.out;
+    EXPECT_TRUE(r.Has("#30  01D00100=7")) << r.out;
+    EXPECT_EQ(sim_.Accepted(1), 2);
+
+    r = Etlan("warmstart 1 7 -o" + stations_);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.Has("WarmStart station 1: result 0 (ok)")) << r.out;
+    EXPECT_TRUE(r.Has("WarmStart station 7: result 0 (ok)")) << r.out;
+    EXPECT_EQ(sim_.Accepted(1), 4);  // ColdStart and WarmStart
+    EXPECT_EQ(sim_.Accepted(6), 1);  // the poll's start; warmstart does not name it
+    r = Etlan("warmstart 2" + stations_);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.Has("station 2 is not defined in the station file")) << r.out;
+    EXPECT_EQ(Shell(Quoted(EtlanPath()) + " warmstart 65" + stations_).status, 2);
 }
 
 // etlan bench against a simulator: station 1 answers at once, station 2

@@ -39,6 +39,8 @@ public:
     // directory, and EndVpi of a started instance.
     std::int32_t ColdStart(int driverNumber);
     std::int32_t EndVpi() { return vpi_.End(); }
+    // WarmStart (code 2): the station's connection made again.
+    std::int32_t WarmStart(int station) { return vpi_.WarmStart(station); }
     bool Started() const { return vpi_.Started(); }
 
     // The log lines written since the last call, without time stamp and level.

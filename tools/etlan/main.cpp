@@ -28,12 +28,12 @@ struct Command {
 constexpr Command kCommands[] = {
     {"info", CmdInfo},   {"check", CmdCheck}, {"start", CmdStart},   {"read", CmdRead},
     {"write", CmdWrite}, {"poll", CmdPoll},   {"browse", CmdBrowse}, {"bench", CmdBench},
-    {"lint", CmdLint},
+    {"lint", CmdLint},   {"warmstart", CmdWarmStart},
 };
 
 constexpr char kShortUsage[] =
     "usage: etlan [options] COMMAND [arguments]\n"
-    "commands: info check start lint read write poll browse bench help\n"
+    "commands: info check start lint read write poll warmstart browse bench help\n"
     "etlan --help for the whole text, etlan COMMAND --help for a command\n";
 
 }  // namespace

@@ -290,7 +290,9 @@ Commands:
   lint [FILE]                the station file's mistakes, each with its line
   read TAG                   read one value, or --count N values
   write TAG VALUE            write one value
-  poll TAG...                read tags again and again, one live line of values
+  poll TAG...                read tags again and again, one live line of values;
+                             a station that stops answering gets WarmStart
+  warmstart N...             ColdStart on stations N..., then WarmStart of each
   browse                     the "Tag Format" address dialog (code 16)
   bench                      the driver against a raw socket client: latency,
                              operations per second, CPU (etlan bench --help)
@@ -416,6 +418,12 @@ summary: "N rounds in S s, N overran the interval" and "N requests
 transmitted, N received, N errors, X% request loss". Ctrl-C or SIGTERM stops
 it after the read under way, with the summary and exit status 130; a
 second Ctrl-C ends it at once.
+
+A station whose read gives 2 (no answer, not connected) gets WarmStart
+(code 2) after the round: at once, then while its reads keep failing after
+0.5 s, 1 s, 2 s ... at most 30 s apart; a good read starts over. Each
+attempt is reported on standard error, the reconnections per station in
+the summary.
 Data types are taken from the texts as for "etlan read".
 )";
     }
@@ -486,6 +494,17 @@ from the file, on standard output.
 
 Exit status 0 when the file holds no error, 1 when it does, 3 when it
 cannot be read.
+)";
+    }
+    if (command == "warmstart") {
+        return R"(Usage: etlan warmstart N... [-s FILE] [-d N] [-o] [-v]
+
+Starts the driver on the lines of stations N... of the station file (see
+"etlan start --help"), then calls WarmStart (code 2) for each, as the host
+does to make a lost connection again, shows each result and ends the
+instance. N is a station number from 1 to 64.
+
+Exit status 0 when every WarmStart succeeded, 1 otherwise.
 )";
     }
     if (command == "help") return OverviewHelp();

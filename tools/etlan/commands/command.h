@@ -49,5 +49,6 @@ int CmdPoll(const Options& o);
 int CmdBrowse(const Options& o);
 int CmdBench(const Options& given);
 int CmdLint(const Options& o);
+int CmdWarmStart(const Options& o);
 
 }  // namespace etl::etlan

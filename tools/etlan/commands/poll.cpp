@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,11 +37,77 @@ struct PollCounts {
     unsigned long Errors() const { return refused + noAnswer; }
 };
 
+// A station whose reads fail with 2 (no answer, not connected) gets
+// WarmStart, as a host makes a lost connection again: at once after the
+// first such read, then while its reads keep failing after 0.5 s, 1 s,
+// 2 s ... at most 30 s apart; a good read starts over.
+class Reconnector {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    void Note(int station, std::int32_t result) {
+        Station& s = stations_[station];
+        if (result == 0) {
+            s.failing = false;
+            s.delayMs = 0;
+            s.next = Clock::time_point{};
+        } else if (result == 2) {
+            s.failing = true;
+        }
+    }
+
+    // The WarmStarts that are due, for stations the start defined.
+    void Run(const Options& o, DriverHost* host, const StartSummary& summary, bool live) {
+        for (auto& [number, s] : stations_) {
+            if (!s.failing || summary.stations.count(number) == 0 || StopRequested()) continue;
+            const auto now = Clock::now();
+            if (now < s.next) continue;
+            const std::int32_t rc = host->WarmStart(number);
+            const auto log = host->TakeLog();
+            ++s.attempts;
+            s.failing = false;  // the next read tells
+            s.delayMs = s.delayMs == 0 ? kFirstDelayMs : std::min(2 * s.delayMs, kLastDelayMs);
+            s.next = Clock::now() + std::chrono::milliseconds(s.delayMs);
+            if (rc == 0) ++s.reconnected;
+            if (!o.quiet) {
+                if (rc == 0) {
+                    std::fprintf(stderr, "%setlan: station %d gave no answer: WarmStart made its connection again\n",
+                                 live ? "\n" : "", number);
+                } else {
+                    std::fprintf(stderr, "%setlan: station %d gives no answer: WarmStart failed, next in %.1f s\n",
+                                 live ? "\n" : "", number, static_cast<double>(s.delayMs) / 1000.0);
+                }
+            }
+            if (o.verbose) PrintLog(log, stderr);
+        }
+    }
+
+    void PrintStatistics() const {
+        for (const auto& [number, s] : stations_) {
+            if (s.attempts == 0) continue;
+            std::printf("station %d: %lu reconnection(s) by WarmStart in %lu attempt(s)\n", number, s.reconnected,
+                        s.attempts);
+        }
+    }
+
+private:
+    static constexpr int kFirstDelayMs = 500;
+    static constexpr int kLastDelayMs = 30000;
+    struct Station {
+        bool failing = false;
+        int delayMs = 0;
+        Clock::time_point next{};
+        unsigned long attempts = 0, reconnected = 0;
+    };
+    std::map<int, Station> stations_;
+};
+
 // One read of one tag as the poll line shows it: "NAME=VALUE" (the value
 // alone with -q), "--" and the result when it failed.
-std::string PollOne(const Options& o, DriverHost* host, Tag& t, PollCounts* counts) {
+std::string PollOne(const Options& o, DriverHost* host, Tag& t, PollCounts* counts, Reconnector* reconnector) {
     const ReadOutcome r = ReadTag(host, t, o.count);
     counts->Add(r);
+    reconnector->Note(t.check.block.plcNumber, r.result);
     std::string value;
     if (r.result == 0) {
         const auto values = Values(t, r, o.count, o.quiet);
@@ -67,12 +134,12 @@ std::string PollOne(const Options& o, DriverHost* host, Tag& t, PollCounts* coun
 // One round: every tag read once, the line printed (in place when live).
 // A stop asked for between two reads ends the round there, unprinted.
 void PollRound(const Options& o, DriverHost* host, std::vector<Tag>& tags, long round, bool live,
-               PollCounts* counts) {
+               PollCounts* counts, Reconnector* reconnector) {
     std::string line = "#";
     line += std::to_string(round);
     for (Tag& t : tags) {
         if (StopRequested()) return;
-        line += PollOne(o, host, t, counts);
+        line += PollOne(o, host, t, counts, reconnector);
     }
     if (o.quiet) {
         std::printf("%s\n", line.substr(line.find("  ") + 2).c_str());
@@ -115,6 +182,7 @@ int CmdPoll(const Options& o) {
     WatchStop(true);
     const bool live = OutputIsTerminal() && !o.verbose && !o.quiet;
     PollCounts counts;
+    Reconnector reconnector;
     long round = 0;
     const long rounds = o.once ? 1 : o.polls;
     if (!o.quiet && !live) {
@@ -131,7 +199,8 @@ int CmdPoll(const Options& o) {
     long overran = 0;
     bool outputFailed = false;
     while (!StopRequested() && (rounds == 0 || round < rounds)) {
-        PollRound(o, &host, tags, ++round, live, &counts);
+        PollRound(o, &host, tags, ++round, live, &counts, &reconnector);
+        reconnector.Run(o, &host, summary, live);
         if (OutputFailed()) {
             outputFailed = true;  // nobody reads the values any more
             break;
@@ -156,7 +225,10 @@ int CmdPoll(const Options& o) {
     WatchStop(false);
     if (outputFailed) return kExitFailed;
     if (live) std::printf("\n");
-    if (!o.quiet) PrintStatistics(counts, round, overran, seconds);
+    if (!o.quiet) {
+        PrintStatistics(counts, round, overran, seconds);
+        reconnector.PrintStatistics();
+    }
     if (stopped) return kExitInterrupted;
     return counts.Errors() == 0 && counts.sent != 0 ? kExitOk : kExitFailed;
 }
