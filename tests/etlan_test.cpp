@@ -166,7 +166,7 @@ TEST(EtlanTool, CheckShowsEveryFieldOrWhyTheTextIsInvalid) {
 
 TEST(EtlanTool, CommandLineErrorsHelpAndAMissingLibrary) {
     EXPECT_EQ(Etlan("--help").status, 0);
-    for (const char* cmd : {"info", "check", "start", "read", "write", "poll", "browse", "bench", "lint", "warmstart"}) {
+    for (const char* cmd : {"info", "check", "start", "read", "write", "poll", "browse", "bench", "lint", "warmstart", "scan"}) {
         const Outcome r = Etlan(std::string(cmd) + " --help");
         EXPECT_EQ(r.status, 0) << cmd;
         EXPECT_TRUE(r.Has("Usage: etlan " + std::string(cmd))) << cmd;
@@ -503,6 +503,23 @@ TEST_F(EtlanFaults, APollReconnectsAStationThatRestarted) {
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.Has("station 2 is not defined in the station file")) << r.out;
     EXPECT_EQ(Shell(Quoted(EtlanPath()) + " warmstart 65" + stations_).status, 2);
+}
+
+// etlan scan: one line per station, a summary, failure when one fails.
+TEST_F(EtlanFaults, ScanShowsEachStationAndFailsOnAnyFailure) {
+    const std::string file = dir_.Write("scan.int", "PC-stn: 10\n" + StationLine(1, sim_.Port(1)) +
+                                                        StationLine(7, sim_.Port(7)) + StationLine(8, 1) +
+                                                        "65 \"127.0.0.1\" \"1\"\n");
+    Outcome r = Etlan("scan -s " + Quoted(file));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.Has("station  1  127.0.0.1:" + std::to_string(sim_.Port(1)))) << r.out;
+    EXPECT_TRUE(r.Has("ok    address ok, connected, answers D 0 in ")) << r.out;
+    EXPECT_TRUE(r.Has("station  8  127.0.0.1:1           FAIL  address ok, no connection")) << r.out;
+    EXPECT_TRUE(r.Has("3 station(s): 2 answer, 1 failed")) << r.out;
+    EXPECT_TRUE(r.Has(":5: error: station 65 is above 64")) << r.out;
+    EXPECT_EQ(sim_.Requests(7), 1);
+    r = Etlan("scan -s " + Quoted(dir_.Write("good.int", "PC-stn: 10\n" + StationLine(1, sim_.Port(1)))));
+    EXPECT_EQ(r.status, 0);
 }
 
 // etlan bench against a simulator: station 1 answers at once, station 2

@@ -28,12 +28,12 @@ struct Command {
 constexpr Command kCommands[] = {
     {"info", CmdInfo},   {"check", CmdCheck}, {"start", CmdStart},   {"read", CmdRead},
     {"write", CmdWrite}, {"poll", CmdPoll},   {"browse", CmdBrowse}, {"bench", CmdBench},
-    {"lint", CmdLint},   {"warmstart", CmdWarmStart},
+    {"lint", CmdLint},   {"warmstart", CmdWarmStart}, {"scan", CmdScan},
 };
 
 constexpr char kShortUsage[] =
     "usage: etlan [options] COMMAND [arguments]\n"
-    "commands: info check start lint read write poll warmstart browse bench help\n"
+    "commands: info check start lint scan read write poll warmstart browse bench help\n"
     "etlan --help for the whole text, etlan COMMAND --help for a command\n";
 
 }  // namespace

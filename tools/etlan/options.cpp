@@ -288,6 +288,8 @@ Commands:
                              a "_D" suffix: code 4)
   start                      ColdStart on a station file, show the driver's log, EndVpi
   lint [FILE]                the station file's mistakes, each with its line
+  scan                       every station of the station file: address,
+                             connection, a read of D 0 and its time
   read TAG                   read one value, or --count N values
   write TAG VALUE            write one value
   poll TAG...                read tags again and again, one live line of values;
@@ -494,6 +496,18 @@ from the file, on standard output.
 
 Exit status 0 when the file holds no error, 1 when it does, 3 when it
 cannot be read.
+)";
+    }
+    if (command == "scan") {
+        return R"(Usage: etlan scan [-s FILE] [-d N]
+
+Starts the driver on the station file (see "etlan start --help") and shows
+one line per station of the file: its host and port, whether the host text
+is an IPv4 address, whether the station connected at the start, and
+whether it answers a read of D 0 (ReadValue, code 5) and how fast; then a
+summary. Lines the driver does not take are named with their line number.
+
+Exit status 0 when every station answers, 1 when any fails.
 )";
     }
     if (command == "warmstart") {

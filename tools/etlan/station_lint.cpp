@@ -136,7 +136,10 @@ StationLint LintStations(const std::string& content) {
             continue;
         }
         if (s == 0) add(n, true, s, "station 0 is no station (1-64): no tag can name it");
-        if (!IsIpv4(hostText)) add(n, true, s, st + ": host text \"" + hostText + "\" is no usable IPv4 address");
+        const bool usable = IsIpv4(hostText);
+        if (!usable) add(n, true, s, st + ": host text \"" + hostText + "\" is no usable IPv4 address");
+        lint.address[s] = hostText + ":" + std::string(port, portEnd);
+        lint.usable[s] = usable;
         if (const auto it = firstLine.find(s); it != firstLine.end()) {
             add(n, true, s, st + " is defined again (first in line " + std::to_string(it->second) + "): this line wins");
         } else {

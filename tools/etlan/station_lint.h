@@ -5,6 +5,7 @@
 // numbers are the editor's: the header is line 1. No I/O but reading a file.
 #pragma once
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,6 +23,8 @@ struct StationLint {
     std::vector<StationProblem> problems;
     int pcNumber = -1;             // the header's own station number, -1 when none
     std::set<int> defined;         // stations the driver takes from the file
+    std::map<int, std::string> address;  // "host:port" of each, as the file gives them
+    std::map<int, bool> usable;          // false: the host text is no IPv4 address
     bool HasErrors() const;
 };
 

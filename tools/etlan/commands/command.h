@@ -50,5 +50,6 @@ int CmdBrowse(const Options& o);
 int CmdBench(const Options& given);
 int CmdLint(const Options& o);
 int CmdWarmStart(const Options& o);
+int CmdScan(const Options& o);
 
 }  // namespace etl::etlan
