@@ -522,6 +522,53 @@ TEST_F(EtlanFaults, ScanShowsEachStationAndFailsOnAnyFailure) {
     EXPECT_EQ(r.status, 0);
 }
 
+// Output for scripts: records of a poll as CSV or JSON lines on standard
+// output alone, the statistics per tag and station, the driver's log kept.
+TEST_F(EtlanFaults, PollRecordsForScriptsAndTheDriversLogKept) {
+    Outcome r;
+#if !defined(_WIN32)  // cmd has no group with its own redirection
+    const std::string noErrors = " 2>/dev/null)";
+    const std::string poll = "(" + Quoted(EtlanPath()) + " poll" + stations_;
+    r = Shell(poll + "01D00100 09D00100 -n 2 -l 10 --csv" + noErrors);
+    const auto lines = [](const std::string& text) {
+        std::vector<std::string> out;
+        for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+            out.push_back(text.substr(at, end - at));
+        }
+        return out;
+    };
+    auto rows = lines(r.out);
+    ASSERT_EQ(rows.size(), 5u) << r.out;
+    EXPECT_EQ(rows[0], "time,round,tag,station,result,meaning,value,ms");
+    EXPECT_NE(rows[1].find("Z,1,01D00100,1,0,ok,7,"), std::string::npos) << rows[1];
+    EXPECT_NE(rows[4].find("Z,2,09D00100,9,2,no answer,,"), std::string::npos) << rows[4];
+
+    r = Shell(poll + "01D00100 -c 2 -1 --json" + noErrors);
+    rows = lines(r.out);
+    ASSERT_EQ(rows.size(), 1u) << r.out;
+    EXPECT_NE(rows[0].find("\"round\":1,\"tag\":\"01D00100\",\"station\":1,\"result\":0,\"meaning\":\"ok\","
+                           "\"value\":[7,0],\"ms\":"),
+              std::string::npos)
+        << rows[0];
+#endif
+
+    r = Etlan("poll 01D00100 09D00100 -n 2 -l 10" + stations_);
+    EXPECT_TRUE(r.Has("tag 01D00100: good 2, refused 0, no answer 0, min/avg/max ")) << r.out;
+    EXPECT_TRUE(r.Has("station 9: good 0, refused 0, no answer 2, min/avg/max ")) << r.out;
+    EXPECT_EQ(Shell(Quoted(EtlanPath()) + " read 01D00100 --csv" + stations_).status, 2);
+
+    const std::string log = dir_.Path() + "/driver.log";
+    EXPECT_EQ(Etlan("read 01D00100 --log " + Quoted(log) + stations_).status, 0);
+    std::string kept;
+    if (FILE* f = std::fopen(log.c_str(), "rb")) {
+        char buf[4096];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) kept.append(buf, n);
+        std::fclose(f);
+    }
+    EXPECT_NE(kept.find("ColdStart"), std::string::npos) << kept;
+}
+
 // etlan bench against a simulator: station 1 answers at once, station 2
 // late, station 3 never accepts a connection. D1000..D1026 hold distinct
 // values.

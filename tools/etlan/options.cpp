@@ -71,12 +71,14 @@ constexpr FlagOption kFlags[] = {
     {"-h", "--help", &Options::help},     {"-V", "--version", &Options::version},
     {"-1", "--once", &Options::once},     {"-o", "--timing", &Options::timing},
     {"-q", "--quiet", &Options::quiet},   {"-v", "--verbose", &Options::verbose},
-    {nullptr, "--suffix", &Options::suffix},
+    {nullptr, "--suffix", &Options::suffix},  {nullptr, "--csv", &Options::csv},
+    {nullptr, "--json", &Options::json},
 };
 
 constexpr TextOption kTexts[] = {
     {nullptr, "--library", &Options::library}, {"-s", "--stations", &Options::stations},
     {nullptr, "--raw", &Options::raw},         {nullptr, "--silent", &Options::silent},
+    {nullptr, "--log", &Options::log},
 };
 
 // -c takes up to 10000000 for the bench; other commands are held to 1000
@@ -267,6 +269,14 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
         *why = "-q and -v exclude each other";
         return false;
     }
+    if (o->csv && o->json) {
+        *why = "--csv and --json exclude each other";
+        return false;
+    }
+    if ((o->csv || o->json) && o->command != "poll") {
+        *why = std::string(o->csv ? "--csv" : "--json") + " is for poll";
+        return false;
+    }
     // A count up to 1000 reaches the address check, which names the limit
     // of the tag's own type; a larger one is refused here.
     if (o->command != "bench" && o->count > 1000) {
@@ -320,6 +330,10 @@ Options (anywhere on the line):
   -o, --timing               show how long each request blocked
   -q, --quiet                values only
   -v, --verbose              also the driver's log lines and the raw result codes
+  --csv, --json              poll: one record per tag and round (time, round,
+                             tag, station, result, meaning, value, ms) on
+                             standard output, the statistics on standard error
+  --log FILE                 keep the driver's log in FILE (appended to)
   -h, --help                 help; "etlan COMMAND --help" for a command
   -V, --version              etlan's version
 

@@ -24,6 +24,9 @@ struct Options {
     bool quiet = false;             // -q
     bool verbose = false;           // -v
     bool suffix = false;            // --suffix
+    bool csv = false;               // --csv: poll records as CSV
+    bool json = false;              // --json: poll records as JSON lines
+    std::string log;                // --log FILE: the driver's log kept there
     bool help = false;              // -h
     bool version = false;           // -V
     // bench

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "tools/etlan/console.h"
 #include "tools/loader/library_loader.h"
 
 namespace etl::etlan {
@@ -41,6 +42,13 @@ std::string LibraryPath(const Options& o) {
 }
 
 bool LoadDriver(const Options& o, DriverHost* host) {
+    if (!o.log.empty()) {
+        // The host runtime writes its log where QANPRO_LOG points; etlan
+        // reads its lines from there and leaves the file.
+        std::error_code ec;
+        const auto abs = std::filesystem::absolute(o.log, ec);
+        SetEnvironment("QANPRO_LOG", ec ? o.log : abs.string());
+    }
     const std::string path = LibraryPath(o);
     if (!host->Load(path)) {
         std::fprintf(stderr, "etlan: cannot load the driver library %s: %s\n", path.c_str(),

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <map>
 #include <string>
 #include <thread>
@@ -82,10 +83,10 @@ public:
         }
     }
 
-    void PrintStatistics() const {
+    void PrintStatistics(std::FILE* to) const {
         for (const auto& [number, s] : stations_) {
             if (s.attempts == 0) continue;
-            std::printf("station %d: %lu reconnection(s) by WarmStart in %lu attempt(s)\n", number, s.reconnected,
+            std::fprintf(to, "station %d: %lu reconnection(s) by WarmStart in %lu attempt(s)\n", number, s.reconnected,
                         s.attempts);
         }
     }
@@ -102,12 +103,68 @@ private:
     std::map<int, Station> stations_;
 };
 
+// The counts of the whole poll, of each tag and of each station.
+struct PollTotals {
+    PollCounts all;
+    std::vector<PollCounts> tags;
+    std::map<int, PollCounts> stations;
+};
+
+// The result of a read in a word or two, for records.
+const char* Meaning(std::int32_t result) {
+    return result == 0 ? "ok" : result == 1 ? "refused or negative answer" : result == 2 ? "no answer" : "failed";
+}
+
+// Now in UTC, ISO 8601 with milliseconds.
+std::string TimeStamp() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm utc{};
+#if defined(_WIN32)
+    gmtime_s(&utc, &seconds);
+#else
+    gmtime_r(&seconds, &utc);
+#endif
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
+                  utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(ms));
+    return text;
+}
+
+// One record of one read for --csv or --json: time, round, tag, station,
+// result and its meaning, the values in decimal, the time it took.
+void PrintRecord(const Options& o, const Tag& t, const ReadOutcome& r, long round) {
+    const std::vector<std::string> values = r.result == 0 ? Values(t, r, o.count, true) : std::vector<std::string>{};
+    std::string joined;
+    for (std::size_t i = 0; i < values.size(); ++i) joined += (i ? (o.json ? "," : " ") : "") + values[i];
+    const int station = t.check.block.plcNumber;
+    const std::string stamp = TimeStamp();
+    if (o.json) {
+        std::printf("{\"time\":\"%s\",\"round\":%ld,\"tag\":\"%s\",\"station\":%d,\"result\":%ld,"
+                    "\"meaning\":\"%s\",\"value\":%s,\"ms\":%.3f}\n",
+                    stamp.c_str(), round, t.name.c_str(), station, static_cast<long>(r.result), Meaning(r.result),
+                    r.result == 0 ? ("[" + joined + "]").c_str() : "null", r.ms);
+    } else {
+        std::printf("%s,%ld,%s,%d,%ld,%s,%s,%.3f\n", stamp.c_str(), round, t.name.c_str(), station,
+                    static_cast<long>(r.result), Meaning(r.result), joined.c_str(), r.ms);
+    }
+}
+
 // One read of one tag as the poll line shows it: "NAME=VALUE" (the value
-// alone with -q), "--" and the result when it failed.
-std::string PollOne(const Options& o, DriverHost* host, Tag& t, PollCounts* counts, Reconnector* reconnector) {
+// alone with -q), "--" and the result when it failed; with --csv or
+// --json its record.
+std::string PollOne(const Options& o, DriverHost* host, Tag& t, std::size_t index, long round, PollTotals* totals,
+                    Reconnector* reconnector) {
     const ReadOutcome r = ReadTag(host, t, o.count);
-    counts->Add(r);
+    totals->all.Add(r);
+    totals->tags[index].Add(r);
+    totals->stations[t.check.block.plcNumber].Add(r);
     reconnector->Note(t.check.block.plcNumber, r.result);
+    if (o.csv || o.json) {
+        PrintRecord(o, t, r, round);
+        return "";
+    }
     std::string value;
     if (r.result == 0) {
         const auto values = Values(t, r, o.count, o.quiet);
@@ -134,14 +191,17 @@ std::string PollOne(const Options& o, DriverHost* host, Tag& t, PollCounts* coun
 // One round: every tag read once, the line printed (in place when live).
 // A stop asked for between two reads ends the round there, unprinted.
 void PollRound(const Options& o, DriverHost* host, std::vector<Tag>& tags, long round, bool live,
-               PollCounts* counts, Reconnector* reconnector) {
+               PollTotals* totals, Reconnector* reconnector) {
+    const PollCounts* counts = &totals->all;
     std::string line = "#";
     line += std::to_string(round);
-    for (Tag& t : tags) {
+    for (std::size_t i = 0; i < tags.size(); ++i) {
         if (StopRequested()) return;
-        line += PollOne(o, host, t, counts, reconnector);
+        line += PollOne(o, host, tags[i], i, round, totals, reconnector);
     }
-    if (o.quiet) {
+    if (o.csv || o.json) {
+        // the records are out already
+    } else if (o.quiet) {
         std::printf("%s\n", line.substr(line.find("  ") + 2).c_str());
     } else {
         line += "   | good " + std::to_string(counts->good) + ", failed " + std::to_string(counts->Errors());
@@ -155,16 +215,36 @@ void PollRound(const Options& o, DriverHost* host, std::vector<Tag>& tags, long 
     std::fflush(stdout);
 }
 
-void PrintStatistics(const PollCounts& c, long rounds, long overran, double seconds) {
+// "good N, refused N, no answer N, min/avg/max A/B/C ms" of some reads.
+std::string CountsText(const PollCounts& c) {
+    char text[160];
+    std::snprintf(text, sizeof text, "good %lu, refused %lu, no answer %lu, min/avg/max %.1f/%.1f/%.1f ms", c.good,
+                  c.refused, c.noAnswer, c.minMs, c.sent ? c.sumMs / static_cast<double>(c.sent) : 0.0, c.maxMs);
+    return text;
+}
+
+void PrintStatistics(std::FILE* to, const PollTotals& totals, const std::vector<Tag>& tags, long rounds, long overran,
+                     double seconds) {
+    const PollCounts& c = totals.all;
     const unsigned long errors = c.Errors();
-    std::printf("--- etlan poll statistics ---\n");
-    std::printf("%ld rounds in %.3f s, %ld overran the interval\n", rounds, seconds, overran);
-    std::printf("%lu requests transmitted, %lu received, %lu errors, %.1f%% request loss\n", c.sent, c.good, errors,
-                c.sent ? 100.0 * static_cast<double>(errors) / static_cast<double>(c.sent) : 0.0);
-    if (errors != 0) std::printf("(%lu refused or negative, %lu without answer)\n", c.refused, c.noAnswer);
+    std::fprintf(to, "--- etlan poll statistics ---\n");
+    std::fprintf(to, "%ld rounds in %.3f s, %ld overran the interval\n", rounds, seconds, overran);
+    std::fprintf(to, "%lu requests transmitted, %lu received, %lu errors, %.1f%% request loss\n", c.sent, c.good, errors,
+                 c.sent ? 100.0 * static_cast<double>(errors) / static_cast<double>(c.sent) : 0.0);
+    if (errors != 0) std::fprintf(to, "(%lu refused or negative, %lu without answer)\n", c.refused, c.noAnswer);
     if (c.sent != 0) {
-        std::printf("request time min/avg/max = %.1f/%.1f/%.1f ms\n", c.minMs, c.sumMs / static_cast<double>(c.sent),
-                    c.maxMs);
+        std::fprintf(to, "request time min/avg/max = %.1f/%.1f/%.1f ms\n", c.minMs,
+                     c.sumMs / static_cast<double>(c.sent), c.maxMs);
+    }
+    if (tags.size() > 1) {
+        for (std::size_t i = 0; i < tags.size(); ++i) {
+            if (totals.tags[i].sent != 0) std::fprintf(to, "tag %s: %s\n", tags[i].name.c_str(), CountsText(totals.tags[i]).c_str());
+        }
+    }
+    if (totals.stations.size() > 1) {
+        for (const auto& [number, counts] : totals.stations) {
+            std::fprintf(to, "station %d: %s\n", number, CountsText(counts).c_str());
+        }
     }
 }
 
@@ -180,12 +260,16 @@ int CmdPoll(const Options& o) {
     if (!StartDriver(o, &host, &summary)) return kExitFailed;
 
     WatchStop(true);
-    const bool live = OutputIsTerminal() && !o.verbose && !o.quiet;
-    PollCounts counts;
+    const bool live = OutputIsTerminal() && !o.verbose && !o.quiet && !o.csv && !o.json;
+    PollTotals totals;
+    totals.tags.resize(tags.size());
+    const PollCounts& counts = totals.all;
+    const bool records = o.csv || o.json;
     Reconnector reconnector;
     long round = 0;
     const long rounds = o.once ? 1 : o.polls;
-    if (!o.quiet && !live) {
+    if (o.csv) std::printf("time,round,tag,station,result,meaning,value,ms\n");
+    if (!o.quiet && !live && !records) {
         std::printf("Polling %lu tag(s) every %d ms%s\n", static_cast<unsigned long>(tags.size()), o.intervalMs,
                     rounds > 0 ? "" : ", Ctrl-C to stop");
     }
@@ -199,7 +283,7 @@ int CmdPoll(const Options& o) {
     long overran = 0;
     bool outputFailed = false;
     while (!StopRequested() && (rounds == 0 || round < rounds)) {
-        PollRound(o, &host, tags, ++round, live, &counts, &reconnector);
+        PollRound(o, &host, tags, ++round, live, &totals, &reconnector);
         reconnector.Run(o, &host, summary, live);
         if (OutputFailed()) {
             outputFailed = true;  // nobody reads the values any more
@@ -226,8 +310,10 @@ int CmdPoll(const Options& o) {
     if (outputFailed) return kExitFailed;
     if (live) std::printf("\n");
     if (!o.quiet) {
-        PrintStatistics(counts, round, overran, seconds);
-        reconnector.PrintStatistics();
+        // With --csv or --json standard output holds the records alone.
+        std::FILE* to = records ? stderr : stdout;
+        PrintStatistics(to, totals, tags, round, overran, seconds);
+        reconnector.PrintStatistics(to);
     }
     if (stopped) return kExitInterrupted;
     return counts.Errors() == 0 && counts.sent != 0 ? kExitOk : kExitFailed;
