@@ -93,7 +93,7 @@ for stage in "${stages[@]}"; do
     [ "$rc" -eq 124 ] && state="$state (ctest ran out of time)"
     [ "$failed" -eq 0 ] && failed=1  # ctest failed without counting anything
   elif [ "$((passed + failed))" -eq 0 ]; then
-    state="$state (no tests)"
+    state="FAILED (no test ran)"  # a stage that tests nothing must not pass
   fi
   if [ -n "$note" ] && [ "$state" = ok ]; then
     if [[ " ${stages[*]} " == *" win64 "* ]]; then state="ok ($note; win64 runs them 64-bit)"
