@@ -397,9 +397,9 @@ TEST_F(EtlanFaults, ResultsAndDiagnosesGoToTheirOwnStreams) {
     EXPECT_EQ(Leftovers(), 0);
 
     r = Shell(Quoted(EtlanPath()) + " read 01D00100 -c 5000" + stations_);
-    EXPECT_TRUE(r.Has("is above 27")) << r.out;
-    r = Shell(Quoted(EtlanPath()) + " read 01G00010 -c 14" + stations_);
-    EXPECT_TRUE(r.Has("is above 13")) << r.out;
+    EXPECT_TRUE(r.Has("is above 1000 (one request takes at most 27 elements, 13 for memory codes E and G")) << r.out;
+    r = Shell(Quoted(EtlanPath()) + " poll 01G00010 -c 14" + stations_);
+    EXPECT_TRUE(r.Has("element count 14 is above 13")) << r.out;
 }
 #endif
 
@@ -567,6 +567,43 @@ TEST_F(EtlanFaults, PollRecordsForScriptsAndTheDriversLogKept) {
         std::fclose(f);
     }
     EXPECT_NE(kept.find("ColdStart"), std::string::npos) << kept;
+}
+
+// A range longer than one request is read in requests the check allows.
+TEST_F(EtlanFaults, ReadSplitsALongRange) {
+    sim_.SetWord('D', 127, 9);
+    sim_.SetWord('G', 36, 0x5678);
+    sim_.SetWord('G', 37, 0x1234);
+    Outcome r = Etlan("read 01D00100 -c 30" + stations_);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.Has("30 x 16-bit in 2 requests:")) << r.out;
+    EXPECT_TRUE(r.Has("[27] D127: 9 (0x0009)")) << r.out;
+    EXPECT_EQ(sim_.Requests(1), 2);
+    r = Etlan("read 01G00010 -c 14 -q" + stations_);  // 13 double words, then 1
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("\n305419896\n"), std::string::npos) << r.out;
+    EXPECT_EQ(Shell(Quoted(EtlanPath()) + " read 01D99990 -c 30" + stations_).status, 2);
+}
+
+// Several values go to consecutive addresses, all checked before the
+// first write; --verify reads each back.
+TEST_F(EtlanFaults, WriteTakesSeveralValuesAndVerifies) {
+    Outcome r = Etlan("write 01D00200 1 -2 0x10 --verify" + stations_);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.Has("01D00202 (PLC 1, data register D 202, 16-bit): wrote 16 (0x0010)")) << r.out;
+    EXPECT_TRUE(r.Has("  verified: read back 65534")) << r.out;
+    EXPECT_EQ(sim_.Word('D', 200), 1);
+    EXPECT_EQ(sim_.Word('D', 201), 0xFFFE);
+    EXPECT_EQ(sim_.Word('D', 202), 0x10);
+    EXPECT_EQ(Etlan("write 01D00210_D 0x12345678 5" + stations_).status, 0);
+    EXPECT_EQ(sim_.Word('D', 211), 0x1234);
+    EXPECT_EQ(sim_.Word('D', 212), 5);
+    EXPECT_EQ(Shell(Quoted(EtlanPath()) + " write 01D00300 1 2 70000" + stations_).status, 2);
+    EXPECT_EQ(sim_.Word('D', 300), 0);
+    r = Shell(Quoted(EtlanPath()) + " write 01D99999 1 2" + stations_);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.Has("run past its address digits")) << r.out;
+    EXPECT_EQ(sim_.Requests(1), 3 + 3 + 2);  // writes and read-backs; none for the refused lines
 }
 
 // etlan bench against a simulator: station 1 answers at once, station 2

@@ -7,15 +7,12 @@
 #include <cstdio>
 #include <string>
 
+#include "etl_version.h"
 #include "tools/common/std_streams.h"
 
 #include "tools/etlan/commands/command.h"
 #include "tools/etlan/console.h"
 #include "tools/etlan/options.h"
-
-#ifndef ETLAN_VERSION
-#define ETLAN_VERSION "dev"
-#endif
 
 namespace etl::etlan {
 namespace {
@@ -49,7 +46,7 @@ int Main(int argc, char** argv) {
     std::string why;
     if (!ParseOptions(argc, argv, &o, &why)) return Usage(why);
     if (o.version) {
-        std::printf("etlan %s\n", ETLAN_VERSION);
+        std::printf("etlan %s\n", ETL_VERSION);
         return kExitOk;
     }
     if (o.command.empty() || o.command == "help") {

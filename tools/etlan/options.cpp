@@ -72,7 +72,7 @@ constexpr FlagOption kFlags[] = {
     {"-1", "--once", &Options::once},     {"-o", "--timing", &Options::timing},
     {"-q", "--quiet", &Options::quiet},   {"-v", "--verbose", &Options::verbose},
     {nullptr, "--suffix", &Options::suffix},  {nullptr, "--csv", &Options::csv},
-    {nullptr, "--json", &Options::json},
+    {nullptr, "--json", &Options::json},  {nullptr, "--verify", &Options::verify},
 };
 
 constexpr TextOption kTexts[] = {
@@ -278,10 +278,11 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
         return false;
     }
     // A count up to 1000 reaches the address check, which names the limit
-    // of the tag's own type; a larger one is refused here.
+    // of the tag's own type (read splits a longer range into requests); a
+    // larger one is refused here.
     if (o->command != "bench" && o->count > 1000) {
-        *why = countText + " is above " + std::to_string(kMaxElements) + ", the most elements a request takes (" +
-               std::to_string(kMaxElementsEG) + " for memory codes E and G)";
+        *why = countText + " is above 1000 (one request takes at most " + std::to_string(kMaxElements) + " elements, " +
+               std::to_string(kMaxElementsEG) + " for memory codes E and G; read splits a longer range)";
         return false;
     }
     return true;
@@ -301,7 +302,8 @@ Commands:
   scan                       every station of the station file: address,
                              connection, a read of D 0 and its time
   read TAG                   read one value, or --count N values
-  write TAG VALUE            write one value
+  write TAG VALUE...         write one value, or several to consecutive
+                             addresses; --verify reads each back
   poll TAG...                read tags again and again, one live line of values;
                              a station that stops answering gets WarmStart
   warmstart N...             ColdStart on stations N..., then WarmStart of each
@@ -414,10 +416,13 @@ values are printed, one per line, in decimal.
 )";
     }
     if (command == "write") {
-        return R"(Usage: etlan write TAG VALUE [-s FILE] [-d N] [-t N] [-o] [-q | -v]
+        return R"(Usage: etlan write TAG VALUE... [--verify] [-s FILE] [-d N] [-t N] [-o] [-q | -v]
 
 Checks TAG, starts the driver on the station file (see "etlan start --help"),
-writes VALUE with WriteValue (code 7) and ends the instance. VALUE is decimal
+writes VALUE with WriteValue (code 7) and ends the instance. Several
+values go to consecutive addresses (a double word takes two), one
+WriteValue each; every address is checked and every value read before the
+first write. --verify reads each value back after writing it. VALUE is decimal
 (a negative value is written in two's complement) or hex with 0x; a bit
 takes 0 or 1. The data type is taken from the text as for "etlan read" when
 --type is not given. X, T and C cannot be written.

@@ -24,6 +24,7 @@ struct Options {
     bool quiet = false;             // -q
     bool verbose = false;           // -v
     bool suffix = false;            // --suffix
+    bool verify = false;            // --verify: write reads each value back
     bool csv = false;               // --csv: poll records as CSV
     bool json = false;              // --json: poll records as JSON lines
     std::string log;                // --log FILE: the driver's log kept there

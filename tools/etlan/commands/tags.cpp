@@ -218,6 +218,27 @@ std::vector<std::string> Values(const Tag& t, const ReadOutcome& r, int count, b
     return out;
 }
 
+// The text of the tag offset addresses after the given one ("01D00100" + 2
+// is "01D00102"), with the same number of address digits and the same
+// suffix; false when it does not fit them.
+bool OffsetTag(const std::string& name, unsigned offset, std::string* out) {
+    const std::string suffix = HasSuffix(name) ? name.substr(name.size() - 2) : "";
+    const std::string core = name.substr(0, name.size() - suffix.size());
+    if (core.size() < 4) return false;
+    const std::string digits = core.substr(3);
+    unsigned long address = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return false;
+        address = address * 10 + static_cast<unsigned long>(c - '0');
+    }
+    address += offset;
+    char text[32];
+    std::snprintf(text, sizeof text, "%0*lu", static_cast<int>(digits.size()), address);
+    if (std::string(text).size() != digits.size()) return false;
+    *out = core.substr(0, 3) + text + suffix;
+    return true;
+}
+
 std::string BufferHex(const std::vector<std::uint8_t>& buf, std::size_t bytes) {
     std::string s;
     char b[4];

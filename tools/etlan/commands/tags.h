@@ -88,6 +88,11 @@ ReadOutcome ReadTag(DriverHost* host, Tag& t, int count);
 // leaves out the hex.
 std::vector<std::string> Values(const Tag& t, const ReadOutcome& r, int count, bool decimalOnly);
 
+// The text of the tag offset addresses after the given one ("01D00100" + 2
+// is "01D00102"), with the same number of address digits and the same
+// suffix; false when it does not fit them.
+bool OffsetTag(const std::string& name, unsigned offset, std::string* out);
+
 // The first bytes of a value buffer in hex.
 std::string BufferHex(const std::vector<std::uint8_t>& buf, std::size_t bytes);
 
