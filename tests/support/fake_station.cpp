@@ -115,7 +115,10 @@ bool FakeStation::Answer(memplat::Link& link, Connection& conn, std::string_view
         conn.pending.clear();
         char code[8];
         std::snprintf(code, sizeof code, "!%02d", (f.negativeCode % 100 + 100) % 100);
-        text = WithBcc("%" + sim::StationText(echo, field) + code);
+        std::string body = "%";  // appended: mingw's GCC 12 misreads "%" + string (-Wrestrict)
+        body += sim::StationText(echo, field);
+        body += code;
+        text = WithBcc(body);
     } else if (!conn.pending.empty() && sim::IsNextPartRequest(station_, payload)) {
         text = std::move(conn.pending.front());
         conn.pending.pop_front();

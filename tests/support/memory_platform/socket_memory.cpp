@@ -1,6 +1,10 @@
 // The socket interface in memory: scripted peers and a fake clock. See
 // memory_platform.h.
+#if defined(_WIN32)
+#include <winsock2.h>
+#else
 #include <arpa/inet.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -520,9 +524,15 @@ bool ParseIpv4(const char* text, std::uint32_t* address) {
     // The C library's conversion, as on POSIX: a pure function, no name
     // service, and not recorded among the looked-up names.
     if (text[0] < '0' || text[0] > '9') return false;
+#if defined(_WIN32)
+    const unsigned long a = ::inet_addr(text);  // INADDR_NONE also for a refusal
+    if (a == INADDR_NONE) return false;
+    *address = static_cast<std::uint32_t>(a);
+#else
     in_addr a{};
     if (::inet_aton(text, &a) == 0 || a.s_addr == 0xFFFFFFFFu) return false;
     *address = a.s_addr;
+#endif
     return true;
 }
 
