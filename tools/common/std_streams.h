@@ -6,8 +6,7 @@
 #pragma once
 
 #if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
+#include <cstdio>
 #else
 #include <fcntl.h>
 #include <unistd.h>
@@ -17,15 +16,11 @@ namespace etl::tools {
 
 inline void OpenStandardStreams() {
 #if defined(_WIN32)
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (_get_osfhandle(fd) != -1) continue;
-        const int null = _open("NUL", _O_RDWR | _O_BINARY);
-        if (null < 0) return;
-        if (null != fd) {
-            _dup2(null, fd);
-            _close(null);
-        }
-    }
+    // Sockets are no C runtime descriptors here, so only a stream without
+    // a descriptor (a process without a console) is given the null device.
+    if (_fileno(stdin) < 0) (void)std::freopen("NUL", "r", stdin);
+    if (_fileno(stdout) < 0) (void)std::freopen("NUL", "w", stdout);
+    if (_fileno(stderr) < 0) (void)std::freopen("NUL", "w", stderr);
 #else
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) != -1) continue;
