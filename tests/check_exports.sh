@@ -9,6 +9,9 @@
 #       err, QanMkClient, QanGetQanproVer and QanRmClient from QANPRO.dll by
 #       name; and every .dll/.exe in BINDIR imports only Windows system DLLs
 #       and our own, so no compiler runtime DLL has to travel with them.
+#       ETLANdr.dll, etlan.exe and etlan-sim.exe carry a version resource
+#       (type 16), and ETLANdr.dll still its "Tag Format" dialog (type 5,
+#       101).
 #
 # Prints one line per finding and exits 1 when there is any.
 set -euo pipefail
@@ -72,6 +75,24 @@ pe_imports() {
     /^[[:space:]]*$/ { next }'
 }
 
+# "TYPE/NAME" (decimal) for every resource of a PE file, one a line.
+pe_resources() {
+  "$tool" -p "$1" | awk '
+    function hex(text,   i, n) {
+      text = tolower(text); sub(/^0x/, "", text); sub(/,$/, "", text); n = 0
+      for (i = 1; i <= length(text); i++) n = n * 16 + index("0123456789abcdef", substr(text, i, 1)) - 1
+      return n
+    }
+    /Resource Directory section/ { in_rsrc = 1; next }
+    /Resources start at offset/ { in_rsrc = 0 }
+    in_rsrc && /Entry: ID:/ {
+      match($0, /^[0-9a-fA-F]+ +/); depth = RLENGTH - length($1)
+      id = hex($4)
+      if (depth == 3) type = id
+      else if (depth == 5) print type "/" id
+    }'
+}
+
 # DLLs a program may need beside itself: parts of Windows, and our own.
 allowed_dll='^(kernel32|user32|gdi32|advapi32|comctl32|comdlg32|shell32|shlwapi|ole32|oleaut32|ws2_32|wsock32|mswsock|msvcrt|ucrtbase|ntdll|winmm|version|iphlpapi|bcrypt|crypt32|secur32|api-ms-win-[a-z0-9-]+|etlandr|qanpro)\.dll$'
 
@@ -94,7 +115,16 @@ check_mingw() {
       fail "ETLANdr.dll does not import $name from QANPRO.dll by name"
   done
 
-  local file found=0 dlls d
+  local resources file
+  for file in ETLANdr.dll etlan.exe etlan-sim.exe; do
+    [ -f "$bindir/$file" ] || { fail "$file not found"; continue; }
+    resources=$(pe_resources "$bindir/$file")
+    grep -q '^16/' <<<"$resources" || fail "$file has no version resource (type 16)"
+  done
+  grep -qxF '5/101' <<<"$(pe_resources "$dll")" ||
+    fail "ETLANdr.dll has lost its Tag Format dialog (resource 101, type 5)"
+
+  local found=0 dlls d
   for file in "$bindir"/*.dll "$bindir"/*.exe; do
     [ -f "$file" ] || continue
     found=1

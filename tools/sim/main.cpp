@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "etl_version.h"
 #include "tools/common/std_streams.h"
 #include "tools/sim/pcap_writer.h"
 #include "tools/sim/simulator.h"
@@ -63,6 +64,7 @@ const char kUsage[] =
     "  --record FILE.pcap    write every connection's packets to a capture file\n"
     "                        (pcap, Ethernet, TCP on 127.0.0.1, no privileges)\n"
     "  --stdin-stop          also stop when standard input reaches its end\n"
+    "  --version, -V         etlan-sim's version\n"
     "  --help                this text\n";
 
 volatile std::sig_atomic_t g_signalled = 0;
@@ -176,7 +178,10 @@ int main(int argc, char** argv) {
         auto edit = [&](std::function<void(Faults&)> f) {
             settingEdits.emplace_back(scope, [f](Settings& s) { f(s.faults); });
         };
-        if (a == "--help" || a == "-h") {
+        if (a == "--version" || a == "-V") {
+            std::printf("etlan-sim %s\n", ETL_VERSION);
+            return 0;
+        } else if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
         } else if (a == "--station") {
