@@ -11,6 +11,9 @@
 # Long forms:  make fuzz [FUZZ_SECONDS=600]   every fuzz target
 #              make soak [OPS=1000000]        the long soak
 #              make fault-matrix              regenerates docs/fault-matrix.md
+#              make dist                      builds and tests native and 32-bit
+#                                             Windows, packs dist/ETLANdr-<version>-win32.zip
+#                                             and -linux-x86_64.tar.gz, tests both
 # ETL_JOBS=N sets the number of compile jobs; the Windows tests run on a
 # virtual X display (Xvfb) unless ETL_WINE_DISPLAY=0.
 
@@ -20,7 +23,7 @@ JOBS ?= $(or $(ETL_JOBS),$(shell nproc 2>/dev/null || echo 2))
 FUZZ_SECONDS ?= 600
 OPS ?= 1000000
 
-.PHONY: all test demo native asan mingw win64 tsan valgrind fuzz soak fault-matrix deps clean bench
+.PHONY: all test demo native asan mingw win64 tsan valgrind fuzz soak fault-matrix deps clean bench dist
 
 all: test
 
@@ -38,6 +41,9 @@ soak: deps
 
 fault-matrix: deps
 	@bash scripts/fault-matrix.sh
+
+dist:
+	@ETL_JOBS=$(JOBS) bash scripts/dist.sh
 
 deps:
 	@bash scripts/install-deps.sh
