@@ -58,4 +58,4 @@ demo: deps
 	@bash scripts/demo.sh build/native
 
 clean:
-	rm -rf build/native build/asan build/mingw build/win64 build/tsan build/fuzz
+	rm -rf build/native build/asan build/mingw build/win64 build/tsan build/fuzz dist
