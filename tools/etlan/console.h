@@ -34,5 +34,7 @@ constexpr int kExitInterrupted = 130;
 // order they were kept (a directory's files before the directory).
 void KeepTemporary(const std::string& path);
 void ForgetTemporary(const std::string& path);
+// Calls remove for each path kept (safe in a signal handler; temporaries.cpp).
+void RemoveKeptTemporaries(void (*remove)(const char* path));
 
 }  // namespace etl::etlan

@@ -1,7 +1,5 @@
-#include <atomic>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 
 #include <unistd.h>
 
@@ -10,20 +8,11 @@
 namespace etl::etlan {
 namespace {
 
-// Temporary paths, readable from a signal handler: fixed slots, each in use
-// while its flag is set.
-constexpr int kSlots = 8;
-char g_paths[kSlots][1024];
-std::atomic<bool> g_used[kSlots];
-
 volatile std::sig_atomic_t g_watching = 0;
 volatile std::sig_atomic_t g_stop = 0;
 
-void RemoveTemporaries() {
-    for (int i = 0; i < kSlots; ++i) {
-        if (!g_used[i].load()) continue;
-        if (unlink(g_paths[i]) != 0) rmdir(g_paths[i]);
-    }
+void RemovePath(const char* path) {
+    if (unlink(path) != 0) rmdir(path);
 }
 
 extern "C" void OnStopSignal(int) {
@@ -31,7 +20,7 @@ extern "C" void OnStopSignal(int) {
         g_stop = 1;
         return;
     }
-    RemoveTemporaries();
+    RemoveKeptTemporaries(RemovePath);
     _exit(kExitInterrupted);
 }
 
@@ -62,21 +51,5 @@ void WatchStop(bool on) {
 }
 
 bool StopRequested() { return g_stop != 0; }
-
-void KeepTemporary(const std::string& path) {
-    if (path.size() >= sizeof g_paths[0]) return;
-    for (int i = 0; i < kSlots; ++i) {
-        if (g_used[i].load()) continue;
-        std::memcpy(g_paths[i], path.c_str(), path.size() + 1);
-        g_used[i].store(true);
-        return;
-    }
-}
-
-void ForgetTemporary(const std::string& path) {
-    for (int i = 0; i < kSlots; ++i) {
-        if (g_used[i].load() && path == g_paths[i]) g_used[i].store(false);
-    }
-}
 
 }  // namespace etl::etlan

@@ -5,26 +5,23 @@
 #include <stdlib.h>
 
 #include <atomic>
-#include <cstring>
 
 #include "tools/etlan/console.h"
 
 namespace etl::etlan {
 namespace {
 
-constexpr int kSlots = 8;
-char g_paths[kSlots][1024];
-std::atomic<bool> g_used[kSlots];
 std::atomic<bool> g_watching{false};
 std::atomic<bool> g_stop{false};
+
+void RemovePath(const char* path) {
+    if (!DeleteFileA(path)) RemoveDirectoryA(path);
+}
 
 // Runs on a thread of its own that the system starts for the event.
 BOOL WINAPI OnConsoleEvent(DWORD) {
     if (g_watching.load() && !g_stop.exchange(true)) return TRUE;
-    for (int i = 0; i < kSlots; ++i) {
-        if (!g_used[i].load()) continue;
-        if (!DeleteFileA(g_paths[i])) RemoveDirectoryA(g_paths[i]);
-    }
+    RemoveKeptTemporaries(RemovePath);
     _exit(kExitInterrupted);
 }
 
@@ -51,21 +48,5 @@ void WatchStop(bool on) {
 }
 
 bool StopRequested() { return g_stop.load(); }
-
-void KeepTemporary(const std::string& path) {
-    if (path.size() >= sizeof g_paths[0]) return;
-    for (int i = 0; i < kSlots; ++i) {
-        if (g_used[i].load()) continue;
-        std::memcpy(g_paths[i], path.c_str(), path.size() + 1);
-        g_used[i].store(true);
-        return;
-    }
-}
-
-void ForgetTemporary(const std::string& path) {
-    for (int i = 0; i < kSlots; ++i) {
-        if (g_used[i].load() && path == g_paths[i]) g_used[i].store(false);
-    }
-}
 
 }  // namespace etl::etlan
