@@ -73,6 +73,7 @@ constexpr FlagOption kFlags[] = {
     {"-q", "--quiet", &Options::quiet},   {"-v", "--verbose", &Options::verbose},
     {nullptr, "--suffix", &Options::suffix},  {nullptr, "--csv", &Options::csv},
     {nullptr, "--json", &Options::json},  {nullptr, "--verify", &Options::verify},
+    {nullptr, "--trace", &Options::trace},
 };
 
 constexpr TextOption kTexts[] = {
@@ -277,6 +278,10 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
         *why = std::string(o->csv ? "--csv" : "--json") + " is for poll";
         return false;
     }
+    if (o->trace && o->command != "read" && o->command != "write" && o->command != "poll" && o->command != "scan") {
+        *why = "--trace is for read, write, poll and scan";
+        return false;
+    }
     // A count up to 1000 reaches the address check, which names the limit
     // of the tag's own type (read splits a longer range into requests); a
     // larger one is refused here.
@@ -336,6 +341,10 @@ Options (anywhere on the line):
                              tag, station, result, meaning, value, ms) on
                              standard output, the statistics on standard error
   --log FILE                 keep the driver's log in FILE (appended to)
+  --trace                    read, write, poll, scan: every frame between the
+                             driver and the stations on standard error, time-
+                             stamped, header in hex, text readable, negative
+                             answers with the PLC's error meaning
   -h, --help                 help; "etlan COMMAND --help" for a command
   -V, --version              etlan's version
 

@@ -25,6 +25,7 @@ struct Options {
     bool verbose = false;           // -v
     bool suffix = false;            // --suffix
     bool verify = false;            // --verify: write reads each value back
+    bool trace = false;             // --trace: every frame on the wire, on standard error
     bool csv = false;               // --csv: poll records as CSV
     bool json = false;              // --json: poll records as JSON lines
     std::string log;                // --log FILE: the driver's log kept there
