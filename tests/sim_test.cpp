@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tools/sim/net/sim_socket.h"
+#include "tools/sim/options.h"
 #include "tools/sim/simulator.h"
 
 namespace {
@@ -906,6 +907,136 @@ TEST(SimStations, SeveralStationsShareMemoryAndRestartOnTheirPorts) {
     ASSERT_TRUE(again.Connect(static_cast<std::uint16_t>(p1)));
     ASSERT_TRUE(again.Send(Request("%01#RDD0000500005**\r")));
     EXPECT_EQ(again.ReadFrame(), Answer(Expect(1, "$RD0100")));
+}
+
+// ---- etlan-sim's command line ----
+
+// Reads a command line (the program name first) as etlan-sim does.
+bool ParseLine(std::vector<std::string> words, etl::sim::SimOptions* o, std::string* why) {
+    words.insert(words.begin(), "etlan-sim");
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    return etl::sim::ParseSimOptions(static_cast<int>(words.size()), argv.data(), o, why);
+}
+
+std::string WriteFile(const std::string& name, const std::string& text) {
+    const std::string path = ::testing::TempDir() + name;
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    EXPECT_NE(f, nullptr) << path;
+    if (f != nullptr) {
+        std::fputs(text.c_str(), f);
+        std::fclose(f);
+    }
+    return path;
+}
+
+TEST(SimOptions, ReadsBothValueFormsAndAppliesFaultsInTheOrderGiven) {
+    const std::string file = WriteFile("sim_options_good.txt", "# initial values\n\n  R10=0x0020\r\nLD5=-1\n");
+    etl::sim::SimOptions o;
+    std::string why;
+    ASSERT_TRUE(ParseLine({"--station=1", "--station", "2:0", "--station", "3", "-v", "--trace", "--model", "FP2",
+                           "--set", "D100=1234", "--file=" + file, "--set=D200=0x12345678",
+                           "--for", "2", "--delay-ms=250", "--drop", "-1", "--split", "40",
+                           "--for=all", "--split=118", "--station-field", "decimal",
+                           "--for", "1", "--negative", "3:61", "--stray", "\\r\\x41\\\\", "--part-fault=truncated:3",
+                           "--for", "2", "--spli", "60", "--record", "cap.pcap", "--stdin-stop", "--"},
+                          &o, &why))
+        << why;
+    ASSERT_EQ(o.stations.size(), 3u);
+    EXPECT_EQ(o.stations[1].number, 2);
+    EXPECT_EQ(o.stations[1].port, 0);
+    EXPECT_TRUE(o.verbose && o.trace && o.stdinStop);
+    EXPECT_FALSE(o.help || o.version);
+    EXPECT_EQ(o.model, etl::sim::Model::kFp2);
+    EXPECT_EQ(o.recordPath, "cap.pcap");
+    ASSERT_EQ(o.sets.size(), 4u);
+    EXPECT_EQ(o.sets[1].text, "R10=0x0020");
+    EXPECT_NE(o.sets[2].origin.find("line 4"), std::string::npos) << o.sets[2].origin;
+    EXPECT_EQ(o.sets[3].text, "D200=0x12345678");
+
+    const auto one = o.SettingsFor(1);
+    const auto two = o.SettingsFor(2);
+    const auto three = o.SettingsFor(3);
+    EXPECT_EQ(one.split, 118);
+    EXPECT_EQ(three.split, 118);
+    EXPECT_EQ(two.split, 60);  // --for 2 after --for all: the later one counts
+    EXPECT_EQ(two.faults.delayMs, 250);
+    EXPECT_EQ(two.faults.dropAnswers, -1);
+    EXPECT_EQ(one.faults.delayMs, 0);
+    EXPECT_EQ(one.faults.negativeAnswers, 3);
+    EXPECT_EQ(one.faults.negativeCode, 61);
+    EXPECT_EQ(one.faults.strayBytes, "\rA\\");
+    EXPECT_EQ(one.faults.partFault, Faults::PartFault::kTruncatedPart);
+    EXPECT_EQ(one.faults.partFaultAt, 3);
+    EXPECT_EQ(two.faults.negativeAnswers, 0);
+    EXPECT_EQ(three.faults.dropAnswers, 0);
+    EXPECT_EQ(three.field, etl::sim::StationField::kDecimal);
+
+    // Short options cluster; --help and --version end the reading.
+    etl::sim::SimOptions clustered;
+    ASSERT_TRUE(ParseLine({"-vh", "--no-such-option"}, &clustered, &why)) << why;
+    EXPECT_TRUE(clustered.verbose && clustered.help);
+    etl::sim::SimOptions version;
+    ASSERT_TRUE(ParseLine({"--version"}, &version, &why)) << why;
+    EXPECT_TRUE(version.version);
+}
+
+TEST(SimOptions, RefusesBadLinesNamingTheOptionTheValueAndWhatIsAllowed) {
+    const std::string bad = WriteFile("sim_options_bad.txt", "D1=1\n# fine so far\nE5=1\n");
+    const std::string missing = ::testing::TempDir() + "sim_options_missing.txt";
+    struct Case {
+        std::vector<std::string> line;
+        std::vector<std::string> words;  // each in the message
+    };
+    const Case cases[] = {
+        {{"--station", "1", "--split", "7"}, {"option --split: \"7\" is not 0 or a number from 12 to 65535"}},
+        {{"--station", "1", "--split=12x"}, {"--split", "\"12x\""}},
+        {{"--station", "0"}, {"--station", "\"0\"", "1 to 255"}},
+        {{"--station", "1:70000"}, {"--station", "\"1:70000\"", "0 to 65535"}},
+        {{"--station", " 1"}, {"--station", "\" 1\""}},
+        {{"--station", "1", "--station", "1:5000"}, {"--station", "\"1:5000\"", "station 1 is given twice"}},
+        {{"--station", "1:5000", "--station", "2:5000"}, {"--station", "\"2:5000\"", "port 5000", "station 1"}},
+        {{"--station", "1", "--bogus"}, {"unknown option --bogus", "--help"}},
+        {{"--station", "1", "-vx"}, {"unknown option -x"}},
+        {{"--station", "1", "--sta", "2"}, {"--sta", "ambiguous", "--station-field"}},
+        {{"--station", "1", "--garbage=1"}, {"--garbage", "takes no value", "\"1\""}},
+        {{"--station", "1", "--delay-ms"}, {"--delay-ms", "needs a value", "0 to 600000"}},
+        {{"--station", "1", "extra", "--trace"}, {"\"extra\"", "options only"}},
+        {{"--station", "1", "--model", "fp9"}, {"--model", "\"fp9\"", "generous, fp2, fp3 or fp5"}},
+        {{"--station", "1", "--station-field", "oct"}, {"--station-field", "\"oct\"", "hex or decimal"}},
+        {{"--station", "1", "--set", "D100"}, {"--set", "\"D100\"", "AREA=VALUE"}},
+        {{"--station", "1", "--set", "E1=1"}, {"--set", "\"E1=1\"", "not an area and address", "LD"}},
+        {{"--station", "1", "--set", "D7000=1", "--model", "fp2"}, {"--set", "\"D7000=1\"", "fp2 model"}},
+        {{"--station", "1", "--set", "D100=70000x"}, {"--set", "\"D100=70000x\"", "-32768 to 0xFFFFFFFF"}},
+        {{"--station", "1", "--set", "D32767=0x10000"}, {"--set", "two words"}},
+        {{"--station", "1", "--file", missing}, {"--file", "cannot open", "\"" + missing + "\""}},
+        {{"--station", "1", "--file", bad}, {"--file", bad, "line 3", "\"E5=1\"", "not an area"}},
+        {{"--station", "1", "--for", "7", "--drop", "1"}, {"--for", "\"7\"", "--station"}},
+        {{"--station", "1", "--for", "x"}, {"--for", "\"x\"", "all or a station number from 1 to 255"}},
+        {{"--station", "1", "--drop", "-2"}, {"--drop", "\"-2\"", "-1 (every answer)"}},
+        {{"--station", "1", "--pieces", "65536"}, {"--pieces", "\"65536\"", "0 to 65535"}},
+        {{"--station", "1", "--negative", "1:100"}, {"--negative", "\"1:100\"", "CODE", "0 to 99"}},
+        {{"--station", "1", "--wrong-station", "256"}, {"--wrong-station", "\"256\"", "0 to 255"}},
+        {{"--station", "1", "--stray", "a\\q"}, {"--stray", "\"\\q\"", "\\xHH"}},
+        {{"--station", "1", "--stray", "\\x4"}, {"--stray", "\"\\x4\""}},
+        {{"--station", "1", "--part-fault", "torn:2"}, {"--part-fault", "\"torn:2\"", "bad-bcc", "1 to 1000"}},
+        {{"--station", "1", "--record="}, {"--record", "\"\"", "a file name"}},
+        {{"--trace"}, {"no station", "--station N[:PORT]"}},
+    };
+    for (const Case& c : cases) {
+        etl::sim::SimOptions o;
+        std::string why;
+        std::string line;
+        for (const auto& w : c.line) line += " " + w;
+        EXPECT_FALSE(ParseLine(c.line, &o, &why)) << line;
+        for (const auto& w : c.words) EXPECT_NE(why.find(w), std::string::npos) << line << ": " << why;
+    }
+    // A line refused inside a cluster leaves nothing behind for the next.
+    etl::sim::SimOptions after;
+    std::string why;
+    EXPECT_TRUE(ParseLine({"--station", "1"}, &after, &why)) << why;
+    EXPECT_FALSE(after.verbose);
 }
 
 }  // namespace
