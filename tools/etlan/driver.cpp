@@ -8,6 +8,7 @@
 
 #include "tools/etlan/console.h"
 #include "tools/etlan/station_lint.h"
+#include "tools/etlan/trace/relay.h"
 
 namespace fs = std::filesystem;
 
@@ -98,9 +99,11 @@ void DriverHost::Abandon() {
     }
 }
 
+StationDir::StationDir() = default;
 StationDir::~StationDir() { Release(); }
 
 void StationDir::Release() {
+    relay_.reset();  // the driver has ended: its connections are closed
     if (dir_.empty()) return;
     std::error_code ec;
     fs::current_path(previous_, ec);
@@ -111,7 +114,7 @@ void StationDir::Release() {
 }
 
 bool StationDir::Prepare(const std::string& stationFile, int driverNumber, std::string* why,
-                         const std::set<int>* only) {
+                         const std::set<int>* only, bool trace) {
     std::error_code ec;
     if (!fs::is_regular_file(stationFile, ec)) {
         *why = "station file " + stationFile + " not found";
@@ -137,6 +140,10 @@ bool StationDir::Prepare(const std::string& stationFile, int driverNumber, std::
         return false;
     }
     if (only != nullptr) content = OnlyStations(content, *only);
+    if (trace) {
+        relay_ = std::make_unique<TraceRelay>(stderr);
+        content = relay_->Redirect(content);
+    }
     std::ofstream out(file_, std::ios::binary | std::ios::trunc);
     out << content;
     out.close();

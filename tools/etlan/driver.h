@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -13,6 +14,8 @@
 #include "tools/loader/library_loader.h"
 
 namespace etl::etlan {
+
+class TraceRelay;
 
 class DriverHost {
 public:
@@ -63,16 +66,18 @@ private:
 // the driver opens (zavUR%02d.int) and is the current directory while alive.
 class StationDir {
 public:
-    StationDir() = default;
+    StationDir();
     ~StationDir();
     StationDir(const StationDir&) = delete;
     StationDir& operator=(const StationDir&) = delete;
 
     // With only, the copy keeps the header and the lines of those stations;
     // every other line becomes a comment line, so line numbers stay those
-    // of the file given.
+    // of the file given. With trace, the stations are reached through a
+    // relay that writes every frame on standard error (trace/relay.h); it
+    // ends with Release.
     bool Prepare(const std::string& stationFile, int driverNumber, std::string* why,
-                 const std::set<int>* only = nullptr);
+                 const std::set<int>* only = nullptr, bool trace = false);
     // The station file given, absolute; empty before Prepare.
     const std::string& Source() const { return source_; }
     // Returns to the previous directory and removes the temporary one (as
@@ -84,6 +89,7 @@ private:
     std::string file_;
     std::string previous_;
     std::string source_;
+    std::unique_ptr<TraceRelay> relay_;
 };
 
 }  // namespace etl::etlan

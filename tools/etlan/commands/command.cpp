@@ -61,11 +61,12 @@ bool LoadDriver(const Options& o, DriverHost* host) {
 bool PrepareStations(const Options& o, StationDir* dir, const std::set<int>* only) {
     std::error_code ec;
     const bool inPlace = o.stations.empty();
-    if (!inPlace || (only != nullptr && std::filesystem::exists(StationFileName(o.driver), ec))) {
+    if (!inPlace || ((only != nullptr || o.trace) && std::filesystem::exists(StationFileName(o.driver), ec))) {
         // The file in the current directory is copied too when only some of
-        // its stations are to be started.
+        // its stations are to be started, or when the driver is to reach
+        // them through the trace's relay.
         std::string why;
-        if (!dir->Prepare(inPlace ? StationFileName(o.driver) : o.stations, o.driver, &why, only)) {
+        if (!dir->Prepare(inPlace ? StationFileName(o.driver) : o.stations, o.driver, &why, only, o.trace)) {
             std::fprintf(stderr, "etlan: %s\n", why.c_str());
             return false;
         }
