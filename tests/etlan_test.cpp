@@ -38,15 +38,17 @@ std::string EtlanPath() {
 #endif
 }
 
-Outcome Shell(std::string command) {
+// The command's output, standard error with it unless the command sends
+// it elsewhere itself (mergeErrors false).
+Outcome Shell(std::string command, bool mergeErrors = true) {
     Outcome r;
     const auto begin = std::chrono::steady_clock::now();
 #if defined(_WIN32)
     // cmd /c strips one pair of outer quotes.
-    command = "\"" + command + " 2>&1\"";
+    command = "\"" + command + (mergeErrors ? " 2>&1\"" : "\"");
     FILE* pipe = _popen(command.c_str(), "r");
 #else
-    command += " 2>&1 </dev/null";
+    command += mergeErrors ? " 2>&1 </dev/null" : " </dev/null";
     FILE* pipe = popen(command.c_str(), "r");
 #endif
     if (pipe == nullptr) return r;
@@ -67,6 +69,17 @@ Outcome Etlan(const std::string& args) {
     Outcome r = Shell(Quoted(EtlanPath()) + " " + args);
     if (r.status != 0) std::printf("etlan %s -> %d\n%s", args.c_str(), r.status, r.out.c_str());
     return r;
+}
+
+std::string FileText(const std::string& path) {
+    std::string text;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buf[4096];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+        std::fclose(f);
+    }
+    return text;
 }
 
 // A station file line: number, "host", "port".
@@ -609,6 +622,76 @@ TEST_F(EtlanFaults, WriteTakesSeveralValuesAndVerifies) {
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.Has("run past its address digits")) << r.out;
     EXPECT_EQ(sim_.Requests(1), 3 + 3 + 2);  // writes and read-backs; none for the refused lines
+}
+
+// --trace: the frames as they travel between the driver and the station,
+// on standard error, with the results on standard output as without it;
+// negative answers decoded, answers in parts and stray bytes shown, the
+// bytes passed on unchanged, a station that does not connect left to the
+// driver, and a poll that outlives a restart of its station.
+TEST_F(EtlanFaults, TraceShowsTheFramesOnTheWire) {
+    const std::string errors = dir_.Path() + "/trace.txt";
+    const auto traced = [&](const std::string& args, std::string* trace) {
+        const Outcome r = Shell(Quoted(EtlanPath()) + " " + args + stations_ + " 2>" + Quoted(errors), false);
+        *trace = FileText(errors);
+        return r;
+    };
+    std::string trace;
+    Outcome r = traced("read 01D00100 --trace", &trace);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, Shell(Quoted(EtlanPath()) + " read 01D00100" + stations_).out);
+    const auto command = trace.find("  -> st 01  10 00 14 00 00 00 00 00 00 00 01 0A  %01#RDD0010000100**\\r\n");
+    ASSERT_NE(command, std::string::npos) << trace;
+    const auto lineStart = trace.rfind('\n', command) == std::string::npos ? 0 : trace.rfind('\n', command) + 1;
+    int h = -1, m = -1, sec = -1, ms = -1;
+    EXPECT_EQ(std::sscanf(trace.c_str() + lineStart, "%2d:%2d:%2d.%3d", &h, &m, &sec, &ms), 4) << trace;
+    EXPECT_EQ(command - lineStart, 12u) << trace;
+    const auto answer = trace.find("  <- st 01  10 00 0D 00 00 00 00 00 00 00 0A 01  %01$RD0700");
+    EXPECT_GT(answer, command) << trace;
+    EXPECT_NE(answer, std::string::npos) << trace;
+    EXPECT_NE(trace.find("== st 01  closed by the driver"), std::string::npos) << trace;
+
+    r = traced("read 01D40000 --trace", &trace);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(trace.find("!61"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("\\r   PLC error 61: data error: address or value out of range\n"), std::string::npos) << trace;
+
+    sim_.SetSplit(7, 40);
+    sim_.SetWord('D', 119, 0x2A);
+    r = traced("read 07D00100 -c 20 -q --trace", &trace);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("\n42\n"), std::string::npos) << r.out;
+    EXPECT_NE(trace.find("<- st 07  10 00 28 00 00 00 00 00 00 00 0A 07  %07$RD"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("-> st 07  10 00 07 00 00 00 00 00 00 00 07 0A  %07**&\\r\n"), std::string::npos) << trace;
+    sim_.SetSplit(7, 0);
+
+    // Bytes before an answer's header: shown raw, passed on as they came.
+    etl::sim::Faults stray;
+    stray.strayBytes = std::string("\x01zz", 3);
+    sim_.SetFaults(7, stray);
+    const int plain = Shell(Quoted(EtlanPath()) + " read 07D00100" + stations_).status;
+    r = traced("read 07D00100 --trace", &trace);
+    EXPECT_EQ(r.status, plain);
+    EXPECT_NE(trace.find("<- st 07  raw, 3 byte(s), no ET-LAN header: 01 7A 7A  \"\\x01zz\""), std::string::npos) << trace;
+    sim_.SetFaults(7, {});
+
+    // A station that does not connect keeps its line: the driver fails on
+    // it as it does without the trace.
+    const std::string refused = " -s " + Quoted(dir_.Write("refused.int", "PC-stn: 10\n" + StationLine(8, 1)));
+    const Outcome direct = Shell(Quoted(EtlanPath()) + " read 08D00100" + refused);
+    r = Shell(Quoted(EtlanPath()) + " read 08D00100 --trace" + refused);
+    EXPECT_EQ(r.status, direct.status);
+    EXPECT_TRUE(r.Has("== st 08  127.0.0.1:1: no connection (")) << r.out;
+    EXPECT_TRUE(r.Has("not relayed, the driver connects there itself")) << r.out;
+    EXPECT_TRUE(r.Has("read failed, result 2")) << r.out;
+
+    std::thread poll([&] { r = Etlan("poll 01D00100 -l 50 -n 30 --trace" + stations_); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    sim_.RestartStation(1);
+    poll.join();
+    EXPECT_TRUE(r.Has("== st 01  closed by the station")) << r.out;
+    EXPECT_TRUE(r.Has("== st 01  the driver connected again: connecting to 127.0.0.1:")) << r.out;
+    EXPECT_TRUE(r.Has("#30  01D00100=7")) << r.out;
 }
 
 // etlan bench against a simulator: station 1 answers at once, station 2

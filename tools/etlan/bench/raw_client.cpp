@@ -7,6 +7,7 @@
 #include "host/digits.h"
 #include "mewtocol/etlan_frame.h"
 #include "stations/station_line.h"
+#include "tools/etlan/trace/frame_text.h"
 
 namespace etl::etlan {
 namespace {
@@ -70,24 +71,9 @@ std::string WriteText(int plc, int address, std::uint16_t value) {
 }
 
 std::string ShowFrame(const std::string& frame) {
-    std::string out;
-    char hex[8];
-    for (std::size_t i = 0; i < frame.size(); ++i) {
-        const auto c = static_cast<unsigned char>(frame[i]);
-        if (i < kHeaderSize) {
-            std::snprintf(hex, sizeof hex, "%02X ", c);
-            out += hex;
-            if (i + 1 == kHeaderSize) out += "| ";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c >= 32 && c < 127) {
-            out += static_cast<char>(c);
-        } else {
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        }
-    }
-    return out;
+    const std::string_view bytes = frame;
+    if (bytes.size() < kEtlanHeaderSize) return HexBytes(bytes);
+    return HexBytes(bytes.substr(0, kEtlanHeaderSize)) + " | " + ReadableText(bytes.substr(kEtlanHeaderSize));
 }
 
 bool DecodeAnswer(const char* frame, int length, int plc, const char* code, int words, std::uint16_t* values) {
