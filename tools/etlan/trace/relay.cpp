@@ -56,7 +56,10 @@ std::vector<StationText> StationTexts(const std::string& content) {
             const char *host, *hostEnd, *port, *portEnd;
             if (s != own && s >= 1 && s <= kMaxStation && QuotedText(text, &host, &hostEnd) &&
                 static_cast<std::size_t>(hostEnd - host) <= kHostTextMax && QuotedText(hostEnd + 1, &port, &portEnd)) {
-                if (line.size() > kLinePiece) pieces.push_back(s);
+                // The line as rewritten ("127.0.0.1", a port of up to five
+                // digits) must still be read in one piece.
+                const std::size_t texts = static_cast<std::size_t>(hostEnd - host) + static_cast<std::size_t>(portEnd - port);
+                if (line.size() > kLinePiece || line.size() - texts + 9 + 5 > kLinePiece) pieces.push_back(s);
                 StationText st;
                 st.station = s;
                 st.hostBegin = at + static_cast<std::size_t>(host - text);
