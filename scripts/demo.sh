@@ -2,8 +2,9 @@
 # The main job, end to end: the PLC simulator (etlan-sim) on 127.0.0.1 with
 # known values, a station file for it, and the command-line host (etlan)
 # driving the driver library through its one entry point: identity, start,
-# address checks, reads (one answered in parts), writes read back, stations
-# that do not answer and what the host log says of them, end.
+# a scan of every station, address checks, reads (one answered in parts),
+# writes read back, stations that do not answer and what the host log says
+# of them, a poll that outlives a PLC restart, end.
 # Prints each step's output, then a table of what was expected and what
 # happened. Exit status 0 only when every step behaved as expected.
 #
@@ -27,6 +28,16 @@ for exe in "$etlan" "$sim"; do
 done
 
 sim_workdir demo
+# The restart step's simulator, stopped on every exit as the first one is.
+sim7_pid= restart_pid=
+# The restarted simulator is the restart job itself (it execs).
+stop_sim7() {
+  local p
+  for p in $sim7_pid $restart_pid; do kill "$p" 2>/dev/null; done
+  for p in $sim7_pid $restart_pid; do wait "$p" 2>/dev/null; done
+  restart_pid= sim7_pid=
+}
+trap 'stop_sim7; sim_cleanup' EXIT
 
 ms_now() { date +%s%3N; }
 t_start=$(ms_now)
@@ -131,6 +142,15 @@ record "ColdStart: result" "0" "$cs"
 ev=$(printf '%s\n' "$out" | sed -n 's/^EndVpi *: result \([0-9]*\).*/\1/p')
 record "EndVpi: result" "0" "$ev"
 
+# ---------------------------------------------------------------- scan
+echo
+echo "== Scan: every station of the file, one line each"
+run scan "${S[@]}"
+summary=$(printf '%s\n' "$out" | grep 'station(s):')
+record "scan: summary" "5 station(s): 3 answer, 2 failed" "$summary"
+bad=$(printf '%s\n' "$out" | sed -n 's/^station *\([0-9]*\) .* FAIL .*/\1/p' | paste -sd' ' -)
+record "scan: stations that fail, exit status" "3 4, exit 1" "$bad, exit $rc"
+
 # ---------------------------------------------------------------- checks
 echo
 echo "== Address checks"
@@ -230,6 +250,36 @@ echo "== Poll"
 run poll 01D00100 01R00105 02G00010 -l 50 -n 3 "${S[@]}"
 summary=$(printf '%s\n' "$out" | grep 'requests transmitted')
 record "poll 3 tags x 3" "9 requests transmitted, 9 received, 0 errors, 0.0% request loss" "$summary"
+
+# ---------------------------------------------------------------- restart
+echo
+echo "== A poll that outlives a PLC restart: station 7's simulator is stopped"
+echo "   0.5 s into the poll and started again on the same port 0.5 s later"
+"$sim" --station 7 --set D100=77 >"$work/sim7.out" 2>"$work/sim7.err" </dev/null &
+sim7_pid=$!
+port7=
+for _ in $(seq 1 200); do
+  port7=$(sed -n 's/^ready station 7 port \([0-9]*\).*/\1/p' "$work/sim7.out")
+  [ -n "$port7" ] && break
+  sleep 0.025
+done
+stations7=$work/restart.int
+{
+  echo "PC-stn: 65"
+  printf '07 "127.0.0.1" "%s"\n' "$port7"
+} >"$stations7"
+( sleep 0.5
+  kill "$sim7_pid"
+  wait "$sim7_pid" 2>/dev/null
+  sleep 0.5
+  exec "$sim" --station "7:$port7" --set D100=77 >"$work/sim7.out" 2>"$work/sim7.err" </dev/null ) &
+restart_pid=$!
+run poll 07D00100 -l 50 -n 60 -s "$stations7"
+reconnected=$(printf '%s\n' "$out" | grep -o 'station 7: [0-9]* reconnection(s) by WarmStart' | head -1)
+record "poll: station 7 reconnected by WarmStart" "station 7: 1 reconnection(s) by WarmStart" "$reconnected"
+last=$(printf '%s\n' "$out" | grep -o '#60  07D00100=[0-9]*' | tail -1)
+record "poll: the last round reads the restarted PLC" "#60  07D00100=77" "$last"
+stop_sim7
 
 total=$(($(ms_now) - t_start))
 ok=1
