@@ -1,10 +1,11 @@
 #include "tools/etlan/options.h"
 
 #include <cctype>
+#include <charconv>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
+#include <system_error>
 #include <vector>
 
 #include <getopt.h>
@@ -14,18 +15,20 @@
 namespace etl::etlan {
 namespace {
 
-bool ToInt(const std::string& text, long low, long high, long* out) {
-    if (text.empty()) return false;
-    errno = 0;
-    char* end = nullptr;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || end == nullptr || *end != '\0' || v < low || v > high) return false;
+// A whole text as a decimal number: no sign but '-', no blank, no trailing
+// character. False when it is none or does not fit a long.
+bool ToLong(const std::string& text, long* out) {
+    const char* first = text.data();
+    const char* last = first + text.size();
+    long v = 0;
+    const auto [stop, error] = std::from_chars(first, last, v);
+    if (text.empty() || error != std::errc() || stop != last) return false;
     *out = v;
     return true;
 }
 
 bool ToSeconds(const std::string& text, double low, double high, double* out) {
-    if (text.empty()) return false;
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) || text[0] == '+') return false;
     errno = 0;
     char* end = nullptr;
     const double v = std::strtod(text.c_str(), &end);
@@ -58,6 +61,7 @@ struct TextOption {
     const char* shortName;
     const char* longName;
     std::string Options::*text;
+    const char* allowed;  // what the value names
 };
 
 struct NumberOption {
@@ -77,16 +81,23 @@ constexpr FlagOption kFlags[] = {
 };
 
 constexpr TextOption kTexts[] = {
-    {nullptr, "--library", &Options::library}, {"-s", "--stations", &Options::stations},
-    {nullptr, "--raw", &Options::raw},         {nullptr, "--silent", &Options::silent},
-    {nullptr, "--log", &Options::log},
+    {nullptr, "--library", &Options::library, "the driver library's file"},
+    {"-s", "--stations", &Options::stations, "a station file"},
+    {nullptr, "--raw", &Options::raw, "HOST:PORT"},
+    {nullptr, "--silent", &Options::silent, "a station file"},
+    {nullptr, "--log", &Options::log, "a file for the driver's log"},
 };
 
-// -c takes up to 10000000 for the bench; other commands are held to 1000
-// after the whole line is read.
+// -c takes up to 10000000 for the bench and up to 1000 for the other
+// commands (kCountLimit), known once the whole line is read.
+constexpr long kCountLimit = 1000;
 constexpr NumberOption kNumbers[] = {
     {"-d", "--driver", 0, 999, [](Options* o, long n) { o->driver = static_cast<int>(n); }},
-    {"-t", "--type", -2147483647L, 2147483647L, [](Options* o, long n) { o->type = static_cast<int>(n); }},
+    {"-t", "--type", -2147483647L - 1, 2147483647L,
+     [](Options* o, long n) {
+         o->type = static_cast<int>(n);
+         o->typeGiven = true;
+     }},
     {"-c", "--count", 1, 10000000,
      [](Options* o, long n) {
          o->count = static_cast<int>(n);
@@ -100,6 +111,65 @@ constexpr NumberOption kNumbers[] = {
     {nullptr, "--slow-plc", 1, 64, [](Options* o, long n) { o->slowPlc = static_cast<int>(n); }},
 };
 
+constexpr const char* kSilentLimitAllowed = "a number of seconds from 0.1 to 3600";
+
+// The commands: how many arguments each takes, and the options that mean
+// something to it (long names; --help and --version go with every one).
+struct CommandRule {
+    const char* name;
+    int minArgs, maxArgs;  // maxArgs -1: no limit
+    const char* synopsis;
+    const char* options;
+};
+
+constexpr CommandRule kCommands[] = {
+    {"info", 0, 0, "", " library log timing "},
+    {"check", 1, 1, "TAG", " library log type count suffix timing quiet "},
+    {"start", 0, 0, "", " library log stations driver timing "},
+    {"lint", 0, 1, "[FILE]", " stations driver quiet "},
+    {"read", 1, 1, "TAG", " library log stations driver count type suffix timing quiet verbose trace "},
+    {"write", 2, -1, "TAG VALUE...", " library log stations driver type suffix timing quiet verbose verify trace "},
+    {"poll", 1, -1, "TAG...",
+     " library log stations driver count type suffix timing quiet verbose trace interval once polls csv json "},
+    {"scan", 0, 0, "", " library log stations driver verbose trace "},
+    {"warmstart", 1, -1, "N...", " library log stations driver timing verbose "},
+    {"browse", 0, 0, "", " library log quiet "},
+    {"bench", 0, 0, "",
+     " library log stations driver count verbose plc rounds raw register slow-plc silent silent-limit "},
+    {"help", 0, 1, "[COMMAND]", " "},
+};
+
+const CommandRule* RuleOf(const std::string& command) {
+    for (const auto& c : kCommands) {
+        if (command == c.name) return &c;
+    }
+    return nullptr;
+}
+
+std::string CommandList() {
+    std::string list;
+    for (const auto& c : kCommands) list += std::string(list.empty() ? "" : ", ") + c.name;
+    return list;
+}
+
+bool Allows(const CommandRule& c, const std::string& longName) {
+    if (longName == "--help" || longName == "--version") return true;
+    return std::strstr(c.options, (" " + longName.substr(2) + " ").c_str()) != nullptr;
+}
+
+// "read, write, poll and scan": the commands an option means something to.
+std::string CommandsFor(const std::string& longName) {
+    std::vector<std::string> names;
+    for (const auto& c : kCommands) {
+        if (Allows(c, longName)) names.push_back(c.name);
+    }
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    }
+    return text;
+}
+
 constexpr int kSilentLimit = 0x200;  // --silent-limit, seconds
 constexpr int kLongOnly = 0x100;     // val of a long-only option: kLongOnly + its index
 
@@ -107,7 +177,7 @@ constexpr int kLongOnly = 0x100;     // val of a long-only option: kLongOnly + i
 // text; val is the short letter, or kLongOnly + the option's index.
 struct OptionTable {
     std::vector<option> longOptions;
-    std::string shortOptions = "+";  // filled in below; '+' is replaced
+    std::string shortOptions = ":";  // ':' first: a missing value is told apart
     template <typename Option, std::size_t N>
     void Add(const Option (&table)[N], bool takesValue, int* index) {
         for (const Option& entry : table) {
@@ -132,33 +202,78 @@ const Option* ByVal(const Option (&table)[N], int val, int first) {
     return nullptr;
 }
 
+// The highest value of a number option for the command.
+long HighFor(const NumberOption& n, const std::string& command) {
+    return std::strcmp(n.longName, "--count") == 0 && command != "bench" ? kCountLimit : n.high;
+}
+
+std::string NumberAllowed(const NumberOption& n, const std::string& command) {
+    return "a number from " + std::to_string(n.low) + " to " + std::to_string(HighFor(n, command));
+}
+
 // A number for an option, or why not.
-bool ApplyNumber(const NumberOption& n, const std::string& name, const std::string& text, Options* o,
-                 std::string* countText, std::string* why) {
+bool ApplyNumber(const NumberOption& n, const std::string& name, const std::string& text, const std::string& command,
+                 Options* o, std::string* why) {
     long v = 0;
-    if (!ToInt(text, n.low, n.high, &v)) {
-        *why = "option " + name + ": \"" + text + "\" is not a number from " + std::to_string(n.low) + " to " +
-               std::to_string(n.high);
+    const long high = HighFor(n, command);
+    if (ToLong(text, &v) && v >= n.low && v <= high) {
+        n.set(o, v);
+        return true;
+    }
+    if (high == kCountLimit && ToLong(text, &v) && v > high) {
+        // A count up to 1000 reaches the address check, which names the
+        // limit of the tag's own type (read splits a longer range); a
+        // larger one is refused here.
+        *why = "option " + name + ": \"" + text + "\" is above 1000 (one request takes at most " +
+               std::to_string(kMaxElements) + " elements, " + std::to_string(kMaxElementsEG) +
+               " for memory codes E and G; read splits a longer range)";
         return false;
     }
-    n.set(o, v);
-    if (std::strcmp(n.longName, "--count") == 0) *countText = "option " + name + ": \"" + text + "\"";
-    return true;
+    *why = "option " + name + ": \"" + text + "\" is not " + NumberAllowed(n, command);
+    return false;
+}
+
+// --raw HOST:PORT: a host text and a port from 1 to 65535.
+bool RawAddress(const std::string& text) {
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0) return false;
+    long port = 0;
+    return ToLong(text.substr(colon + 1), &port) && port >= 1 && port <= 65535;
+}
+
+// The long option a word names, exactly or by an unambiguous prefix as
+// getopt_long takes it; nullptr when none or several.
+struct LongName {
+    const char* name;
+    bool value;
+};
+
+std::vector<LongName> LongNames() {
+    std::vector<LongName> names;
+    for (const auto& f : kFlags) names.push_back({f.longName, false});
+    for (const auto& t : kTexts) names.push_back({t.longName, true});
+    for (const auto& n : kNumbers) names.push_back({n.longName, true});
+    names.push_back({"--silent-limit", true});
+    return names;
 }
 
 // Whether a word is the value of the option word before it ("-s FILE",
-// "--driver 3", "-qs FILE"), so that the command is not taken from it.
+// "--driver 3", "--dri 3", "-qs FILE"), so that the command is not taken
+// from it.
 bool TakesValue(const std::string& word) {
     if (word.rfind("--", 0) == 0) {
         if (word.find('=') != std::string::npos) return false;
-        const std::string name = word;
-        for (const auto& t : kTexts) {
-            if (name == t.longName) return true;
+        const LongName* match = nullptr;
+        int matches = 0;
+        static const std::vector<LongName> names = LongNames();
+        for (const auto& n : names) {
+            if (word == n.name) return n.value;
+            if (std::strncmp(n.name, word.c_str(), word.size()) == 0) {
+                match = &n;
+                ++matches;
+            }
         }
-        for (const auto& n : kNumbers) {
-            if (name == n.longName) return true;
-        }
-        return name == "--silent-limit";
+        return matches == 1 && match->value;
     }
     // A cluster of short options: the first that takes a value takes the
     // rest of the word, or the next word when it ends the cluster.
@@ -171,18 +286,48 @@ bool TakesValue(const std::string& word) {
     return false;
 }
 
+// What a value option takes, for "needs a value".
+std::string AllowedFor(int val, int flagsCount, int numbersFirst, const std::string& command) {
+    if (val == kSilentLimit) return kSilentLimitAllowed;
+    if (const TextOption* t = ByVal(kTexts, val, flagsCount)) return t->allowed;
+    if (const NumberOption* n = ByVal(kNumbers, val, numbersFirst)) return NumberAllowed(*n, command);
+    return "";
+}
+
+// The arguments' count against the command's synopsis.
+bool CheckArguments(const CommandRule& c, const std::vector<std::string>& args, std::string* why) {
+    const std::string takes = std::string(c.name) + " takes " + (c.synopsis[0] != '\0' ? c.synopsis : "no arguments");
+    if (static_cast<int>(args.size()) < c.minArgs) {
+        // The first word of the synopsis not given.
+        std::string missing = c.synopsis;
+        for (std::size_t i = 0; i < args.size(); ++i) missing = missing.substr(missing.find(' ') + 1);
+        missing = missing.substr(0, missing.find(' '));
+        if (missing.size() > 3 && missing.compare(missing.size() - 3, 3, "...") == 0) missing.resize(missing.size() - 3);
+        *why = takes + ": " + missing + " missing";
+        return false;
+    }
+    if (c.maxArgs >= 0 && static_cast<int>(args.size()) > c.maxArgs) {
+        *why = takes + ": unexpected argument \"" + args[static_cast<std::size_t>(c.maxArgs)] + "\"";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
     // A negative number (write 01D00500 -2) is an argument, not a cluster
-    // of short options; "-1" is one only for write. Such words are handed
-    // to getopt_long in a form that is no option and put back afterwards.
+    // of short options; "-1" is one only for write and warmstart. Such
+    // words are handed to getopt_long in a form that is no option and put
+    // back afterwards.
     std::string command;
+    std::size_t commandAt = static_cast<std::size_t>(argc);  // no negative arguments without a command
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--") break;
         if (arg.empty() || arg[0] != '-' || arg == "-") {
             command = arg;
+            commandAt = static_cast<std::size_t>(i);
             break;
         }
         if (TakesValue(arg)) ++i;
@@ -190,10 +335,10 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
     std::vector<std::string> words(argv, argv + argc);
     std::vector<std::string> negatives;
     const std::string mark = "\x1f" "etlan-argument-";
-    for (std::size_t i = 1; i < words.size(); ++i) {
+    for (std::size_t i = commandAt + 1; i < words.size(); ++i) {
         if (words[i] == "--") break;
-        if (LooksNegative(words[i]) && (words[i] != "-1" || command == "write") &&
-            (i == 1 || !TakesValue(words[i - 1]))) {
+        if (LooksNegative(words[i]) && (words[i] != "-1" || command == "write" || command == "warmstart") &&
+            !TakesValue(words[i - 1])) {
             negatives.push_back(words[i]);
             words[i] = mark + std::to_string(negatives.size() - 1);
         }
@@ -205,6 +350,7 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
     OptionTable table;
     int index = 0;
     table.Add(kFlags, false, &index);
+    const int flagsCount = index;
     table.Add(kTexts, true, &index);
     const int numbersFirst = index;
     table.Add(kNumbers, true, &index);
@@ -212,13 +358,22 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
     table.longOptions.push_back({nullptr, 0, nullptr, 0});
     // Options and arguments in any order (GNU permutes them; so does the
     // toolchain's getopt for Windows): no leading '+'.
-    table.shortOptions.erase(0, 1);
-    table.shortOptions.insert(0, ":");  // ':' for a missing value
 
-    std::string countText;  // the bench takes larger counts than the other commands
-    const int flagsCount = static_cast<int>(std::size(kFlags));
+    // Numbers are applied once the command is known (the limit of -c
+    // depends on it); every option given is kept, as the user wrote it, to
+    // be held against the command.
+    struct Given {
+        std::string longName, name;
+    };
+    struct Number {
+        const NumberOption* option;
+        std::string name, value;
+    };
+    std::vector<Given> given;
+    std::vector<Number> numbers;
+    std::string silentLimit, silentLimitName;
     opterr = 0;
-    optind = 1;
+    optind = 0;  // a fresh start, also after a line that ended inside a cluster
     const int count = static_cast<int>(args.size()) - 1;
     for (;;) {
         int longIndex = -1;
@@ -234,37 +389,82 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
             return false;
         }
         if (c == ':') {
-            const std::string word = optopt != 0 && optopt < kLongOnly && optopt != kSilentLimit
-                                         ? "-" + std::string(1, static_cast<char>(optopt))
-                                         : std::string(args[static_cast<std::size_t>(optind - 1)]);
-            *why = "option " + word + " needs a value";
+            // The word that ended the line: "--count" as written, or the
+            // short option at the end of a cluster.
+            const std::string last = args[static_cast<std::size_t>(optind - 1)];
+            const std::string word = last.rfind("--", 0) == 0 ? last : "-" + std::string(1, static_cast<char>(optopt));
+            *why = "option " + word + " needs a value: " + AllowedFor(optopt, flagsCount, numbersFirst, command);
             return false;
         }
         const std::string value = optarg != nullptr ? optarg : "";
         if (c == kSilentLimit) {
-            if (!ToSeconds(value, 0.1, 3600, &o->silentLimit)) {
-                *why = "option " + name + ": \"" + value + "\" is not a number of seconds from 0.1 to 3600";
-                return false;
-            }
+            silentLimit = value;
+            silentLimitName = name;
+            given.push_back({"--silent-limit", name});
         } else if (const FlagOption* f = ByVal(kFlags, c, 0)) {
             o->*(f->flag) = true;
+            given.push_back({f->longName, name});
         } else if (const TextOption* t = ByVal(kTexts, c, flagsCount)) {
+            if (value.empty()) {
+                *why = "option " + name + ": \"\" is not " + t->allowed;
+                return false;
+            }
             o->*(t->text) = value;
+            given.push_back({t->longName, name});
         } else if (const NumberOption* n = ByVal(kNumbers, c, numbersFirst)) {
-            if (!ApplyNumber(*n, name, value, o, &countText, why)) return false;
+            numbers.push_back({n, name, value});
+            given.push_back({n->longName, name});
         } else {
             *why = "unknown option " + name;
             return false;
         }
     }
+    bool commandGiven = false;
     for (int i = optind; i < count; ++i) {
         std::string arg = args[static_cast<std::size_t>(i)];
         if (arg.rfind(mark, 0) == 0) arg = negatives[std::stoul(arg.substr(mark.size()))];
-        if (o->command.empty()) {
+        if (!commandGiven) {
             o->command = arg;
+            commandGiven = true;
         } else {
             o->args.push_back(arg);
         }
+    }
+    const CommandRule* rule = RuleOf(o->command);
+    if (commandGiven && rule == nullptr) {
+        *why = "unknown command \"" + o->command + "\" (one of " + CommandList() + ")";
+        return false;
+    }
+    for (const Number& n : numbers) {
+        if (!ApplyNumber(*n.option, n.name, n.value, o->command, o, why)) return false;
+    }
+    if (!silentLimit.empty() && !ToSeconds(silentLimit, 0.1, 3600, &o->silentLimit)) {
+        *why = "option " + silentLimitName + ": \"" + silentLimit + "\" is not " + kSilentLimitAllowed;
+        return false;
+    }
+    if (!o->raw.empty() && !RawAddress(o->raw)) {
+        *why = "option --raw: \"" + o->raw + "\" is not HOST:PORT (a port from 1 to 65535)";
+        return false;
+    }
+    if (o->version) return true;
+    if (!commandGiven) {
+        if (o->help) return true;
+        *why = "no command given (one of " + CommandList() + ")";
+        return false;
+    }
+    if (o->help && o->command != "help") return true;  // "etlan read --help": the command's help
+    // Options that mean nothing to the command are refused rather than
+    // passed over: a user who gives one expects it to act.
+    for (const Given& g : given) {
+        if (!Allows(*rule, g.longName)) {
+            *why = "option " + g.name + " is for " + CommandsFor(g.longName) + ", not for " + o->command;
+            return false;
+        }
+    }
+    if (!CheckArguments(*rule, o->args, why)) return false;
+    if (o->command == "help" && !o->args.empty() && RuleOf(o->args[0]) == nullptr) {
+        *why = "help: no command \"" + o->args[0] + "\" (one of " + CommandList() + ")";
+        return false;
     }
     if (o->quiet && o->verbose) {
         *why = "-q and -v exclude each other";
@@ -274,20 +474,12 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
         *why = "--csv and --json exclude each other";
         return false;
     }
-    if ((o->csv || o->json) && o->command != "poll") {
-        *why = std::string(o->csv ? "--csv" : "--json") + " is for poll";
+    if (o->once && o->polls != 0) {
+        *why = "-1 and -n exclude each other (-1 is -n 1)";
         return false;
     }
-    if (o->trace && o->command != "read" && o->command != "write" && o->command != "poll" && o->command != "scan") {
-        *why = "--trace is for read, write, poll and scan";
-        return false;
-    }
-    // A count up to 1000 reaches the address check, which names the limit
-    // of the tag's own type (read splits a longer range into requests); a
-    // larger one is refused here.
-    if (o->command != "bench" && o->count > 1000) {
-        *why = countText + " is above 1000 (one request takes at most " + std::to_string(kMaxElements) + " elements, " +
-               std::to_string(kMaxElementsEG) + " for memory codes E and G; read splits a longer range)";
+    if (o->command == "lint" && !o->args.empty() && !o->stations.empty()) {
+        *why = "lint takes FILE or -s FILE, not both";
         return false;
     }
     return true;
@@ -317,7 +509,8 @@ Commands:
                              operations per second, CPU (etlan bench --help)
   help [COMMAND]             this text, or a command's
 
-Options (anywhere on the line):
+Options (anywhere on the line; an option that the command does not use is
+refused, as is a value outside what the option takes):
   --library PATH             driver library (default: libETLANdr.so / ETLANdr.dll
                              next to etlan)
   -s, --stations FILE        station file for start, read, write and poll; etlan
@@ -351,8 +544,11 @@ Options (anywhere on the line):
 Exit status: 0 success; 1 the driver reported a failure (invalid address,
 refused command, negative answer, no answer, dialog cancelled, a station
 that did not connect, output that could not be written); 2 a wrong
-command line; 3 etlan could not run (driver library or station file not
-found); 130 stopped by Ctrl-C or SIGTERM.
+command line (an unknown command or option, a missing or extra argument,
+a value that is not what it takes, an option the command does not use),
+found before the driver starts and before anything is sent; 3 etlan could
+not run (driver library or station file not found or not readable, log
+file not writable); 130 stopped by Ctrl-C or SIGTERM.
 
 Results go to standard output, diagnoses to standard error.
 

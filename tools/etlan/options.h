@@ -9,12 +9,13 @@
 namespace etl::etlan {
 
 struct Options {
-    std::string command;            // info, check, start, read, write, poll, browse, bench
+    std::string command;            // info, check, start, lint, read, write, poll, scan, warmstart, browse, bench, help
     std::vector<std::string> args;  // the command's arguments
     std::string library;            // --library PATH
     std::string stations;           // -s FILE
     int driver = 1;                 // -d N
-    int type = -1;                  // -t N; -1: not given
+    int type = -1;                  // -t N
+    bool typeGiven = false;
     int count = 1;                  // -c N
     bool countGiven = false;
     int intervalMs = 1000;          // -l MS
@@ -41,7 +42,10 @@ struct Options {
     double silentLimit = 5.0;       // --silent-limit SECONDS
 };
 
-// False with a message in *why on a malformed line.
+// False with a message in *why on a malformed line: an unknown option or
+// command, a value that is not what the option takes (named as given, with
+// what it takes), an option that means nothing to the command, too few or
+// too many arguments. Each command checks its arguments' values itself.
 bool ParseOptions(int argc, char** argv, Options* out, std::string* why);
 
 // Usage texts: the overview, and one per command (nullptr when unknown).

@@ -1,9 +1,12 @@
 #include "tools/etlan/station_lint.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -160,6 +163,9 @@ std::string MissingStationReason(const StationLint& lint, int plc) {
     for (const auto& p : lint.problems) {
         if (p.error && p.station == -1) return "station " + std::to_string(plc) + " is not defined: line " + std::to_string(p.line) + ": " + p.text;
     }
+    if (plc < 1 || plc > kMaxStation) {
+        return "station " + std::to_string(plc) + " cannot be defined: station numbers are 1 to " + std::to_string(kMaxStation);
+    }
     return "station " + std::to_string(plc) + " is not defined in the station file";
 }
 
@@ -188,6 +194,32 @@ bool ReadWholeFile(const std::string& path, std::string* out) {
     if (!in) return false;
     out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return !in.bad();
+}
+
+bool ReadableFile(const std::string& path, const std::string& what, std::string* why) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    const std::string named = what + " \"" + path + "\"";
+    if (status.type() == std::filesystem::file_type::not_found) {
+        *why = named + " not found";
+        return false;
+    }
+    if (status.type() == std::filesystem::file_type::directory) {
+        *why = named + " is a directory";
+        return false;
+    }
+    if (ec || status.type() != std::filesystem::file_type::regular) {
+        *why = named + " is not a regular file";
+        return false;
+    }
+    errno = 0;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        *why = named + " cannot be read: " + std::strerror(errno);
+        return false;
+    }
+    std::fclose(f);
+    return true;
 }
 
 }  // namespace etl::etlan

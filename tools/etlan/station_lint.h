@@ -40,4 +40,9 @@ std::string OnlyStations(const std::string& content, const std::set<int>& keep);
 
 bool ReadWholeFile(const std::string& path, std::string* out);
 
+// Whether path is a file that can be read; otherwise why not, naming it
+// as what ("station file"): not found, a directory, no regular file, or
+// the system's reason it cannot be opened.
+bool ReadableFile(const std::string& path, const std::string& what, std::string* why);
+
 }  // namespace etl::etlan

@@ -225,6 +225,10 @@ TagReport ExplainTag(const std::string& text, int dataType, int elementCount, bo
     }
     const unsigned plc = AccumulateDigits(t.copy, kPlcNumberDigits, 10);
     if (plc > kMaxPlcNumber) r.reasons.push_back("PLC number " + Num(plc) + " is above " + Num(kMaxPlcNumber));
+    if (plc == 0 && t.length >= kPlcNumberDigits && IsDigit(t.copy[0]) && IsDigit(t.copy[1])) {
+        r.notes.push_back("PLC number 00 is no station (a station file defines 1 to " + Num(kMaxPlcNumber) +
+                          "): reads and writes of it get no answer");
+    }
 
     const char letter = t.copy[2];
     const std::string code = std::string("memory code ") + (letter != '\0' ? Printable(letter) : "(none)");
@@ -296,6 +300,11 @@ void PutWord(std::uint8_t* buffer, std::size_t offset, std::uint16_t value) {
 }
 
 bool ParseValue(const std::string& text, int bits, std::uint32_t* out, std::string* why) {
+    // Every refusal names the text and what the tag takes.
+    const std::string allowed = bits == 1    ? "a bit value (0 or 1)"
+                                : bits == 32 ? "a 32-bit value (-2147483648 to 4294967295, or 0x00000000 to 0xFFFFFFFF)"
+                                             : "a 16-bit value (-32768 to 65535, or 0x0000 to 0xFFFF)";
+    *why = "\"" + text + "\" is not " + allowed;
     std::size_t i = 0;
     bool negative = false;
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
@@ -307,43 +316,26 @@ bool ParseValue(const std::string& text, int bits, std::uint32_t* out, std::stri
         base = 16;
         i += 2;
     }
-    if (i >= text.size()) {
-        *why = "\"" + text + "\" is not a number";
-        return false;
-    }
-    // The digits up to the first that is none; what they give must fit 32
-    // bits, and they must be all of the text.
+    if (i >= text.size()) return false;
+    // The digits must be all of the text, and what they give must fit.
     unsigned long long v = 0;
     const char* first = text.data() + i;
     const char* last = text.data() + text.size();
     const auto [stop, error] = std::from_chars(first, last, v, static_cast<int>(base));
-    if (error == std::errc::result_out_of_range || v > 0xFFFFFFFFull) {
-        *why = "\"" + text + "\" does not fit 32 bits";
-        return false;
-    }
-    if (stop != last) {
-        *why = "\"" + text + "\" is not a number (decimal, or hex with 0x)";
-        return false;
-    }
+    if (error != std::errc() || stop != last) return false;
     if (bits == 1) {
-        if (negative || v > 1) {
-            *why = "a bit takes 0 or 1";
-            return false;
-        }
+        if (negative || v > 1) return false;
         *out = static_cast<std::uint32_t>(v);
         return true;
     }
     const unsigned long long maxUnsigned = bits == 32 ? 0xFFFFFFFFull : 0xFFFFull;
     const unsigned long long maxNegative = bits == 32 ? 0x80000000ull : 0x8000ull;
-    if ((!negative && v > maxUnsigned) || (negative && v > maxNegative)) {
-        *why = "\"" + text + "\" does not fit " + std::to_string(bits) + " bits (" +
-               (bits == 32 ? "-2147483648 to 4294967295" : "-32768 to 65535") + ")";
-        return false;
-    }
+    if ((!negative && v > maxUnsigned) || (negative && v > maxNegative)) return false;
     std::uint32_t value = static_cast<std::uint32_t>(v);
     if (negative) value = static_cast<std::uint32_t>(0u - value);
     if (bits == 16) value &= 0xFFFFu;
     *out = value;
+    why->clear();
     return true;
 }
 

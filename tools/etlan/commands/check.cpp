@@ -48,7 +48,7 @@ int CmdCheck(const Options& o) {
     // The data type and the check code are taken from the text as read,
     // write and poll take them, so that check agrees with them.
     TypeChoice type = InferType(tag);
-    if (o.type != -1) type.dataType = o.type;
+    if (o.typeGiven) type.dataType = o.type;
     const bool suffix = o.suffix || type.suffix;
     const int dataType = type.dataType;
     CheckedTag c;

@@ -1,6 +1,5 @@
 // etlan lint [FILE]: the station file's mistakes, each with its line.
 #include <cstdio>
-#include <filesystem>
 
 #include "tools/etlan/commands/command.h"
 #include "tools/etlan/station_lint.h"
@@ -10,10 +9,9 @@ namespace etl::etlan {
 int CmdLint(const Options& o) {
     if (o.args.size() > 1) return Usage("lint takes at most one FILE");
     const std::string file = !o.args.empty() ? o.args[0] : !o.stations.empty() ? o.stations : StationFileName(o.driver);
-    std::error_code ec;
-    std::string content;
-    if (!std::filesystem::is_regular_file(file, ec) || !ReadWholeFile(file, &content)) {
-        std::fprintf(stderr, "etlan: station file %s not found\n", file.c_str());
+    std::string content, why;
+    if (!ReadableFile(file, "station file", &why) || !ReadWholeFile(file, &content)) {
+        std::fprintf(stderr, "etlan: %s\n", !why.empty() ? why.c_str() : ("cannot read " + file).c_str());
         return kExitCannotRun;
     }
     const StationLint lint = LintStations(content);

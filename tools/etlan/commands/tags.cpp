@@ -5,7 +5,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 
 #include "host/vocabulary.h"
 #include "tools/etlan/commands/command.h"
@@ -48,12 +47,10 @@ void PrintReasons(const CheckedTag& c, const std::string& tag, int count, std::F
 
 int OpenTags(const Options& o, const std::vector<std::string>& names, StationDir* dir, DriverHost* host,
              std::vector<Tag>* tags, bool oneShot) {
-    if (!o.stations.empty()) {
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(o.stations, ec)) {
-            std::fprintf(stderr, "etlan: station file %s not found\n", o.stations.c_str());
-            return kExitCannotRun;
-        }
+    std::string why;
+    if (!o.stations.empty() && !ReadableFile(o.stations, "station file", &why)) {
+        std::fprintf(stderr, "etlan: %s\n", why.c_str());
+        return kExitCannotRun;
     }
     if (!LoadDriver(o, host)) return kExitCannotRun;
     DriverInfoBlock info{};
@@ -73,7 +70,7 @@ bool CheckTags(const Options& o, DriverHost* host, const std::vector<std::string
         std::transform(t.name.begin(), t.name.end(), t.name.begin(),
                        [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
         t.type = InferType(t.name);
-        if (o.type != -1) {
+        if (o.typeGiven) {
             t.type.dataType = o.type;
             t.type.why = "given with --type";
         }

@@ -1,0 +1,197 @@
+// etlan's command line read by ParseOptions alone: every wrong line is
+// refused with a message naming the argument as given and what it takes,
+// before anything is loaded or sent; and the lines that look wrong but are
+// right (negative values, clusters, abbreviations) still pass. Also the
+// value texts of write and the files named on the line.
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tools/etlan/options.h"
+#include "tools/etlan/station_lint.h"
+#include "tools/etlan/text.h"
+
+namespace etl::etlan {
+namespace {
+
+bool Parse(const std::vector<std::string>& words, Options* o, std::string* why) {
+    std::vector<std::string> line{"etlan"};
+    line.insert(line.end(), words.begin(), words.end());
+    std::vector<char*> argv;
+    for (auto& w : line) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    return ParseOptions(static_cast<int>(line.size()), argv.data(), o, why);
+}
+
+std::string Joined(const std::vector<std::string>& words) {
+    std::string s;
+    for (const auto& w : words) s += (s.empty() ? "" : " ") + ("[" + w + "]");
+    return s;
+}
+
+struct BadLine {
+    std::vector<std::string> words;
+    std::vector<std::string> says;  // every one in the message
+};
+
+TEST(EtlanOptions, WrongLinesAreRefusedNamingTheArgumentAndWhatItTakes) {
+    const BadLine rows[] = {
+        // Values of number options: junk, blanks, signs, range, overflow.
+        {{"read", "01D00100", "-c", "5x"}, {"option -c", "\"5x\"", "not a number from 1 to 1000"}},
+        {{"read", "01D00100", "-c", " 5"}, {"\" 5\"", "from 1 to 1000"}},
+        {{"read", "01D00100", "-c", "+5"}, {"\"+5\"", "from 1 to 1000"}},
+        {{"read", "01D00100", "-c", "0"}, {"\"0\"", "from 1 to 1000"}},
+        {{"read", "01D00100", "-c", "-5"}, {"\"-5\"", "from 1 to 1000"}},
+        {{"read", "01D00100", "-c", ""}, {"option -c", "\"\""}},
+        {{"read", "01D00100", "-c", "99999999999999999999"}, {"\"99999999999999999999\"", "from 1 to 1000"}},
+        {{"read", "01D00100", "--count=1001"}, {"option --count", "\"1001\" is above 1000", "27 elements"}},
+        {{"bench", "-c", "10000001"}, {"\"10000001\"", "from 1 to 10000000"}},
+        {{"read", "01D00100", "-c"}, {"option -c needs a value", "a number from 1 to 1000"}},
+        {{"read", "01D00100", "--count"}, {"option --count needs a value"}},
+        {{"start", "-d", "1000"}, {"option -d", "\"1000\"", "from 0 to 999"}},
+        {{"start", "-d", "x"}, {"option -d", "\"x\"", "from 0 to 999"}},
+        {{"read", "01D00100", "-t", "99999999999"}, {"option -t", "\"99999999999\""}},
+        {{"poll", "01D00100", "-l", "5"}, {"option -l", "\"5\"", "from 10 to 3600000"}},
+        {{"poll", "01D00100", "-n", "0"}, {"option -n", "\"0\"", "from 1 to"}},
+        {{"bench", "--plc", "65"}, {"option --plc", "\"65\"", "from 1 to 64"}},
+        {{"bench", "--silent-limit", "5x"}, {"option --silent-limit", "\"5x\"", "seconds from 0.1 to 3600"}},
+        // Text options: empty, missing, malformed.
+        {{"read", "01D00100", "-s", ""}, {"option -s", "\"\"", "station file"}},
+        {{"read", "01D00100", "-s"}, {"option -s needs a value", "station file"}},
+        {{"read", "01D00100", "--library="}, {"option --library", "\"\""}},
+        {{"read", "01D00100", "--log", ""}, {"option --log", "\"\""}},
+        {{"bench", "--raw", "127.0.0.1:99999"}, {"option --raw", "\"127.0.0.1:99999\"", "HOST:PORT", "1 to 65535"}},
+        {{"bench", "--raw", "nonsense"}, {"option --raw", "\"nonsense\"", "HOST:PORT"}},
+        // Options that mean nothing to the command.
+        {{"read", "01D00100", "-n", "3"}, {"option -n is for poll", "not for read"}},
+        {{"read", "01D00100", "-1"}, {"option -1 is for poll", "not for read"}},
+        {{"write", "01D00100", "5", "-c", "2"}, {"option -c is for check, read, poll and bench", "not for write"}},
+        {{"info", "-s", "zavUR01.int"}, {"option -s is for", "not for info"}},
+        {{"lint", "--library", "x.so"}, {"option --library", "not for lint"}},
+        {{"check", "01D00100", "--trace"}, {"--trace is for read, write, poll and scan", "not for check"}},
+        {{"read", "01D00100", "--csv"}, {"--csv is for poll"}},
+        {{"warmstart", "1", "-t", "3"}, {"option -t", "not for warmstart"}},
+        {{"start", "--verify"}, {"option --verify is for write", "not for start"}},
+        {{"read", "01D00100", "--plc", "1"}, {"option --plc is for bench"}},
+        // Arguments: missing, extra, unknown commands.
+        {{"read"}, {"read takes TAG", "TAG missing"}},
+        {{"read", "01D00100", "01D00101"}, {"read takes TAG", "unexpected argument \"01D00101\""}},
+        {{"write", "01D00100"}, {"write takes TAG VALUE...", "VALUE missing"}},
+        {{"warmstart"}, {"warmstart takes N...", "N missing"}},
+        {{"info", "x"}, {"info takes no arguments", "unexpected argument \"x\""}},
+        {{"lint", "a.int", "b.int"}, {"unexpected argument \"b.int\""}},
+        {{"lint", "a.int", "-s", "b.int"}, {"lint takes FILE or -s FILE, not both"}},
+        {{"frobnicate"}, {"unknown command \"frobnicate\"", "one of info, check"}},
+        {{""}, {"unknown command \"\""}},
+        {{"help", "foo"}, {"help: no command \"foo\""}},
+        {{"-c", "5"}, {"no command given", "one of info"}},
+        // Unknown options and options that exclude each other.
+        {{"read", "01D00100", "-x"}, {"unknown option -x"}},
+        {{"read", "01D00100", "--frobnicate"}, {"unknown option --frobnicate"}},
+        {{"-1", "write", "01D00100", "5"}, {"option -1 is for poll"}},
+        {{"read", "01D00100", "-q", "-v"}, {"-q and -v exclude each other"}},
+        {{"poll", "01D00100", "--csv", "--json"}, {"--csv and --json exclude each other"}},
+        {{"poll", "01D00100", "-1", "-n", "3"}, {"-1 and -n exclude each other"}},
+    };
+    for (const BadLine& row : rows) {
+        Options o;
+        std::string why;
+        EXPECT_FALSE(Parse(row.words, &o, &why)) << Joined(row.words);
+        for (const auto& word : row.says) {
+            EXPECT_NE(why.find(word), std::string::npos) << Joined(row.words) << "\n  message: " << why << "\n  lacks: " << word;
+        }
+    }
+}
+
+TEST(EtlanOptions, LinesThatLookWrongButAreRightPass) {
+    struct Good {
+        std::vector<std::string> words;
+        std::vector<std::string> args;  // the command's arguments as read
+    };
+    const Good rows[] = {
+        {{"write", "01D00500", "-2"}, {"01D00500", "-2"}},
+        {{"write", "01D00500", "-1", "-0x10", "-q"}, {"01D00500", "-1", "-0x10"}},
+        {{"--dri", "1", "write", "01D00100", "-1"}, {"01D00100", "-1"}},  // an abbreviation takes its value
+        {{"warmstart", "1", "-1"}, {"1", "-1"}},                          // refused later, by its value
+        {{"read", "01D00300", "-qc2", "-s", "x.int"}, {"01D00300"}},
+        {{"poll", "01D00300", "-1q", "-d1"}, {"01D00300"}},
+        {{"read", "01D00100", "-t", "-1"}, {"01D00100"}},
+        {{"bench", "-c", "5000", "--raw", "127.0.0.1:9094"}, {}},
+        {{"read", "--help", "-n", "3"}, {}},  // help whatever else the line holds
+        {{"help", "read"}, {"read"}},
+    };
+    for (const Good& row : rows) {
+        Options o;
+        std::string why;
+        EXPECT_TRUE(Parse(row.words, &o, &why)) << Joined(row.words) << ": " << why;
+        EXPECT_EQ(o.args, row.args) << Joined(row.words);
+    }
+    Options o;
+    std::string why;
+    ASSERT_TRUE(Parse({"read", "01D00100", "-t", "-1"}, &o, &why)) << why;
+    EXPECT_TRUE(o.typeGiven);  // -1 is a data type like any other, not "none given"
+    EXPECT_EQ(o.type, -1);
+}
+
+TEST(EtlanOptions, WriteValuesAreRefusedNamingTheTextAndTheRangeOfTheTag) {
+    struct Row {
+        const char* text;
+        int bits;
+        const char* says;  // empty: accepted, giving value
+        std::uint32_t value;
+    };
+    const Row rows[] = {
+        {"70000", 16, "\"70000\" is not a 16-bit value (-32768 to 65535, or 0x0000 to 0xFFFF)", 0},
+        {"-32769", 16, "\"-32769\" is not a 16-bit value", 0},
+        {"abc", 16, "\"abc\" is not a 16-bit value", 0},
+        {"5x", 16, "\"5x\" is not a 16-bit value", 0},
+        {" 5", 16, "\" 5\" is not", 0},
+        {"", 16, "\"\" is not", 0},
+        {"0x", 16, "\"0x\" is not", 0},
+        {"99999999999999999999", 32, "\"99999999999999999999\" is not a 32-bit value", 0},
+        {"0x100000000", 32, "(-2147483648 to 4294967295, or 0x00000000 to 0xFFFFFFFF)", 0},
+        {"2", 1, "\"2\" is not a bit value (0 or 1)", 0},
+        {"-1", 1, "\"-1\" is not a bit value", 0},
+        {"-32768", 16, "", 0x8000},
+        {"-0x8000", 16, "", 0x8000},
+        {"0xFFFF", 16, "", 0xFFFF},
+        {"-1", 32, "", 0xFFFFFFFF},
+        {"4294967295", 32, "", 0xFFFFFFFF},
+        {"1", 1, "", 1},
+    };
+    for (const Row& row : rows) {
+        std::uint32_t value = 0xDEADBEEF;
+        std::string why;
+        const bool ok = ParseValue(row.text, row.bits, &value, &why);
+        if (row.says[0] == '\0') {
+            EXPECT_TRUE(ok) << row.text << ": " << why;
+            EXPECT_EQ(value, row.value) << row.text;
+        } else {
+            EXPECT_FALSE(ok) << row.text;
+            EXPECT_NE(why.find(row.says), std::string::npos) << row.text << ": " << why;
+        }
+    }
+}
+
+TEST(EtlanOptions, FilesOnTheLineAreNamedWithWhyTheyCannotBeUsed) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("etlan_options_test-" + std::to_string(std::random_device()()));
+    fs::create_directories(dir);
+    const std::string file = (dir / "zavUR01.int").string();
+    std::ofstream(file) << "ETLANPC 10\n";
+    std::string why;
+    EXPECT_TRUE(ReadableFile(file, "station file", &why)) << why;
+    EXPECT_FALSE(ReadableFile(dir.string(), "station file", &why));
+    EXPECT_NE(why.find("is a directory"), std::string::npos) << why;
+    EXPECT_FALSE(ReadableFile((dir / "missing.int").string(), "station file", &why));
+    EXPECT_NE(why.find("station file \"" + (dir / "missing.int").string() + "\" not found"), std::string::npos) << why;
+    fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace etl::etlan
