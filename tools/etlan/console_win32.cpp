@@ -21,6 +21,12 @@ void RemovePath(const char* path) {
 // Runs on a thread of its own that the system starts for the event.
 BOOL WINAPI OnConsoleEvent(DWORD) {
     if (g_watching.load() && !g_stop.exchange(true)) return TRUE;
+    // The temporary station directory is the current directory while the
+    // driver runs, and Windows does not remove a directory in use as one:
+    // leave it first.
+    char temp[MAX_PATH + 1];
+    const DWORD length = GetTempPathA(sizeof temp, temp);
+    if (length > 0 && length < sizeof temp) SetCurrentDirectoryA(temp);
     RemoveKeptTemporaries(RemovePath);
     _exit(kExitInterrupted);
 }
