@@ -274,23 +274,24 @@ bool ReadSetFile(const std::string& path, std::vector<SimOptions::Set>* sets, st
     }
     std::string line;
     int number = 0;
-    char chunk[256];
-    bool more = true;
-    while (more) {
-        more = std::fgets(chunk, sizeof chunk, f) != nullptr;
-        if (more) line += chunk;
-        if (more && (line.empty() || line.back() != '\n')) continue;  // the rest of a long line
-        if (line.empty()) break;
+    for (int c = std::getc(f); c != EOF || !line.empty(); c = std::getc(f)) {
+        if (c != EOF && c != '\n') {
+            line += static_cast<char>(c);
+            continue;
+        }
         ++number;
         const std::string s = Trimmed(line);
         line.clear();
-        if (s.empty() || s[0] == '#') continue;
-        sets->push_back({s, "option --file: \"" + path + "\" line " + std::to_string(number)});
+        if (!s.empty() && s[0] != '#') {
+            sets->push_back({s, "option --file: \"" + path + "\" line " + std::to_string(number)});
+        }
+        if (c == EOF) break;
     }
     const bool failed = std::ferror(f) != 0;
+    const int error = errno;
     std::fclose(f);
     if (failed) {
-        *why = "option --file: cannot read \"" + path + "\"";
+        *why = "option --file: cannot read \"" + path + "\": " + std::strerror(error);
         return false;
     }
     return true;
