@@ -30,7 +30,11 @@ bool Parse(const std::vector<std::string>& words, Options* o, std::string* why) 
 
 std::string Joined(const std::vector<std::string>& words) {
     std::string s;
-    for (const auto& w : words) s += (s.empty() ? "" : " ") + ("[" + w + "]");
+    for (const auto& w : words) {
+        s += s.empty() ? "[" : " [";
+        s += w;
+        s += ']';
+    }
     return s;
 }
 

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -154,7 +155,15 @@ std::string CommandList() {
 
 bool Allows(const CommandRule& c, const std::string& longName) {
     if (longName == "--help" || longName == "--version") return true;
-    return std::strstr(c.options, (" " + longName.substr(2) + " ").c_str()) != nullptr;
+    // A whole word of the list (no text is built here: mingw's GCC 12
+    // reports a false -Wrestrict on " " + name + " ").
+    const std::string_view name = std::string_view(longName).substr(2);
+    const std::string_view list = c.options;
+    for (std::size_t at = list.find(name); at != std::string_view::npos; at = list.find(name, at + 1)) {
+        const std::size_t end = at + name.size();
+        if (at > 0 && list[at - 1] == ' ' && end < list.size() && list[end] == ' ') return true;
+    }
+    return false;
 }
 
 // "read, write, poll and scan": the commands an option means something to.
