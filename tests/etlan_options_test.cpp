@@ -168,6 +168,10 @@ TEST(EtlanOptions, WriteValuesAreRefusedNamingTheTextAndTheRangeOfTheTag) {
         {"4294967295", 32, "", 0xFFFFFFFF},
         {"1", 1, "", 1},
     };
+    std::uint32_t written = 0;
+    std::string said;
+    EXPECT_FALSE(ParseValue("70000", 16, "01D00100", &written, &said));
+    EXPECT_EQ(said, "\"70000\" is not a 16-bit value for 01D00100 (-32768 to 65535, or 0x0000 to 0xFFFF)");
     for (const Row& row : rows) {
         std::uint32_t value = 0xDEADBEEF;
         std::string why;

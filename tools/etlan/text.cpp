@@ -300,11 +300,21 @@ void PutWord(std::uint8_t* buffer, std::size_t offset, std::uint16_t value) {
 }
 
 bool ParseValue(const std::string& text, int bits, std::uint32_t* out, std::string* why) {
+    return ParseValue(text, bits, std::string(), out, why);
+}
+
+bool ParseValue(const std::string& text, int bits, const std::string& tag, std::uint32_t* out, std::string* why) {
     // Every refusal names the text and what the tag takes.
-    const std::string allowed = bits == 1    ? "a bit value (0 or 1)"
-                                : bits == 32 ? "a 32-bit value (-2147483648 to 4294967295, or 0x00000000 to 0xFFFFFFFF)"
-                                             : "a 16-bit value (-32768 to 65535, or 0x0000 to 0xFFFF)";
-    *why = "\"" + text + "\" is not " + allowed;
+    *why = "\"";
+    *why += text;
+    *why += bits == 1 ? "\" is not a bit value" : bits == 32 ? "\" is not a 32-bit value" : "\" is not a 16-bit value";
+    if (!tag.empty()) {
+        *why += " for ";
+        *why += tag;
+    }
+    *why += bits == 1    ? " (0 or 1)"
+            : bits == 32 ? " (-2147483648 to 4294967295, or 0x00000000 to 0xFFFFFFFF)"
+                         : " (-32768 to 65535, or 0x0000 to 0xFFFF)";
     std::size_t i = 0;
     bool negative = false;
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) {

@@ -49,8 +49,11 @@ std::uint16_t GetWord(const std::uint8_t* buffer, std::size_t offset);
 void PutWord(std::uint8_t* buffer, std::size_t offset, std::uint16_t value);
 
 // Parses a value to write: decimal with an optional sign, or hex with 0x.
-// bits is 1, 16 or 32; false with a reason when it does not fit.
+// bits is 1, 16 or 32; false with a reason when it does not fit, naming
+// the text, the tag when given, and what the tag takes:
+// "70000" is not a 16-bit value for 01D00100 (-32768 to 65535, or 0x0000 to 0xFFFF)
 bool ParseValue(const std::string& text, int bits, std::uint32_t* out, std::string* why);
+bool ParseValue(const std::string& text, int bits, const std::string& tag, std::uint32_t* out, std::string* why);
 
 // "D00100" style label of element i of a tag (memory code and address).
 std::string ElementLabel(char key, unsigned address, int index, bool doubleWord);

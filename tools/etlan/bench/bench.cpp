@@ -173,6 +173,13 @@ int SetUp(const Options& o, DriverHost* host, Stations* s) {
         std::fprintf(stderr, "etlan: no station to measure (the station file names none; --plc N)\n");
         return kExitCannotRun;
     }
+    // The stations named must be in the file before the driver connects to any.
+    for (const int plc : {o.raw.empty() ? s->plc : 0, o.slowPlc}) {
+        if (plc > 0 && s->list.Find(plc) == nullptr) {
+            std::fprintf(stderr, "etlan: station %d is not in the station file\n", plc);
+            return kExitCannotRun;
+        }
+    }
 
     // The driver's instance on the station file: both stations connected.
     const std::int32_t start = host->ColdStart(o.driver);

@@ -56,6 +56,14 @@ int OpenTags(const Options& o, const std::vector<std::string>& names, StationDir
     DriverInfoBlock info{};
     host->GetInfo(&info);
     if (!CheckTags(o, host, names, tags)) return kExitFailed;
+    // The address check takes a count with a bit tag, the read does not:
+    // refused here, before any station is started.
+    for (const Tag& t : *tags) {
+        if (o.count > 1 && t.check.block.bitSize == 1) {
+            return Usage("option -c is for word and double-word tags: " + t.name + " is a bit (" +
+                         t.name.substr(0, t.name.size() - 1) + " is its word of 16 bits)");
+        }
+    }
     std::set<int> named;
     for (const Tag& t : *tags) named.insert(t.check.block.plcNumber);
     return PrepareStations(o, dir, oneShot ? &named : nullptr) ? kExitOk : kExitCannotRun;
