@@ -634,6 +634,7 @@ TEST_F(EtlanFaults, TraceShowsTheFramesOnTheWire) {
     const auto traced = [&](const std::string& args, std::string* trace) {
         const Outcome r = Shell(Quoted(EtlanPath()) + " " + args + stations_ + " 2>" + Quoted(errors), false);
         *trace = FileText(errors);
+        std::erase(*trace, '\r');  // Windows ends lines with CR LF
         return r;
     };
     std::string trace;
