@@ -186,18 +186,44 @@ TEST(EtlanOptions, WriteValuesAreRefusedNamingTheTextAndTheRangeOfTheTag) {
     }
 }
 
-TEST(EtlanOptions, FilesOnTheLineAreNamedWithWhyTheyCannotBeUsed) {
+TEST(EtlanOptions, FilesOnTheLineAreCheckedBeforeAnythingStarts) {
     namespace fs = std::filesystem;
     const fs::path dir = fs::temp_directory_path() / ("etlan_options_test-" + std::to_string(std::random_device()()));
     fs::create_directories(dir);
-    const std::string file = (dir / "zavUR01.int").string();
-    std::ofstream(file) << "ETLANPC 10\n";
-    std::string why;
-    EXPECT_TRUE(ReadableFile(file, "station file", &why)) << why;
-    EXPECT_FALSE(ReadableFile(dir.string(), "station file", &why));
-    EXPECT_NE(why.find("is a directory"), std::string::npos) << why;
-    EXPECT_FALSE(ReadableFile((dir / "missing.int").string(), "station file", &why));
-    EXPECT_NE(why.find("station file \"" + (dir / "missing.int").string() + "\" not found"), std::string::npos) << why;
+    const std::string stations = (dir / "zavUR01.int").string();
+    const std::string library = (dir / "libETLANdr.so").string();
+    std::ofstream(stations, std::ios::binary) << "ETLANPC 10\n";
+    std::ofstream(library, std::ios::binary) << "ELF";
+    const std::string missing = (dir / "missing.int").string();
+    struct Row {
+        std::string stations, silent, log;
+        int status;
+        std::string says;
+    };
+    const Row rows[] = {
+        {stations, stations, (dir / "etlan.log").string(), 0, ""},
+        {missing, "", "", 3, "option -s: station file \"" + missing + "\" not found"},
+        {dir.string(), "", "", 3, "is a directory"},
+        {stations, dir.string(), "", 3, "option --silent: station file"},
+        {stations, "", (dir / "no-dir" / "etlan.log").string(), 3, "cannot be written"},
+        {stations, "", dir.string(), 3, "cannot be written"},
+        // The log would be appended to a file of the line's own.
+        {stations, "", stations, 2, "is the station file of -s"},
+        {stations, "", (dir / "." / "zavUR01.int").string(), 2, "is the station file of -s"},
+        {stations, "", library, 2, "is the driver library"},
+    };
+    for (const Row& row : rows) {
+        Options o;
+        o.stations = row.stations;
+        o.silent = row.silent;
+        o.log = row.log;
+        std::string why;
+        EXPECT_EQ(CheckLineFiles(o, library, &why), row.status) << row.stations << " " << row.silent << " " << row.log;
+        EXPECT_NE(why.find(row.says), std::string::npos) << why;
+    }
+    std::string content;
+    ASSERT_TRUE(ReadWholeFile(stations, &content));
+    EXPECT_EQ(content, "ETLANPC 10\n");  // untouched
     fs::remove_all(dir);
 }
 

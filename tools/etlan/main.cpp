@@ -5,7 +5,6 @@
 // command in commands/; here the command line is read and dispatched.
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "etl_version.h"
@@ -35,32 +34,6 @@ constexpr char kShortUsage[] =
     "commands: info check start lint scan read write poll warmstart browse bench help\n"
     "etlan --help for the whole text, etlan COMMAND --help for a command\n";
 
-// The files the line names, before anything is loaded, started or sent:
-// a station file that can be read, a log file that can be written.
-int CheckFiles(const Options& o) {
-    std::string why;
-    if (!o.stations.empty() && !ReadableFile(o.stations, "station file", &why)) {
-        std::fprintf(stderr, "etlan: option -s: %s\n", why.c_str());
-        return kExitCannotRun;
-    }
-    if (!o.silent.empty() && !ReadableFile(o.silent, "station file", &why)) {
-        std::fprintf(stderr, "etlan: option --silent: %s\n", why.c_str());
-        return kExitCannotRun;
-    }
-    if (!o.log.empty()) {
-        // Appended to, as the driver's log will be; created when missing.
-        errno = 0;
-        std::FILE* f = std::fopen(o.log.c_str(), "ab");
-        if (f == nullptr) {
-            std::fprintf(stderr, "etlan: option --log: log file \"%s\" cannot be written: %s\n", o.log.c_str(),
-                         std::strerror(errno));
-            return kExitCannotRun;
-        }
-        std::fclose(f);
-    }
-    return kExitOk;
-}
-
 }  // namespace
 
 int Main(int argc, char** argv) {
@@ -89,7 +62,10 @@ int Main(int argc, char** argv) {
         std::fputs(help, stdout);
         return kExitOk;
     }
-    if (const int status = CheckFiles(o); status != kExitOk) return status;
+    if (const int status = CheckLineFiles(o, LibraryPath(o), &why); status != kExitOk) {
+        std::fprintf(stderr, "etlan: %s%s\n", why.c_str(), status == kExitUsage ? " (etlan --help for usage)" : "");
+        return status;
+    }
     for (const auto& c : kCommands) {
         if (o.command == c.name) return c.run(o);
     }

@@ -2,13 +2,16 @@
 // passes over with at most a log line: a missing header, an empty or
 // binary file, a station number out of range, the PC's own or twice, a
 // line without its quotes, a host text too long or no IPv4 address. Line
-// numbers are the editor's: the header is line 1. No I/O but reading a file.
+// numbers are the editor's: the header is line 1. No I/O but reading files
+// (and opening the log file that a command line names, to append to).
 #pragma once
 
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "tools/etlan/options.h"
 
 namespace etl::etlan {
 
@@ -44,5 +47,12 @@ bool ReadWholeFile(const std::string& path, std::string* out);
 // as what ("station file"): not found, a directory, no regular file, or
 // the system's reason it cannot be opened.
 bool ReadableFile(const std::string& path, const std::string& what, std::string* why);
+
+// The files a command line names, before anything is loaded, started or
+// sent: the station files of -s and --silent readable, the --log file
+// writable (created when missing) and none of the others (library being
+// the driver library's path). 0, or etlan's exit status with why: 3 for
+// a file that cannot be used, 2 for a log that names one of the others.
+int CheckLineFiles(const Options& o, const std::string& library, std::string* why);
 
 }  // namespace etl::etlan
