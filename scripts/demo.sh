@@ -3,7 +3,7 @@
 # known values, a station file for it, and the command-line host (etlan)
 # driving the driver library through its one entry point: identity, start,
 # a scan of every station, address checks, reads (one answered in parts),
-# writes read back, stations that do not answer and what the host log says
+# writes read back, the frames of a read as --trace shows them, stations that do not answer and what the host log says
 # of them, a poll that outlives a PLC restart, end.
 # Prints each step's output, then a table of what was expected and what
 # happened. Exit status 0 only when every step behaved as expected.
@@ -225,6 +225,17 @@ run write 01R00203 0 "${S[@]}"
 read_value "  write 0, read back R20.3" 0 01R00203
 run write 02X00010 1 "${S[@]}"
 record "write contact X1.0 (input, read-only)" "result 1" "result $(result_of)"
+
+# ---------------------------------------------------------------- trace
+echo
+echo "== The frames on the wire, as etlan --trace relays them (standard error)"
+run read 01D00100 --trace "${S[@]}"
+sent=$(printf '%s\n' "$out" | grep -c -- '-> st 01  10 00 14 00 00 00 00 00 00 00 01 41  %01#RDD0010000100\*\*')
+answer=$(printf '%s\n' "$out" | sed -n 's/.*<- st 01  10 00 .* \(%01\$RD[0-9A-F]*\)\\r.*/\1/p' | head -1)
+record "--trace: the read's frames" "1 command, answer %01\$RDD20464" "$sent command, answer ${answer:-none}"
+run read 01D99999 --trace "${S[@]}"
+refused=$(printf '%s\n' "$out" | grep -c 'PLC error 61: data error: address or value out of range')
+record "--trace: a refused address (D99999), each answer" "3 x PLC error 61, exit 1" "$refused x PLC error 61, exit $rc"
 
 # ---------------------------------------------------------------- no answer
 echo
