@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -238,18 +239,23 @@ int CheckLineFiles(const Options& o, const std::string& library, std::string* wh
         *why = "option --silent: " + *why;
         return kCannotRun;
     }
-    if (o.log.empty()) return 0;
-    // Never appended to a file of the line's own: a slip of the finger
-    // would put log lines into the station file or the library.
+    // The log is never appended to a file of the line's own: a slip of the
+    // finger would put log lines into the station file or the library.
+    // The same holds for QANPRO_LOG, which the host runtime appends to
+    // when --log is not given.
+    const char* env = std::getenv("QANPRO_LOG");
+    const std::string log = !o.log.empty() ? o.log : env != nullptr ? env : "";
+    const std::string named = !o.log.empty() ? "option --log: \"" + o.log + "\"" : "QANPRO_LOG \"" + log + "\"";
     const std::pair<std::string, const char*> own[] = {
         {o.stations, "the station file of -s"}, {o.silent, "the station file of --silent"}, {library, "the driver library"}};
     for (const auto& [path, what] : own) {
         std::error_code ec;
-        if (!path.empty() && std::filesystem::equivalent(o.log, path, ec) && !ec) {
-            *why = "option --log: \"" + o.log + "\" is " + what;
-            return kUsage;
+        if (!log.empty() && !path.empty() && std::filesystem::equivalent(log, path, ec) && !ec) {
+            *why = named + " is " + what;
+            return !o.log.empty() ? kUsage : kCannotRun;
         }
     }
+    if (o.log.empty()) return 0;
     // Appended to, as the driver's log will be; created when missing.
     errno = 0;
     std::FILE* f = std::fopen(o.log.c_str(), "ab");

@@ -51,8 +51,9 @@ bool ReadableFile(const std::string& path, const std::string& what, std::string*
 // The files a command line names, before anything is loaded, started or
 // sent: the station files of -s and --silent readable, the --log file
 // writable (created when missing) and none of the others (library being
-// the driver library's path). 0, or etlan's exit status with why: 3 for
-// a file that cannot be used, 2 for a log that names one of the others.
+// the driver library's path), nor QANPRO_LOG when --log is not given. 0,
+// or etlan's exit status with why: 3 for a file that cannot be used or a
+// QANPRO_LOG that names one of the others, 2 for a --log that does.
 int CheckLineFiles(const Options& o, const std::string& library, std::string* why);
 
 }  // namespace etl::etlan
