@@ -116,10 +116,7 @@ void StationDir::Release() {
 bool StationDir::Prepare(const std::string& stationFile, int driverNumber, std::string* why,
                          const std::set<int>* only, bool trace) {
     std::error_code ec;
-    if (!fs::is_regular_file(stationFile, ec)) {
-        *why = "station file " + stationFile + " not found";
-        return false;
-    }
+    if (!ReadableFile(stationFile, "station file", why)) return false;
     const fs::path source = fs::absolute(stationFile, ec);
     source_ = source.string();
     std::string content;

@@ -613,7 +613,7 @@ otherwise.
 )";
     }
     if (command == "read") {
-        return R"(Usage: etlan read TAG [-s FILE] [-d N] [-c N] [-t N] [-o] [-q | -v]
+        return R"(Usage: etlan read TAG [-s FILE] [-d N] [-c N] [-t N] [-o] [-q | -v] [--trace]
 
 Checks TAG, starts the driver on the station file (see "etlan start --help"),
 reads and ends the instance. One value is read with ReadValue (code 5),
@@ -627,10 +627,17 @@ means a bit (data type 6); anything else a 16-bit word (data type 0).
 Values are shown in decimal and hex; 32-bit values are combined from their
 two PLC words (lower address = low word); bits as 0 or 1. With -q only the
 values are printed, one per line, in decimal.
+
+--trace writes every frame between the driver and the stations on standard
+error as it passes: the time, the station, the 12-byte header in hex and
+the text, a negative answer with the PLC's error code and its meaning.
+etlan connects to each station before the driver starts and relays the
+driver's connection to it on 127.0.0.1; a station that does not connect
+then is left to the driver as without --trace, and its frames are not shown.
 )";
     }
     if (command == "write") {
-        return R"(Usage: etlan write TAG VALUE... [--verify] [-s FILE] [-d N] [-t N] [-o] [-q | -v]
+        return R"(Usage: etlan write TAG VALUE... [--verify] [-s FILE] [-d N] [-t N] [-o] [-q | -v] [--trace]
 
 Checks TAG, starts the driver on the station file (see "etlan start --help"),
 writes VALUE with WriteValue (code 7) and ends the instance. Several
@@ -639,11 +646,13 @@ WriteValue each; every address is checked and every value read before the
 first write. --verify reads each value back after writing it. VALUE is decimal
 (a negative value is written in two's complement) or hex with 0x; a bit
 takes 0 or 1. The data type is taken from the text as for "etlan read" when
---type is not given. X, T and C cannot be written.
+--type is not given. X, T and C cannot be written. --trace shows the frames
+as for "etlan read".
 )";
     }
     if (command == "poll") {
         return R"(Usage: etlan poll TAG... [-l MS] [-1 | -n N] [-s FILE] [-d N] [-c N] [-t N] [-o] [-q | -v]
+                  [--csv | --json] [--log FILE] [--trace]
 
 Starts the driver once and reads every TAG again and again, a round every
 MS milliseconds (default 1000) on a fixed schedule, on one live line with
@@ -659,7 +668,10 @@ A station whose read gives 2 (no answer, not connected) gets WarmStart
 0.5 s, 1 s, 2 s ... at most 30 s apart; a good read starts over. Each
 attempt is reported on standard error, the reconnections per station in
 the summary.
-Data types are taken from the texts as for "etlan read".
+Data types are taken from the texts as for "etlan read"; --trace shows the
+frames as for "etlan read" (a WarmStart through the relay succeeds even
+while the station is down; the relay then closes the connection and says
+why).
 )";
     }
     if (command == "browse") {
@@ -732,13 +744,15 @@ cannot be read.
 )";
     }
     if (command == "scan") {
-        return R"(Usage: etlan scan [-s FILE] [-d N]
+        return R"(Usage: etlan scan [-s FILE] [-d N] [--trace]
 
 Starts the driver on the station file (see "etlan start --help") and shows
 one line per station of the file: its host and port, whether the host text
 is an IPv4 address, whether the station connected at the start, and
 whether it answers a read of D 0 (ReadValue, code 5) and how fast; then a
 summary. Lines the driver does not take are named with their line number.
+
+--trace shows the frames as for "etlan read".
 
 Exit status 0 when every station answers, 1 when any fails.
 )";

@@ -73,6 +73,13 @@ bool PrepareStations(const Options& o, StationDir* dir, const std::set<int>* onl
         return true;
     }
     if (!std::filesystem::exists(StationFileName(o.driver), ec)) {
+        // start shows what the driver makes of a missing file; the other
+        // commands have no station to reach.
+        if (o.command != "start") {
+            std::fprintf(stderr, "etlan: no %s in the current directory and no -s FILE: no station to reach\n",
+                         StationFileName(o.driver).c_str());
+            return false;
+        }
         std::fprintf(stderr, "etlan: warning: no %s in the current directory and no -s FILE: the driver defines no station\n",
                      StationFileName(o.driver).c_str());
     }

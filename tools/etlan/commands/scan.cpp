@@ -15,9 +15,9 @@ int CmdScan(const Options& o) {
     if (!o.args.empty()) return Usage("scan takes no arguments");
     const std::string file = !o.stations.empty() ? o.stations : StationFileName(o.driver);
     std::string content;
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec) || !ReadWholeFile(file, &content)) {
-        std::fprintf(stderr, "etlan: station file %s not found\n", file.c_str());
+    std::string why;
+    if (!ReadableFile(file, "station file", &why) || !ReadWholeFile(file, &content)) {
+        std::fprintf(stderr, "etlan: %s\n", why.empty() ? ("cannot read the station file " + file).c_str() : why.c_str());
         return kExitCannotRun;
     }
     const StationLint lint = LintStations(content);

@@ -36,9 +36,8 @@ int CmdWrite(const Options& o) {
     std::vector<std::uint32_t> values(n);
     for (std::size_t i = 0; i < n; ++i) {
         std::string why;
-        if (!ParseValue(o.args[i + 1], bits == 1 ? 1 : bits == 32 ? 32 : 16, &values[i], &why)) {
-            std::fprintf(stderr, "etlan: %s: %s\n", tags[i].name.c_str(), why.c_str());
-            return kExitUsage;
+        if (!ParseValue(o.args[i + 1], bits == 1 ? 1 : bits == 32 ? 32 : 16, tags[i].name, &values[i], &why)) {
+            return Usage("write: " + why);
         }
     }
     StartSummary summary;
