@@ -444,14 +444,16 @@ TEST_F(EtlanFaults, StationFileMistakesAreNamedWithTheirLines) {
                                        "01 \"127.0.0.2\" \"9094\"\n"
                                        "02 127.0.0.1 9094\n"
                                        "03 \"127.000.000.001.5\" \"9094\"\n"
-                                       "04 \"plc-four\" \"9094\"\n");
+                                       "04 \"plc-four\" \"9094\"\n"
+                                       "\n");
     Outcome r = Etlan("lint " + Quoted(bad));
     EXPECT_EQ(r.status, 1);
     for (const char* line : {":4: error: station 0 is no station", ":5: error: station 65 is above 64",
                              ":6: error: station 10 is the PC's own number (header line)",
                              ":7: error: station 1 is defined again (first in line 3)", ":8: error: station 2: missing quotes",
                              ":9: error: station 3: host text \"127.000.000.001.5\" is longer than 15",
-                             ":10: error: station 4: host text \"plc-four\" is no usable IPv4 address"}) {
+                             ":10: error: station 4: host text \"plc-four\" is no usable IPv4 address",
+                             ":11: warning: an empty line: the driver skips it but logs \"station num. too big in line: 10\""}) {
         EXPECT_TRUE(r.Has(line)) << line << "\n" << r.out;
     }
     EXPECT_FALSE(r.Has(":3:")) << r.out;

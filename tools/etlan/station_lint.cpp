@@ -110,6 +110,13 @@ StationLint LintStations(const std::string& content) {
     for (std::size_t i = 1; i < lines.size(); ++i) {
         const int n = static_cast<int>(i) + 1;
         const std::string& line = lines[i];
+        if (line.empty()) {
+            // The driver reads the line end as the first character, so an
+            // empty line is no comment to it.
+            add(n, false, -1, "an empty line: the driver skips it but logs \"station num. too big in line: " +
+                                 std::to_string(n - 1) + "\"; a comment line starts with ';'");
+            continue;
+        }
         if (IsStationComment(line.c_str())) continue;
         if (line.size() < 2) {
             add(n, true, -1, "a line of one character: the driver skips it");

@@ -273,6 +273,7 @@ int CmdPoll(const Options& o) {
         std::printf("Polling %lu tag(s) every %d ms%s\n", static_cast<unsigned long>(tags.size()), o.intervalMs,
                     rounds > 0 ? "" : ", Ctrl-C to stop");
     }
+    std::fflush(stdout);  // a second Ctrl-C ends etlan without flushing
     // Rounds start on a fixed schedule: round k at k intervals after the
     // first. A round that ends past the next one's start is counted, and
     // the schedule starts again from its end.
