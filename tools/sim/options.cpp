@@ -100,7 +100,7 @@ enum Id : int {
     kStdinStop,
 };
 
-struct Spec {
+struct OptionEntry {
     const char* name;
     int id;
     const char* allowed;  // nullptr: takes no value
@@ -117,7 +117,7 @@ constexpr char kPartFaultAllowed[] =
     "KIND[:PART] with KIND bad-bcc, extra-part, missing-part, never-comes or truncated and PART a number from 1 to "
     "1000";
 
-constexpr Spec kSpecs[] = {
+constexpr OptionEntry kOptionTable[] = {
     {"help", 'h', nullptr},
     {"version", 'V', nullptr},
     {"verbose", 'v', nullptr},
@@ -151,8 +151,8 @@ constexpr Spec kSpecs[] = {
 // first word that is none (an error here); ':' reports a missing value.
 constexpr char kShortOptions[] = "+:hVv";
 
-const Spec* SpecOf(int id) {
-    for (const Spec& s : kSpecs) {
+const OptionEntry* OptionOf(int id) {
+    for (const OptionEntry& s : kOptionTable) {
         if (s.id == id) return &s;
     }
     return nullptr;
@@ -310,8 +310,8 @@ std::string Diagnose(const char* word, int optopt) {
     }
     const std::size_t eq = w.find('=');
     const std::string name = w.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-    std::vector<const Spec*> matches;
-    for (const Spec& s : kSpecs) {
+    std::vector<const OptionEntry*> matches;
+    for (const OptionEntry& s : kOptionTable) {
         if (name == s.name) {
             matches.assign(1, &s);
             break;
@@ -321,10 +321,10 @@ std::string Diagnose(const char* word, int optopt) {
     if (matches.empty()) return "unknown option --" + name + " (etlan-sim --help lists the options)";
     if (matches.size() > 1) {
         std::string all;
-        for (const Spec* s : matches) all += std::string(all.empty() ? "" : ", ") + "--" + s->name;
+        for (const OptionEntry* s : matches) all += std::string(all.empty() ? "" : ", ") + "--" + s->name;
         return "option --" + name + " is ambiguous: " + all;
     }
-    const Spec& s = *matches[0];
+    const OptionEntry& s = *matches[0];
     if (s.allowed == nullptr) {
         return "option --" + std::string(s.name) + " takes no value (\"" + w.substr(eq + 1) + "\" given)";
     }
@@ -345,7 +345,7 @@ const char* SimUsage() { return kUsage; }
 
 bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* why) {
     std::vector<option> longOptions;
-    for (const Spec& s : kSpecs) {
+    for (const OptionEntry& s : kOptionTable) {
         longOptions.push_back({s.name, s.allowed != nullptr ? required_argument : no_argument, nullptr, s.id});
     }
     longOptions.push_back({nullptr, 0, nullptr, 0});
@@ -365,13 +365,13 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* why) {
             *why = Diagnose(at < argc ? argv[at] : nullptr, optopt);
             return false;
         }
-        const Spec* spec = SpecOf(c);
-        if (spec == nullptr) {
+        const OptionEntry* entry = OptionOf(c);
+        if (entry == nullptr) {
             *why = "unknown option " + std::string(at < argc ? argv[at] : "");
             return false;
         }
-        const std::string name = spec->name;
-        const std::string v = optarg != nullptr && spec->allowed != nullptr ? optarg : "";
+        const std::string name = entry->name;
+        const std::string v = optarg != nullptr && entry->allowed != nullptr ? optarg : "";
         long n = 0;
         switch (c) {
             case 'h':
@@ -387,7 +387,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* why) {
                 long number = 0;
                 long port = 0;
                 if (!NumberPair(v, 1, 255, 0, 65535, &number, &port)) {
-                    *why = Refused(name, v, spec->allowed);
+                    *why = Refused(name, v, entry->allowed);
                     return false;
                 }
                 for (const auto& s : o->stations) {
@@ -407,7 +407,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* why) {
             }
             case kModel:
                 if (!ParseModel(v, &o->model)) {
-                    *why = Refused(name, v, spec->allowed);
+                    *why = Refused(name, v, entry->allowed);
                     return false;
                 }
                 break;
@@ -424,13 +424,13 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* why) {
                     scope = static_cast<int>(n);
                     scopes.emplace_back(scope, v);
                 } else {
-                    *why = Refused(name, v, spec->allowed);
+                    *why = Refused(name, v, entry->allowed);
                     return false;
                 }
                 break;
             case kSplit:
                 if (!Number(v, 0, 65535, &n) || (n != 0 && n < 12)) {
-                    *why = Refused(name, v, spec->allowed);
+                    *why = Refused(name, v, entry->allowed);
                     return false;
                 }
                 o->edits.emplace_back(scope, [split = static_cast<int>(n)](StationSettings& s) { s.split = split; });
@@ -440,7 +440,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* why) {
                 if (v == "decimal") {
                     field = StationField::kDecimal;
                 } else if (v != "hex") {
-                    *why = Refused(name, v, spec->allowed);
+                    *why = Refused(name, v, entry->allowed);
                     return false;
                 }
                 o->edits.emplace_back(scope, [field](StationSettings& s) { s.field = field; });
@@ -454,7 +454,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* why) {
                 const long low = c == kDrop ? -1 : 0;
                 const long high = c == kDrop ? 1000000000 : c == kPieces ? 65535 : c == kWrongStation ? 255 : 600000;
                 if (!Number(v, low, high, &n)) {
-                    *why = Refused(name, v, spec->allowed);
+                    *why = Refused(name, v, entry->allowed);
                     return false;
                 }
                 const int value = static_cast<int>(n);
@@ -469,7 +469,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* why) {
                 long count = 0;
                 long code = 42;
                 if (!NumberPair(v, -1, 1000000000, 0, 99, &count, &code)) {
-                    *why = Refused(name, v, spec->allowed);
+                    *why = Refused(name, v, entry->allowed);
                     return false;
                 }
                 edit([count, code](Faults& f) {
@@ -492,7 +492,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* why) {
             case kPartFault: {
                 Faults parsed;
                 if (!ParsePartFault(v, &parsed)) {
-                    *why = Refused(name, v, spec->allowed);
+                    *why = Refused(name, v, entry->allowed);
                     return false;
                 }
                 edit([parsed](Faults& f) {
@@ -524,7 +524,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* why) {
                 break;
             case kRecord:
                 if (v.empty()) {
-                    *why = Refused(name, v, spec->allowed);
+                    *why = Refused(name, v, entry->allowed);
                     return false;
                 }
                 o->recordPath = v;
