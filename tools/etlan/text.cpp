@@ -1,6 +1,7 @@
 #include "tools/etlan/text.h"
 
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
@@ -355,6 +356,27 @@ std::string ElementLabel(char key, unsigned address, int index, bool doubleWord)
     const std::string name = area != nullptr ? area->name : std::string(1, key);
     const unsigned a = address + static_cast<unsigned>(index) * (doubleWord ? 2u : 1u);
     return name + std::to_string(a);
+}
+
+ClockReading WallClock(bool utc) {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    ClockReading r;
+    r.ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+#if defined(_WIN32)
+    if (utc) {
+        gmtime_s(&r.time, &seconds);
+    } else {
+        localtime_s(&r.time, &seconds);
+    }
+#else
+    if (utc) {
+        gmtime_r(&seconds, &r.time);
+    } else {
+        localtime_r(&seconds, &r.time);
+    }
+#endif
+    return r;
 }
 
 }  // namespace etl::etlan

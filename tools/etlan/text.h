@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,14 @@ struct TypeChoice {
 TypeChoice InferType(const std::string& text);
 // True when the text carries the "_D" suffix (any case).
 bool HasSuffix(const std::string& text);
+
+// The wall clock now, broken down in UTC or in local time, and its
+// milliseconds: for the time stamps of poll records and of the trace.
+struct ClockReading {
+    std::tm time{};
+    int ms = 0;
+};
+ClockReading WallClock(bool utc);
 
 // "4660 (0x1234)", with the signed reading when the top bit is set.
 std::string FormatWord(std::uint16_t value);

@@ -117,18 +117,11 @@ const char* Meaning(std::int32_t result) {
 
 // Now in UTC, ISO 8601 with milliseconds.
 std::string TimeStamp() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm utc{};
-#if defined(_WIN32)
-    gmtime_s(&utc, &seconds);
-#else
-    gmtime_r(&seconds, &utc);
-#endif
+    const ClockReading now = WallClock(true);
+    const std::tm& utc = now.time;
     char text[96];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
-                  utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(ms));
+                  utc.tm_hour, utc.tm_min, utc.tm_sec, now.ms);
     return text;
 }
 

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <ctime>
 #include <list>
 #include <map>
 #include <thread>
@@ -13,6 +12,7 @@
 #include "host/digits.h"
 #include "host/vocabulary.h"
 #include "stations/station_line.h"
+#include "tools/etlan/text.h"
 #include "tools/etlan/trace/frame_text.h"
 #include "tools/etlan/trace/relay_net.h"
 
@@ -81,17 +81,9 @@ std::vector<StationText> StationTexts(const std::string& content) {
 
 // Local wall-clock time with milliseconds: "13:52:07.412".
 std::string Now() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm local{};
-#if defined(_WIN32)
-    localtime_s(&local, &seconds);
-#else
-    localtime_r(&seconds, &local);
-#endif
+    const ClockReading now = WallClock(false);
     char text[32];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ms));
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", now.time.tm_hour, now.time.tm_min, now.time.tm_sec, now.ms);
     return text;
 }
 
