@@ -97,24 +97,62 @@ struct StationEntry {
     SockAddrIn address;
 };
 
-// How a station's exchanges have gone lately, so that a failing station is
-// logged once when it starts failing and once when it recovers. Bytes only:
-// the record sits at an odd offset of the context.
+// How a station's exchanges have gone lately: whether it fails and why, its
+// rest (a station that stopped answering is not asked again until its rest
+// period has passed) and what its log lines may still say. Bytes only, the
+// wider fields little-endian (LoadU16/StoreU16 and the like): the record
+// sits at an odd offset of the context.
 struct StationHealth {
-    std::uint8_t flags;         // kHealthFailing, kHealthRefused, kHealthReconnect
-    std::uint8_t reserved;
-    std::uint8_t failures[2];   // failed exchanges since it began failing (little-endian, saturating)
+    std::uint8_t flags;           // kHealth... below
+    std::uint8_t logTokens;       // lines it may still log at once
+    std::uint8_t failures[2];     // failed exchanges since it began failing (saturating)
     std::uint8_t refusedText[4];  // hash of the command text that the PLC refused
+    std::uint8_t restUntil[4];    // tick count at which its rest ends
+    std::uint8_t restSeconds[2];  // the rest period it is in, or had last
+    std::uint8_t logRefill[4];    // tick count of the last refill of logTokens
+    std::uint8_t suppressed[2];   // lines not logged since the last one that was
 };
 constexpr std::uint8_t kHealthFailing = 0x01;    // its exchanges fail
-constexpr std::uint8_t kHealthRefused = 0x02;    // ... because the PLC refused one command
+constexpr std::uint8_t kHealthRefused = 0x02;    // ... because the PLC refused or garbled one command
 constexpr std::uint8_t kHealthReconnect = 0x04;  // the driver dropped its connection: reconnect
+constexpr std::uint8_t kHealthResting = 0x08;    // requests fail at once until restUntil
+constexpr std::uint8_t kHealthSurplus = 0x10;    // bytes behind an answer were logged once
+constexpr std::uint8_t kHealthLogStarted = 0x20; // logTokens and logRefill are set
+
+// A station's options, from the text after the port of its station line:
+// zero in every byte is the defaults (hexadecimal station field, the
+// default time-out, the default rest).
+struct StationOptions {
+    std::uint8_t flags;           // kOption... below
+    std::uint8_t reserved;
+    std::uint8_t timeoutMs[2];    // one attempt's answer time-out; 0: the default
+    std::uint8_t restSeconds[2];  // first rest period, with kOptionRestSet; 0 there: never rest
+};
+constexpr std::uint8_t kOptionDecimal = 0x01;  // requests write the station field in decimal
+constexpr std::uint8_t kOptionRestSet = 0x02;  // restSeconds holds the line's rest=
+
+// The record fields wider than a byte, little-endian in any build.
+inline std::uint16_t LoadU16(const std::uint8_t* b) {
+    return static_cast<std::uint16_t>(b[0] | (b[1] << 8));
+}
+inline void StoreU16(std::uint8_t* b, std::uint32_t v) {
+    b[0] = static_cast<std::uint8_t>(v & 0xFF);
+    b[1] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
+}
+inline std::uint32_t LoadU32(const std::uint8_t* b) {
+    return static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
+           (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+}
+inline void StoreU32(std::uint8_t* b, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[i] = static_cast<std::uint8_t>((v >> (8 * i)) & 0xFF);
+}
 
 // The command area of the frame: the longest command text is 132 bytes, so
 // the rest of the 2048 bytes that the host reserves for it holds the
-// stations' health records.
+// stations' health records and options.
 constexpr std::size_t kSendAreaSize = 2048;
-constexpr std::size_t kSendCommandSize = kSendAreaSize - sizeof(StationHealth) * kStationSlots;
+constexpr std::size_t kSendCommandSize =
+    kSendAreaSize - (sizeof(StationHealth) + sizeof(StationOptions)) * kStationSlots;
 constexpr std::size_t kReceiveFrameSize = 2060;
 constexpr std::size_t kEtlanHeaderSize = 12;
 
@@ -132,6 +170,7 @@ struct DriverContext {
     std::uint8_t sendHeader[kEtlanHeaderSize];
     char sendCommand[kSendCommandSize];
     StationHealth health[kStationSlots];
+    StationOptions options[kStationSlots];
     std::uint8_t receiveFrame[kReceiveFrameSize];
     std::int32_t sendLength;
     std::int32_t receiveLength;
@@ -201,7 +240,8 @@ ETL_CHECK(DialogBlock, outputText, 0);
 ETL_CHECK(DialogBlock, parentWindow, 4);
 static_assert(sizeof(DialogBlock) == 8);
 
-static_assert(sizeof(StationHealth) == 8 && alignof(StationHealth) == 1);
+static_assert(sizeof(StationHealth) == 20 && alignof(StationHealth) == 1);
+static_assert(sizeof(StationOptions) == 6 && alignof(StationOptions) == 1);
 
 ETL_CHECK(SockAddrIn, family, 0);
 ETL_CHECK(SockAddrIn, port, 2);
@@ -226,13 +266,17 @@ ETL_CHECK(DriverContext, stations, 40);
 ETL_CHECK(DriverContext, stationCount, 2640);
 ETL_CHECK(DriverContext, sendHeader, 2641);
 ETL_CHECK(DriverContext, sendCommand, 2653);
-ETL_CHECK(DriverContext, health, 4181);
+ETL_CHECK(DriverContext, health, 2653 + 358);
+ETL_CHECK(DriverContext, options, 2653 + 358 + 20 * 65);
 ETL_CHECK(DriverContext, receiveFrame, 4701);
 ETL_CHECK(DriverContext, sendLength, 6764);
 ETL_CHECK(DriverContext, receiveLength, 6768);
 static_assert(sizeof(DriverContext) == 6808);
 #undef ETL_CHECK
 #endif
+
+// The longest command text with its NUL fits the command area.
+static_assert(kSendCommandSize >= 132);
 
 // The header and the command text form one contiguous frame.
 static_assert(offsetof(DriverContext, sendCommand) ==
