@@ -111,10 +111,10 @@ struct StationHealth {
     std::uint8_t restSeconds[2];  // the rest period it is in, or had last
     std::uint8_t logRefill[4];    // tick count of the last refill of logTokens
     std::uint8_t suppressed[2];   // lines not logged since the last one that was
+    std::uint8_t rested[2];       // requests refused at once while it rested (saturating)
 };
 constexpr std::uint8_t kHealthFailing = 0x01;    // its exchanges fail
 constexpr std::uint8_t kHealthRefused = 0x02;    // ... because the PLC refused or garbled one command
-constexpr std::uint8_t kHealthReconnect = 0x04;  // the driver dropped its connection: reconnect
 constexpr std::uint8_t kHealthResting = 0x08;    // requests fail at once until restUntil
 constexpr std::uint8_t kHealthSurplus = 0x10;    // bytes behind an answer were logged once
 constexpr std::uint8_t kHealthLogStarted = 0x20; // logTokens and logRefill are set
@@ -240,7 +240,7 @@ ETL_CHECK(DialogBlock, outputText, 0);
 ETL_CHECK(DialogBlock, parentWindow, 4);
 static_assert(sizeof(DialogBlock) == 8);
 
-static_assert(sizeof(StationHealth) == 20 && alignof(StationHealth) == 1);
+static_assert(sizeof(StationHealth) == 22 && alignof(StationHealth) == 1);
 static_assert(sizeof(StationOptions) == 6 && alignof(StationOptions) == 1);
 
 ETL_CHECK(SockAddrIn, family, 0);
@@ -266,8 +266,8 @@ ETL_CHECK(DriverContext, stations, 40);
 ETL_CHECK(DriverContext, stationCount, 2640);
 ETL_CHECK(DriverContext, sendHeader, 2641);
 ETL_CHECK(DriverContext, sendCommand, 2653);
-ETL_CHECK(DriverContext, health, 2653 + 358);
-ETL_CHECK(DriverContext, options, 2653 + 358 + 20 * 65);
+ETL_CHECK(DriverContext, health, 2653 + 228);
+ETL_CHECK(DriverContext, options, 2653 + 228 + 22 * 65);
 ETL_CHECK(DriverContext, receiveFrame, 4701);
 ETL_CHECK(DriverContext, sendLength, 6764);
 ETL_CHECK(DriverContext, receiveLength, 6768);

@@ -157,16 +157,21 @@ std::int32_t WarmStart(VpiRequest* request) {
     const std::int32_t n = ParamsOf<WarmStartBlock>(request)->stationNumber;
 
     int rc;
+    int cause = 0;
     if (n < 0 || n > kMaxStation) {
         rc = plat::ErrorInvalid();  // no such entry: nothing is touched
     } else if (!HoldsStart(ctx)) {
         rc = plat::ErrorNotStarted();  // the table was never filled by a start
     } else {
-        rc = ConnectStation(static_cast<int>(n), &ctx->stations[n]);
+        // The host's reconnect always reaches the wire: a rest ends here.
+        EndRest(ctx, static_cast<int>(n));
+        rc = ConnectStation(static_cast<int>(n), &ctx->stations[n], &cause);
     }
     if (rc != 0) {
-        err(kLogLevel, "ZavUR: WarmStart() Fail station %d ConnectSocket() rc = %d",
-            static_cast<int>(n), rc);
+        char why[64];
+        ConnectFailureText(rc, cause, kConnectTimeoutMs, why, sizeof why);
+        err(kLogLevel, "ZavUR: WarmStart() Fail station %d ConnectSocket() rc = %d%s",
+            static_cast<int>(n), rc, why);
         return kFailed;
     }
     err(kLogLevel, "ZavUR: WarmStart() Pass station %d ConnectSocket() rc = %d",

@@ -120,7 +120,8 @@ int Refuse(char* text) {
 }
 
 // The caller has checked the context's value pointers.
-int BuildContactWrite(const TagIoBlock& tag, const DriverContext& ctx, char letter, char* text) {
+int BuildContactWrite(const TagIoBlock& tag, const DriverContext& ctx, char letter, char* text,
+                      bool decimalStation) {
     if (tag.addressNumber > kMaxContactWord) {
         err(kLogLevel, "ZOVUZ: SetMewtocolCmd() Address out of range for memory type %c", letter);
         return Refuse(text);
@@ -136,8 +137,10 @@ int BuildContactWrite(const TagIoBlock& tag, const DriverContext& ctx, char lett
         return Refuse(text);
     }
 
+    char station[3];
+    StationField(tag.plcNumber, decimalStation, station);
     CommandText out(text);
-    out.Format("%%%02X#WCS%c%03u%X%u", static_cast<unsigned>(tag.plcNumber), letter,
+    out.Format("%%%s#WCS%c%03u%X%u", station, letter,
                static_cast<unsigned>(tag.addressNumber), static_cast<unsigned>(tag.bitNumber),
                state);
     out.Format("%02X\r", ComputeBcc(text, out.Length()));
@@ -167,8 +170,20 @@ bool IsDoubleWord(const TagIoBlock& tag) {
     return IsDoubleWord(tag.dataType, tag.memoryLetter, tag.bitSize);
 }
 
+void StationField(int plcNumber, bool decimal, char out[3]) {
+    const unsigned n = static_cast<unsigned>(plcNumber) & 0xFF;
+    if (decimal && n <= 99) {
+        out[0] = static_cast<char>('0' + n / 10);
+        out[1] = static_cast<char>('0' + n % 10);
+    } else {
+        out[0] = kHexDigits[n >> 4];
+        out[1] = kHexDigits[n & 0xF];
+    }
+    out[2] = '\0';
+}
+
 int SetMewtocolCmd(VpiRequest* request, int kind, int dataWords, const char* addressDigits,
-                   char* text) {
+                   char* text, bool decimalStation) {
     if (text == nullptr) return 1;
     text[0] = '\0';
     if (request == nullptr || request->params == nullptr) return 1;
@@ -201,7 +216,7 @@ int SetMewtocolCmd(VpiRequest* request, int kind, int dataWords, const char* add
     const DriverContext* ctx = write ? ContextOf(request) : nullptr;
     if (write && (ctx == nullptr || ctx->valueWord == nullptr || ctx->valueBase == nullptr)) return 1;
 
-    if (write && tag.bitSize == 1) return BuildContactWrite(tag, *ctx, letter, text);
+    if (write && tag.bitSize == 1) return BuildContactWrite(tag, *ctx, letter, text, decimalStation);
 
     // The command covers exactly the words the caller decodes or sends. A
     // write carries one value: one word for 16 bits, two for 32.
@@ -231,8 +246,10 @@ int SetMewtocolCmd(VpiRequest* request, int kind, int dataWords, const char* add
         return Refuse(text);
     }
 
+    char station[3];
+    StationField(tag.plcNumber, decimalStation, station);
     CommandText out(text);
-    out.Format("%%%02X#", static_cast<unsigned>(tag.plcNumber));
+    out.Format("%%%s#", station);
     out.Append(write ? area.write : area.read);
     out.Format("%0*lld", area.width, start);
     if (wordEnd) {

@@ -31,9 +31,15 @@ void WordToHex(std::uint16_t value, char out[5]);
 // other count is refused). A single-contact write (bitSize 1) ignores it.
 // Values to write are read through the context's valueWord/valueBase; reads
 // do not touch the context. Returns 0, or 1 when refused (logged) or too
-// long; a refused request leaves an empty text.
+// long; a refused request leaves an empty text. decimalStation writes the
+// station field in decimal ("10" for PLC 10) instead of hexadecimal ("0A"),
+// for a unit that takes only that form.
 int SetMewtocolCmd(VpiRequest* request, int kind, int dataWords, const char* addressDigits,
-                   char* text);
+                   char* text, bool decimalStation = false);
+
+// The two characters of the station field of a request: hexadecimal, or
+// decimal for numbers up to 99 when decimal is asked for.
+void StationField(int plcNumber, bool decimal, char out[3]);
 
 // True for a value of two PLC words: data type 3, 4, 5, memory letter G,
 // or a tag of bit size 32.

@@ -9,31 +9,48 @@
 // first part's "%" station "$" command code, exactly where an answer sent
 // whole would have put them; whether a unit forwards an answer whole or in
 // parts makes no difference to the caller.
+//
+// Late answers. The protocol carries no sequence number: a late answer of a
+// read of D100 looks exactly like the answer of a read of D200. Within one
+// exchange every attempt sends the same frame, so an answer that arrives
+// during a later attempt is the answer to this request and is taken, and
+// the bytes of an attempt that ran out of time are kept, not discarded.
+// After an exchange that saw a time-out, though, more answers to it may
+// still come; the connection is closed, and the next request makes a new
+// one, so that no byte of this exchange is ever read as the answer to the
+// next. Bytes behind a complete answer (other than a lone LF, which some
+// units send after the CR) put the stream out of step in the same way.
+//
+// Bounds. An exchange, the connection it makes first included, ends within
+// what its attempts may take: each waits at most one time-out to send and
+// one for its answer, all of its parts included. A probe of a resting
+// station is one attempt within one time-out, its connection included.
 #include "mewtocol/exchange.h"
 
 #include <cstring>
 
 #include "host/operations.h"
+#include "host/qanpro.h"
 #include "mewtocol/command_builder.h"
 #include "mewtocol/etlan_frame.h"
 #include "mewtocol/station_health.h"
 #include "net/socket_layer.h"
 #include "platform/socket_platform.h"
+#include "stations/station_options.h"
 #include "stations/station_table.h"
 
 namespace etl {
 namespace {
 
+static_assert(EXCHANGE_TIMEOUT_MS == kDefaultTimeoutMs, "one default answer time-out");
+
 constexpr int kAnswerTextOffset = static_cast<int>(kEtlanHeaderSize);
 constexpr int kDataOffset = kAnswerTextOffset + 6;      // "%", station, "$", code
 constexpr int kPartDataOffset = kAnswerTextOffset + 3;  // "%", station
+constexpr int kArea = static_cast<int>(kReceiveFrameSize);
 constexpr char kCr = '\r';
+constexpr char kLf = '\n';
 constexpr char kMore = '&';
-// An exchange, the driver's own reconnect included, ends within what its
-// attempts may take: each waits at most one time-out to send and one for
-// the answer, all of its parts included.
-constexpr std::uint32_t kAttemptBudgetMs = 2 * EXCHANGE_TIMEOUT_MS;
-constexpr std::uint32_t kExchangeBudgetMs = MAX_ATTEMPTS * kAttemptBudgetMs;
 
 bool IsUpperHex(std::uint8_t c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
 
@@ -46,10 +63,12 @@ int HexValue(std::uint8_t c) {
 
 int DecimalValue(std::uint8_t c) { return c >= '0' && c <= '9' ? c - '0' : -1; }
 
-std::uint32_t Remaining(std::uint32_t deadlineFrom, std::uint32_t budget) {
-    const std::uint32_t spent = plat::TickCount() - deadlineFrom;
+std::uint32_t Remaining(std::uint32_t from, std::uint32_t budget) {
+    const std::uint32_t spent = plat::TickCount() - from;
     return spent >= budget ? 0 : budget - spent;
 }
+
+std::uint32_t Least(std::uint32_t a, std::uint32_t b) { return a < b ? a : b; }
 
 // Index of the part's carriage return, or -1 while it has not arrived.
 int FindAnswerEnd(const std::uint8_t* frame, int received) {
@@ -59,56 +78,34 @@ int FindAnswerEnd(const std::uint8_t* frame, int received) {
     return -1;
 }
 
+// Bytes behind the part that ends at end: a lone LF after the CR does not
+// count, anything else does.
+int Surplus(const std::uint8_t* frame, int end, int received) {
+    const int behind = received - (end + 1);
+    return behind == 1 && frame[end + 1] == kLf ? 0 : behind;
+}
+
 // Reads on until the part is complete (its carriage return, or the whole
-// buffer) or the time is up. 0 when complete.
+// buffer) or wait has passed since started. 0 when complete; kPeerClosed
+// or the error of a reset when the stream ended first.
 int CompleteAnswer(SocketHandle s, std::uint8_t* frame, int size, int* received,
-                   std::uint32_t started, std::uint32_t budget) {
+                   std::uint32_t started, std::uint32_t wait) {
     while (*received < size && FindAnswerEnd(frame, *received) < 0) {
-        const std::uint32_t left = Remaining(started, budget);
+        const std::uint32_t left = Remaining(started, wait);
         if (left == 0) return kTimeoutCode;
         const int rc = WaitForBytes(s, left, 1);
-        if (rc != 0) return rc;
+        if (rc != 0 && rc != kTimeoutCode) return rc;
+        // The wait also ends at once when the stream has ended: the read
+        // tells the PLC's close from a time-out.
         int count = size - *received;
         const int rrc = ReceiveBuffer(s, 0, frame + *received, count, &count, nullptr);
-        if (rrc != 0) return rrc;
-        *received += count;
+        if (rrc == 0) {
+            *received += count;
+        } else if (!plat::WouldBlock(rrc)) {
+            return rrc;
+        }
     }
     return 0;
-}
-
-// True when the connection has ended or broken: readable with nothing to
-// read, or the socket cannot be asked at all.
-bool ConnectionEnded(SocketHandle s) {
-    std::uint32_t count = 0;
-    if (plat::Readable(s, &count) != 0) return true;
-    int error = 0;
-    return count == 0 && plat::WaitReadable(s, 0, &error) != 0;
-}
-
-int Reconnect(StationEntry& entry, std::uint32_t timeoutMs) {
-    SockAddrIn local{};
-    local.family = plat::kAfInet;  // any address, any port
-    return ConnectSocket(&entry.socket, plat::kAfInet, plat::kSockStream, 0, 1, &local, timeoutMs,
-                         &entry.address);
-}
-
-// An attempt that ran out of time may still get its answer later, and on
-// the same connection that answer would pass for the answer of the next
-// request: the protocol carries no sequence number, so a late answer of a
-// read of D100 looks exactly like the answer of a read of D200, and one
-// write's answer like any other's. Such a connection is replaced at once,
-// within what is left of the attempt's time (a writability wait and an
-// answer wait). When that is not possible (no time left, or the unit
-// refuses the new connection while it still holds the old one's slot), the
-// station is marked so that its next request reconnects it.
-void ReplaceLateConnection(DriverContext* ctx, int station, std::uint32_t started) {
-    StationEntry& entry = ctx->stations[station];
-    if (ConnectionEnded(entry.socket)) return;
-    const std::uint32_t left = Remaining(started, kAttemptBudgetMs);
-    if (left == 0 || Reconnect(entry, left) != 0) {
-        ReleaseSocket(&entry.socket);
-        ctx->health[station].flags |= kHealthReconnect;
-    }
 }
 
 // The station field of an answer: the PLC number in hexadecimal, as the
@@ -198,30 +195,52 @@ Part JudgePart(const std::uint8_t* f, int end, bool first, int plcNumber, const 
     return more ? Part::kContinued : Part::kLast;
 }
 
+// One exchange as it runs.
+struct Run {
+    DriverContext* ctx = nullptr;
+    int station = 0;
+    int dataChars = 0;          // data characters the answer must carry
+    bool decimal = false;       // the station field in decimal
+    std::uint32_t timeoutMs = 0;  // one attempt's answer wait
+    std::uint32_t begun = 0;      // the budget's start
+    std::uint32_t budget = 0;     // what the whole exchange may take
+    int received = 0;             // bytes of the answer in the receive area
+    bool carry = false;           // the last attempt ran out of time: its answer may still come
+    int surplus = 0;              // bytes behind the answer taken
+
+    SocketHandle Socket() const { return ctx->stations[station].socket; }
+    std::uint32_t Left() const { return Remaining(begun, budget); }
+    // One wait of an attempt: the time-out, or what is left of the budget.
+    std::uint32_t Wait() const { return Least(timeoutMs, Left()); }
+};
+
 // Asks for the next part and receives it into part[] (its carriage return
-// at *end). 0, or a socket result.
-int FetchNextPart(SocketHandle s, int plcNumber, std::uint8_t* part, int size, int* end,
-                  std::uint32_t started) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    const char request[] = {'%', kHex[(plcNumber >> 4) & 0xF], kHex[plcNumber & 0xF], '*', '*',
-                            kMore, kCr};
+// at *end, -1 when it has none; *surplus bytes behind it). 0, or a socket
+// result.
+int FetchNextPart(Run& run, std::uint8_t* part, int size, int* end, int* surplus) {
+    char request[8] = {'%'};
+    StationField(run.station, run.decimal, request + 1);
+    std::memcpy(request + 3, "**&\r", 4);
+    constexpr std::size_t kText = 7;
     struct {
         std::uint8_t header[kEtlanHeaderSize];
-        char text[sizeof request];
+        char text[kText];
     } frame;
-    static_assert(sizeof frame == kEtlanHeaderSize + sizeof request, "one contiguous frame");
-    WriteEtlanHeader(frame.header, sizeof request, plcNumber, PcStationNumber());
-    std::memcpy(frame.text, request, sizeof request);
+    static_assert(sizeof frame == kEtlanHeaderSize + kText, "one contiguous frame");
+    WriteEtlanHeader(frame.header, kText, run.station, PcStationNumber());
+    std::memcpy(frame.text, request, kText);
 
-    const std::uint32_t left = Remaining(started, kAttemptBudgetMs);
-    if (left == 0) return kTimeoutCode;
+    const SocketHandle s = run.Socket();
+    const std::uint32_t wait = run.Wait();
+    if (wait == 0) return kTimeoutCode;
+    int rc = DrainSocket(s);
+    int sent = 0;
+    if (rc == 0) rc = SendBuffer(s, wait, &frame, static_cast<int>(sizeof frame), &sent, nullptr);
     int received = 0;
-    int rc = SendReceive(s, left < EXCHANGE_TIMEOUT_MS ? left : EXCHANGE_TIMEOUT_MS, &frame,
-                         static_cast<int>(sizeof frame), part, size, nullptr, nullptr, &received);
-    if (rc == 0) rc = CompleteAnswer(s, part, size, &received, started, kAttemptBudgetMs);
+    if (rc == 0) rc = CompleteAnswer(s, part, size, &received, plat::TickCount(), run.Wait());
     if (rc != 0) return rc;
     *end = FindAnswerEnd(part, received);
-    if (*end < 0 || received != *end + 1) *end = -1;  // no end, or bytes behind it
+    *surplus = *end < 0 ? 0 : Surplus(part, *end, received);
     return 0;
 }
 
@@ -230,42 +249,44 @@ int FetchNextPart(SocketHandle s, int plcNumber, std::uint8_t* part, int size, i
 // exactly dataChars of them. Returns 0 when the answer was read (the
 // outcome tells whether it answers the request, and if not, why), or the
 // socket result of a next part's transaction.
-int ReadAnswer(DriverContext* ctx, SocketHandle s, int plcNumber, int received, int dataChars,
-               std::uint32_t started, Outcome* outcome) {
-    std::uint8_t* frame = ctx->receiveFrame;
-    const int end = FindAnswerEnd(frame, received);
+int ReadAnswer(Run& run, Outcome* outcome) {
+    std::uint8_t* frame = run.ctx->receiveFrame;
+    const int end = FindAnswerEnd(frame, run.received);
     outcome->failure = Failure::kBadAnswer;
     if (end < 0) {
         outcome->detail = "no end of text";
         return 0;
     }
-    if (received != end + 1) {
-        outcome->detail = "bytes behind the end";
-        return 0;
-    }
+    int surplus = Surplus(frame, end, run.received);
     PartView view;
-    const char* code = ctx->sendCommand + 4;  // "%", station, "#", then the command
-    Part part = JudgePart(frame, end, true, plcNumber, code, &view, outcome);
+    const char* code = run.ctx->sendCommand + 4;  // "%", station, "#", then the command
+    Part part = JudgePart(frame, end, true, run.station, code, &view, outcome);
     if (part == Part::kBad) return 0;
     int joined = view.dataEnd - view.dataBegin;
 
     std::uint8_t next[kReceiveFrameSize];
     while (part == Part::kContinued) {
-        // Every continued part must bring data, and never more than asked
-        // for: the number of parts stays bounded.
-        if (view.dataEnd == view.dataBegin || joined > dataChars) break;
+        // Asking for more on a stream that is out of step would join
+        // another answer's data; every continued part must bring data, and
+        // never more than asked for, so the number of parts stays bounded.
+        if (surplus > 0) {
+            outcome->failure = Failure::kBadAnswer;
+            outcome->detail = "bytes behind the end";
+            return 0;
+        }
+        if (view.dataEnd == view.dataBegin || joined > run.dataChars) break;
         int nextEnd = -1;
-        const int rc = FetchNextPart(s, plcNumber, next, sizeof next, &nextEnd, started);
+        const int rc = FetchNextPart(run, next, sizeof next, &nextEnd, &surplus);
         if (rc != 0) return rc;
         if (nextEnd < 0) {
             outcome->failure = Failure::kBadAnswer;
             outcome->detail = "a part without an end";
             return 0;
         }
-        part = JudgePart(next, nextEnd, false, plcNumber, code, &view, outcome);
+        part = JudgePart(next, nextEnd, false, run.station, code, &view, outcome);
         if (part == Part::kBad) return 0;
         const int length = view.dataEnd - view.dataBegin;
-        if (joined + length > dataChars) {
+        if (joined + length > run.dataChars) {
             joined += length;
             break;
         }
@@ -278,40 +299,71 @@ int ReadAnswer(DriverContext* ctx, SocketHandle s, int plcNumber, int received, 
         outcome->detail = "a continued part without data";
         return 0;
     }
-    if (joined != dataChars) {
-        outcome->detail = joined > dataChars ? "more data than asked for" : "less data than asked for";
+    if (joined != run.dataChars) {
+        outcome->detail = joined > run.dataChars ? "more data than asked for" : "less data than asked for";
         return 0;
     }
+    // The answer is complete and proven by its BCC and length: it is taken,
+    // and what came behind it only costs the connection.
+    run.surplus = surplus;
     outcome->failure = Failure::kNone;
     return 0;
 }
 
-// One attempt: send the frame, take the answer with all its parts.
-int Attempt(DriverContext* ctx, int plcNumber, int dataChars, std::uint32_t timeoutMs,
-            Outcome* outcome) {
-    const SocketHandle s = ctx->stations[plcNumber].socket;
-    const std::uint32_t started = plat::TickCount();
-    int received = 0;
+// One attempt: send the frame, take the answer with all its parts. After
+// an attempt that ran out of time the stream is not drained: what arrives
+// is this frame's answer, and the bytes already read are kept.
+int Attempt(Run& run, Outcome* outcome) {
+    DriverContext* ctx = run.ctx;
+    const SocketHandle s = run.Socket();
+    const std::uint32_t wait = run.Wait();
+    int rc = wait == 0 ? kTimeoutCode : 0;
+    if (rc == 0 && !run.carry) {
+        run.received = 0;
+        rc = DrainSocket(s);
+    }
+    int sent = 0;
+    if (rc == 0) rc = SendBuffer(s, wait, ctx->sendHeader, ctx->sendLength, &sent, nullptr);
     // The answer is read up to its carriage return, into the whole receive
     // area: a first part, with its "&", may be one byte longer than the
-    // whole answer, and bytes behind the answer must be seen to be refused.
-    constexpr int kArea = static_cast<int>(kReceiveFrameSize);
-    int rc = SendReceive(s, timeoutMs, ctx->sendHeader, ctx->sendLength, ctx->receiveFrame, kArea,
-                         nullptr, nullptr, &received);
-    if (rc == 0) rc = CompleteAnswer(s, ctx->receiveFrame, kArea, &received, started, timeoutMs);
-    if (rc == 0) rc = ReadAnswer(ctx, s, plcNumber, received, dataChars, started, outcome);
+    // whole answer, and bytes behind the answer must be seen.
+    if (rc == 0) rc = CompleteAnswer(s, ctx->receiveFrame, kArea, &run.received, plat::TickCount(), run.Wait());
+    if (rc == 0) rc = ReadAnswer(run, outcome);
     if (rc == 0) return outcome->failure == Failure::kNone ? kOk : kInvalid;
 
+    outcome->rc = rc;
     if (s == kNoSocket || s == 0) {
         outcome->failure = Failure::kNoConnection;
     } else if (rc == kTimeoutCode) {
         outcome->failure = Failure::kTimeout;
-        outcome->timeoutMs = timeoutMs;
-        ReplaceLateConnection(ctx, plcNumber, started);
+        outcome->timeoutMs = run.timeoutMs;
+    } else if (rc == kPeerClosed || plat::KindOf(rc) == plat::ErrorKind::kReset) {
+        outcome->failure = Failure::kClosed;
     } else {
         outcome->failure = Failure::kConnectionLost;
-        outcome->rc = rc;
     }
+    return kFailed;
+}
+
+// A station without a connection gets one before its request is sent,
+// within the exchange's budget. 0, or kFailed with the outcome.
+int Connect(Run& run, Outcome* outcome) {
+    StationEntry& entry = run.ctx->stations[run.station];
+    if (entry.socket != kNoSocket && entry.socket != 0) return 0;
+    if (!StationAddressUsable(entry) || !HoldsStart(run.ctx)) {
+        outcome->failure = Failure::kNoConnection;
+        return kFailed;
+    }
+    const std::uint32_t wait = Least(kConnectTimeoutMs, run.Left());
+    SockAddrIn local{};
+    local.family = plat::kAfInet;  // any address, any port
+    outcome->rc = wait == 0 ? kTimeoutCode
+                            : ConnectSocket(&entry.socket, plat::kAfInet, plat::kSockStream, 0, 1,
+                                            &local, wait, &entry.address, &outcome->cause);
+    if (outcome->rc == 0) return 0;
+    if (wait == 0) outcome->cause = kTimeoutCode;
+    outcome->failure = Failure::kReconnect;
+    outcome->timeoutMs = wait;
     return kFailed;
 }
 
@@ -321,52 +373,68 @@ int Exchange(VpiRequest* request, int kind, int words, const char* addressDigits
 
     // Requests that could not be answered inside the receive area, or that
     // name no station of the table, are refused before anything is sent.
-    if (tag->plcNumber < 0 || tag->plcNumber > kMaxStation) return kInvalid;
-    if (words < 1 || words > static_cast<int>((kReceiveFrameSize - 21) / 4)) return kInvalid;
+    if (tag->plcNumber < 0 || tag->plcNumber > kMaxStation) {
+        err(kLogLevel, "ZOVUZ: SetMewtocolCmd() PLC number %d out of range", tag->plcNumber);
+        return kInvalid;
+    }
+    if (words < 1 || words > kMaxAnswerWords) {
+        err(kLogLevel, "ZOVUZ: SetMewtocolCmd() Word count %d not allowed", words);
+        return kInvalid;
+    }
 
+    Run run;
+    run.ctx = ctx;
+    run.station = tag->plcNumber;
+    run.decimal = StationFieldDecimal(ctx, run.station);
     char text[kCommandBufferSize];
-    if (SetMewtocolCmd(request, kind, words, addressDigits, text) != 0) return kInvalid;
+    if (SetMewtocolCmd(request, kind, words, addressDigits, text, run.decimal) != 0) return kInvalid;
 
     BuildFrameHeader(request, text);
     std::memcpy(ctx->sendCommand, text, std::strlen(text) + 1);
     ctx->receiveLength = 4 * words + 21;
-    const int station = tag->plcNumber;
-    const int dataChars = kind == kCommandRead ? 4 * words : 0;
-    const std::uint32_t begun = plat::TickCount();
+
+    // A resting station's request fails at once; the first one after its
+    // rest is a probe: one attempt within one time-out.
+    bool probe = false;
+    if (!MaySend(ctx, run.station, &probe)) return kFailed;
+    run.dataChars = kind == kCommandRead ? 4 * words : 0;
+    run.timeoutMs = StationTimeoutMs(ctx, run.station);
+    run.begun = plat::TickCount();
+    run.budget = probe ? run.timeoutMs : MAX_ATTEMPTS * 2 * run.timeoutMs;
 
     Outcome outcome;
-    StationEntry& entry = ctx->stations[station];
-    StationHealth& health = ctx->health[station];
-    if ((health.flags & kHealthReconnect) != 0) {
-        // The driver dropped this station's connection: one reconnect,
-        // before anything is sent.
-        if (entry.socket == kNoSocket && StationAddressUsable(entry) && HoldsStart(ctx)) {
-            outcome.rc = Reconnect(entry, EXCHANGE_TIMEOUT_MS);
-            if (outcome.rc != 0) {
-                outcome.failure = Failure::kReconnect;
-                RecordOutcome(ctx, station, outcome);
-                return kFailed;
-            }
-        }
-        health.flags = static_cast<std::uint8_t>(health.flags & ~kHealthReconnect);
-    }
-
-    // The log names the first failure of the exchange: the attempts after a
-    // time-out may find the connection already gone.
-    int result = kFailed;
+    outcome.failure = Failure::kTimeout;
+    outcome.timeoutMs = run.timeoutMs;
+    int result = Connect(run, &outcome);
+    const int attempts = result != 0 ? 0 : probe ? 1 : MAX_ATTEMPTS;
+    bool timedOut = false;
     Outcome first;
-    first.failure = Failure::kTimeout;
-    first.timeoutMs = EXCHANGE_TIMEOUT_MS;
-    for (int attempt = 0; attempt < MAX_ATTEMPTS; ++attempt) {
-        const std::uint32_t left = Remaining(begun, kExchangeBudgetMs);
-        if (left == 0) break;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
         outcome = Outcome{};
-        result = Attempt(ctx, station, dataChars,
-                         left < EXCHANGE_TIMEOUT_MS ? left : EXCHANGE_TIMEOUT_MS, &outcome);
-        if (result == kOk) break;
+        result = Attempt(run, &outcome);
         if (attempt == 0) first = outcome;
+        if (result == kOk) break;
+        const Failure f = outcome.failure;
+        // Only a first part still arriving is carried on; a time-out while
+        // later parts were asked for leaves the stream out of step.
+        run.carry = f == Failure::kTimeout && FindAnswerEnd(ctx->receiveFrame, run.received) < 0;
+        timedOut = timedOut || f == Failure::kTimeout;
+        // Without a connection the attempts left cannot do better.
+        if (f == Failure::kClosed || f == Failure::kConnectionLost || f == Failure::kNoConnection) break;
+        if (run.Left() == 0) break;
     }
-    RecordOutcome(ctx, station, result == kOk ? outcome : first);
+    // The connection is made anew before the next request when more of this
+    // exchange may still arrive on it, or when it is gone.
+    if (timedOut || run.surplus > 0 || Unreachable(outcome.failure)) {
+        if (run.surplus > 0 && !timedOut) NoteSurplus(ctx, run.station, run.surplus);
+        ReleaseSocket(&ctx->stations[run.station].socket);
+    }
+    // The log names the first failure of the exchange, as long as the last
+    // one, which decides the result, is of the same kind.
+    if (result != kOk && attempts > 0 && Unreachable(first.failure) == Unreachable(outcome.failure)) {
+        outcome = first;
+    }
+    RecordOutcome(ctx, run.station, outcome);
     return result;
 }
 

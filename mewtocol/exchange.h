@@ -9,6 +9,8 @@ namespace etl {
 
 constexpr int MAX_ATTEMPTS = 3;
 constexpr std::uint32_t EXCHANGE_TIMEOUT_MS = 1000;
+// The most words an answer may carry: it must fit the receive area.
+constexpr int kMaxAnswerWords = static_cast<int>((kReceiveFrameSize - 21) / 4);
 
 int BuildFrameHeader(VpiRequest* request, const char* text);
 int CheckResponse(VpiRequest* request);

@@ -7,6 +7,7 @@
 
 #include "host/digits.h"
 #include "host/operations.h"
+#include "host/qanpro.h"
 #include "mewtocol/command_builder.h"
 #include "mewtocol/exchange.h"
 
@@ -121,7 +122,16 @@ std::int32_t ReadValue(VpiRequest* request) {
 
     AddressParts parts;
     AddressDigits(tag->addressText, parts.digits, sizeof parts.digits);
-    if (tag->dataType == kDataTypeBit) SplitBitDigit(&parts);
+    if (tag->dataType == kDataTypeBit) {
+        SplitBitDigit(&parts);
+        // A word has bits 0 to F: the digits G to Z name none, and reading
+        // one would report a bit that does not exist as 0.
+        if (parts.bit < 0 || parts.bit > 15) {
+            err(kLogLevel, "ZOVUZ: SetMewtocolCmd() Bit number %u out of range",
+                static_cast<unsigned>(parts.bit));
+            return kInvalid;
+        }
+    }
 
     const int words = IsDoubleWord(*tag) ? 2 : 1;
     SingleValueRequest one(request);
@@ -149,18 +159,26 @@ std::int32_t ReadBlock(VpiRequest* request) {
     PointAtBuffer(request);
     ClearBlockStart(request);
 
-    // Bits are not decoded from a block, and a block holds at least one value.
-    if (tag->bitSize == 1 || tag->elementCount < 1) return kInvalid;
+    // Only 16- and 32-bit elements are decoded (the host sized its buffer
+    // for elements of its own bit size; bits are not decoded from a block),
+    // and a block holds at least one value and fits one answer.
+    if (tag->bitSize != 16 && tag->bitSize != 32) {
+        err(kLogLevel, "ZOVUZ: SetMewtocolCmd() Bit size %d not allowed", tag->bitSize);
+        return kInvalid;
+    }
+    if (tag->elementCount < 1) {
+        err(kLogLevel, "ZOVUZ: SetMewtocolCmd() Element count %d not allowed", tag->elementCount);
+        return kInvalid;
+    }
     const long long words =
         tag->bitSize == 32 ? 2LL * tag->elementCount : static_cast<long long>(tag->elementCount);
-    if (words > static_cast<long long>((kReceiveFrameSize - 21) / 4)) return kInvalid;
+    if (words > kMaxAnswerWords) {
+        err(kLogLevel, "ZOVUZ: SetMewtocolCmd() Word count %lld not allowed", words);
+        return kInvalid;
+    }
 
     const int rc = ReadExchange(request, static_cast<int>(words), parts.digits);
     if (rc != 0) return rc;
-
-    // Only 16- and 32-bit elements are decoded: the host sized its buffer
-    // for elements of its own bit size.
-    if (tag->bitSize != 16 && tag->bitSize != 32) return kOk;
     const DriverContext* ctx = ContextOf(request);
     void* buffer = tag->valueBuffer;
     for (int i = 0; i < tag->elementCount; ++i) {

@@ -4,6 +4,8 @@
 // a wait that ran out, or -1 for a peer that closed.
 #include "net/socket_layer.h"
 
+#include <cstdio>
+
 #include "platform/socket_platform.h"
 
 namespace etl {
@@ -16,16 +18,40 @@ constexpr int kDrainChunkLimit = 256;
 
 }  // namespace
 
+void ConnectFailureText(int result, int cause, std::uint32_t timeoutMs, char* text,
+                        std::size_t size) {
+    if (size == 0) return;
+    text[0] = '\0';
+    if (result != kTimeoutCode) return;
+    if (cause == kTimeoutCode || cause == 0) {
+        std::snprintf(text, size, " (no connection within %u ms)", static_cast<unsigned>(timeoutMs));
+    } else if (cause == kSelfConnected) {
+        std::snprintf(text, size, " (connected to itself: nothing listens on the port)");
+    } else if (plat::KindOf(cause) == plat::ErrorKind::kRefused) {
+        std::snprintf(text, size, " (connection refused)");
+    } else {
+        std::snprintf(text, size, " (connection failed, error %d)", cause);
+    }
+}
+
+bool ConnectedToItself(const SockAddrIn& local, const SockAddrIn& remote) {
+    return local.address == remote.address && local.port == remote.port;
+}
+
 int ConnectSocket(SocketHandle* holder, int family, int type, int protocol, int nonBlocking,
-                  SockAddrIn* local, std::uint32_t timeoutMs, const SockAddrIn* remote) {
+                  SockAddrIn* local, std::uint32_t timeoutMs, const SockAddrIn* remote,
+                  int* cause) {
+    int ignored = 0;
+    if (cause == nullptr) cause = &ignored;
+    *cause = 0;
     if (local == nullptr || remote == nullptr) {
         ReleaseSocket(holder);
-        return plat::ErrorInvalid();
+        return *cause = plat::ErrorInvalid();
     }
     int rc = OpenSocket(holder, family, type, protocol, nonBlocking, local);
-    if (rc != 0) return rc;
+    if (rc != 0) return *cause = rc;
     if (type == plat::kSockStream) {
-        rc = ConnectTimed(*holder, timeoutMs, remote);
+        rc = ConnectTimed(*holder, timeoutMs, remote, cause);
         if (rc != 0) {
             ReleaseSocket(holder);
             return rc;
@@ -34,7 +60,12 @@ int ConnectSocket(SocketHandle* holder, int family, int type, int protocol, int 
     rc = GetLocalAddr(*holder, local);
     if (rc != 0) {
         ReleaseSocket(holder);
-        return rc;
+        return *cause = rc;
+    }
+    if (type == plat::kSockStream && ConnectedToItself(*local, *remote)) {
+        ReleaseSocket(holder);
+        *cause = kSelfConnected;
+        return kTimeoutCode;
     }
     return 0;
 }
@@ -49,6 +80,7 @@ void ConnectSockets(ConnectRequest* requests, int count, std::uint32_t timeoutMs
     int pending = 0;
     for (int i = 0; i < count; ++i) {
         ConnectRequest& r = requests[i];
+        r.cause = 0;
         r.result = OpenSocket(r.holder, plat::kAfInet, plat::kSockStream, 0, 1, &r.local);
         if (r.result != 0) continue;
         r.result = plat::Connect(*r.holder, *r.remote);
@@ -58,7 +90,14 @@ void ConnectSockets(ConnectRequest* requests, int count, std::uint32_t timeoutMs
             continue;
         }
         if (r.result == 0) r.result = GetLocalAddr(*r.holder, &r.local);
-        if (r.result != 0) ReleaseSocket(r.holder);
+        if (r.result == 0 && ConnectedToItself(r.local, *r.remote)) {
+            r.result = kTimeoutCode;
+            r.cause = kSelfConnected;
+        }
+        if (r.result != 0) {
+            if (r.cause == 0) r.cause = r.result;
+            ReleaseSocket(r.holder);
+        }
     }
 
     const std::uint32_t start = plat::TickCount();
@@ -78,12 +117,18 @@ void ConnectSockets(ConnectRequest* requests, int count, std::uint32_t timeoutMs
     for (int k = 0; k < pending; ++k) {
         ConnectRequest& r = *owner[k];
         if (failure != 0 && !settled[k]) {
-            r.result = failure;
-        } else if (!settled[k] || plat::ConnectOutcome(waiting[k]) != 0) {
-            // Still under way at the time-out, or ended without a connection.
-            r.result = kTimeoutCode;
+            r.result = r.cause = failure;
+        } else if (!settled[k]) {
+            r.result = r.cause = kTimeoutCode;  // still under way at the time-out
+        } else if (const int outcome = plat::ConnectOutcome(waiting[k]); outcome != 0) {
+            r.result = kTimeoutCode;  // ended without a connection
+            r.cause = outcome;
         } else {
-            r.result = GetLocalAddr(waiting[k], &r.local);
+            r.result = r.cause = GetLocalAddr(waiting[k], &r.local);
+            if (r.result == 0 && ConnectedToItself(r.local, *r.remote)) {
+                r.result = kTimeoutCode;
+                r.cause = kSelfConnected;
+            }
         }
         if (r.result != 0) ReleaseSocket(r.holder);
     }
@@ -118,15 +163,19 @@ int ReleaseSocket(SocketHandle* holder) {
 
 int GetLocalAddr(SocketHandle s, SockAddrIn* out) { return plat::LocalAddress(s, out); }
 
-int ConnectTimed(SocketHandle s, std::uint32_t timeoutMs, const SockAddrIn* remote) {
+int ConnectTimed(SocketHandle s, std::uint32_t timeoutMs, const SockAddrIn* remote, int* cause) {
+    int ignored = 0;
+    if (cause == nullptr) cause = &ignored;
+    *cause = 0;
     const int rc = plat::Connect(s, *remote);
     if (rc == 0) return 0;
-    if (!plat::InProgress(rc)) return rc;
+    if (!plat::InProgress(rc)) return *cause = rc;
     const int wait = WaitWritable(s, timeoutMs);
-    if (wait != 0) return wait;
+    if (wait != 0) return *cause = wait;
     // The wait also ends when the attempt failed (refused, unreachable):
     // only an established connection counts.
-    return plat::ConnectOutcome(s) == 0 ? 0 : kTimeoutCode;
+    *cause = plat::ConnectOutcome(s);
+    return *cause == 0 ? 0 : kTimeoutCode;
 }
 
 int WaitWritable(SocketHandle s, std::uint32_t timeoutMs) {

@@ -3,6 +3,7 @@
 // kTimeoutCode when a wait ran out, kPeerClosed when the peer closed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "host/blocks.h"
@@ -14,8 +15,27 @@ constexpr int kPeerClosed = -1;
 constexpr int kMinAnswerBytes = 5;
 constexpr int kDrainChunk = 512;
 
+// Why a connection was not made, where the result alone (257 for every
+// attempt that did not connect in time) does not tell: the platform's error
+// number of an attempt that ended (refused, unreachable), kTimeoutCode for
+// one still under way at its time-out, or kSelfConnected for a connection
+// that reached its own socket. A connection from a port to the same address
+// and port is no connection to a station: with nothing listening on a port
+// of the system's ephemeral range, the system may give that very port to
+// the connecting socket, which then reads its own request as the answer and
+// keeps the port from the station. It is closed and counts as refused.
+constexpr int kSelfConnected = -2;
+
+// For a log line that reports result 257: " (connection refused)",
+// " (no connection within 1000 ms)", " (connected to itself: ...)"; for any
+// other result, whose error number speaks for itself, "". size >= 64.
+void ConnectFailureText(int result, int cause, std::uint32_t timeoutMs, char* text,
+                        std::size_t size);
+
+// cause (optional) receives why a connection was not made (0 on success).
 int ConnectSocket(SocketHandle* holder, int family, int type, int protocol, int nonBlocking,
-                  SockAddrIn* local, std::uint32_t timeoutMs, const SockAddrIn* remote);
+                  SockAddrIn* local, std::uint32_t timeoutMs, const SockAddrIn* remote,
+                  int* cause = nullptr);
 int OpenSocket(SocketHandle* holder, int family, int type, int protocol, int nonBlocking,
                const SockAddrIn* local);
 int ReleaseSocket(SocketHandle* holder);
@@ -30,11 +50,15 @@ struct ConnectRequest {
     const SockAddrIn* remote;
     SockAddrIn local;  // any address and port on entry; the one bound on success
     int result;
+    int cause;  // why the connection was not made, as ConnectSocket's cause
 };
 constexpr int kMaxConnectRequests = 64;
 void ConnectSockets(ConnectRequest* requests, int count, std::uint32_t timeoutMs);
 int GetLocalAddr(SocketHandle s, SockAddrIn* out);
-int ConnectTimed(SocketHandle s, std::uint32_t timeoutMs, const SockAddrIn* remote);
+int ConnectTimed(SocketHandle s, std::uint32_t timeoutMs, const SockAddrIn* remote,
+                 int* cause = nullptr);
+// Whether a connected socket's local address is its remote address.
+bool ConnectedToItself(const SockAddrIn& local, const SockAddrIn& remote);
 int WaitWritable(SocketHandle s, std::uint32_t timeoutMs);
 int SendBuffer(SocketHandle s, std::uint32_t timeoutMs, const void* data, int length,
                int* sent, const SockAddrIn* to);

@@ -72,6 +72,10 @@ int WaitConnects(const SocketHandle* sockets, int count, bool* settled, std::uin
 // Outcome of a connection attempt after the wait: 0 only when established,
 // else the attempt's error number.
 int ConnectOutcome(SocketHandle s);
+// What an error number says of the peer, for the log: it refused the
+// connection, or it reset an established one.
+enum class ErrorKind { kOther, kRefused, kReset };
+ErrorKind KindOf(int error);
 int LocalAddress(SocketHandle s, SockAddrIn* out);
 int Readable(SocketHandle s, std::uint32_t* count);
 // Byte counts are returned through *done; a return of 0 with *done == 0

@@ -246,7 +246,7 @@ ok=1
 record_check "read from PLC 3 (connected, never answers)" "result 2 in < 6.5 s" \
   "result $(result_of) in $(awk -v t="$took" 'BEGIN{printf "%.1f", t/1000}') s" "$ok"
 why=$(printf '%s\n' "$out" | sed -n 's/.*log | \(ZavUR: station 3 fails: .*\)/\1/p' | head -1)
-record "  the host log says why" "ZavUR: station 3 fails: no answer within 1000 ms to %03#RDD0010000100**" "$why"
+record "  the host log says why" "ZavUR: station 3 fails: no answer within 1000 ms to %03#RDD0010000100**; resting 5 s" "$why"
 run read 04D00100 -o "${S[@]}"
 ok=1
 [ "$(result_of)" = 2 ] && [ "$took" -lt 2000 ] && ok=0

@@ -32,15 +32,16 @@ bool CheckStationAddress(int station, const StationEntry& entry) {
     return false;
 }
 
-int ConnectStation(int station, StationEntry* entry) {
+int ConnectStation(int station, StationEntry* entry, int* cause) {
     if (!CheckStationAddress(station, *entry)) {
         ReleaseSocket(&entry->socket);
+        if (cause != nullptr) *cause = plat::ErrorInvalid();
         return plat::ErrorInvalid();
     }
     SockAddrIn local{};
     local.family = plat::kAfInet;  // any address, any port
     return ConnectSocket(&entry->socket, plat::kAfInet, plat::kSockStream, 0, 1, &local,
-                         kConnectTimeoutMs, &entry->address);
+                         kConnectTimeoutMs, &entry->address, cause);
 }
 
 int InitConnections(VpiRequest* request) {
@@ -78,14 +79,18 @@ int InitConnections(VpiRequest* request) {
     for (int i = 0; i < configured; ++i) {
         const int s = stationOf[i];
         int rc = plat::ErrorInvalid();
+        int cause = rc;
         if (requestOf[i] < 0) {
             CheckStationAddress(s, ctx->stations[s]);
         } else {
             rc = requests[requestOf[i]].result;
+            cause = requests[requestOf[i]].cause;
         }
         if (rc != 0) {
-            err(kLogLevel, "ZavUR: InitConnections(): ConnectSocket() Fail on station %d rc = %d",
-                s, static_cast<int>(static_cast<std::uint16_t>(rc)));
+            char why[64];
+            ConnectFailureText(rc, cause, kConnectTimeoutMs, why, sizeof why);
+            err(kLogLevel, "ZavUR: InitConnections(): ConnectSocket() Fail on station %d rc = %d%s",
+                s, static_cast<int>(static_cast<std::uint16_t>(rc)), why);
             continue;
         }
         const ConnectRequest& r = requests[requestOf[i]];

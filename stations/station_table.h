@@ -43,8 +43,9 @@ bool CheckStationAddress(int station, const StationEntry& entry);
 // Connects one station entry anew, its earlier connection closed first:
 // 0, or the error number (with CheckStationAddress's line and no socket
 // opened when the entry holds no usable address). The entry's socket is
-// kNoSocket afterwards unless it is connected.
-int ConnectStation(int station, StationEntry* entry);
+// kNoSocket afterwards unless it is connected. cause (optional): why it
+// did not connect, as ConnectSocket gives it.
+int ConnectStation(int station, StationEntry* entry, int* cause = nullptr);
 
 // Closes every connection that the context's station table holds; each
 // entry's socket is -1 afterwards. Only for a table this driver filled.

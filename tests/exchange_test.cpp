@@ -367,10 +367,11 @@ TEST_F(Exchange, StationTenMayAnswerInEitherForm) {
     }
 }
 
-// A connection that the driver dropped after a time-out, and whose
-// replacement the unit refused, is connected again by the next request;
-// the station's failure and its recovery are each logged once.
-TEST_F(Exchange, ADroppedConnectionComesBackWithTheNextRequests) {
+// A station that stops answering rests: its requests fail at once, with
+// nothing on the wire, and the connection that may still bring the late
+// answers is closed. The host's WarmStart ends the rest; the next request
+// tries the station again, and its recovery is logged once.
+TEST_F(Exchange, ASilentStationRestsUntilWarmStart) {
     sim_.SetWord('D', 5, 77);
     TagIoBlock word = Tag("01D00005");
     ASSERT_EQ(Call(5, &word), 0);
@@ -378,21 +379,25 @@ TEST_F(Exchange, ADroppedConnectionComesBackWithTheNextRequests) {
 
     etl::sim::Faults stuck;
     stuck.dropAnswers = -1;
-    stuck.refuseNewConnections = true;
     sim_.SetFaults(1, stuck);
+    EXPECT_EQ(Call(5, &word), 2);  // three attempts on one connection, then closed
+    const int requests = sim_.Requests(1);
+    EXPECT_EQ(requests, 4);
     const auto t0 = steady_clock::now();
-    EXPECT_EQ(Call(5, &word), 2);  // the first attempt times out, its new connection is refused
-    EXPECT_LT(steady_clock::now() - t0, milliseconds(3000));
-    EXPECT_EQ(Call(5, &word), 2);  // the reconnect is refused again
-    const int accepted = sim_.Accepted(1);
+    EXPECT_EQ(Call(5, &word), 2);  // resting: at once
+    EXPECT_LT(steady_clock::now() - t0, milliseconds(100));
+    EXPECT_EQ(sim_.Requests(1), requests);
 
     sim_.SetFaults(1, {});
-    ASSERT_EQ(Call(5, &word), 0);  // reconnected before sending, without a WarmStart
+    etl::WarmStartBlock warm{1};
+    ASSERT_EQ(Call(2, &warm), 0);
+    ASSERT_EQ(Call(5, &word), 0);
     EXPECT_EQ(U16(2), 77);
-    EXPECT_EQ(sim_.Accepted(1), accepted + 1);
     const std::vector<std::string> want = {
-        "ZavUR: station 1 fails: no answer within 1000 ms to %01#RDD0000500005**",
-        "ZavUR: station 1 answers again after 2 failed exchanges"};
+        "ZavUR: station 1 fails: no answer within 1000 ms to %01#RDD0000500005**; resting 5 s",
+        "ZavUR: WarmStart() Pass station 1 ConnectSocket() rc = 0",
+        "ZavUR: station 1 answers again after 1 failed exchanges, 1 request(s) refused at once "
+        "while it rested"};
     EXPECT_EQ(log_.Lines(), want);
 }
 
@@ -412,19 +417,30 @@ TEST_F(Exchange, ARefusedCommandIsLoggedOnce) {
     EXPECT_EQ(log_.Lines(), want);
 }
 
-// A block of a bit size the host's buffer holds other than 16 or 32 bits
-// per element is exchanged but not decoded: nothing lands past the buffer.
-TEST_F(Exchange, BlocksOfOtherBitSizesDecodeNothing) {
-    for (int bits : {8, 24}) {
+// A block whose elements are neither 16 nor 32 bits wide, and a bit digit
+// past F, cannot be decoded: they are refused with a log line before
+// anything is sent (never a made-up 0 as success), and nothing lands past
+// the host's buffer.
+TEST_F(Exchange, RequestsThatCannotBeDecodedAreRefused) {
+    const int before = sim_.Requests(1);
+    for (const char* text : {"01R0010G", "01R0010Z"}) {
+        TagIoBlock bit = Tag(text, 6);
+        EXPECT_EQ(Call(5, &bit), 1) << text;
+    }
+    EXPECT_TRUE(log_.Has("ZOVUZ: SetMewtocolCmd() Bit number 16 out of range"));
+    EXPECT_TRUE(log_.Has("ZOVUZ: SetMewtocolCmd() Bit number 35 out of range"));
+    for (int bits : {0, 1, 8, 24}) {
         TagIoBlock block = Tag("01D00100");
         block.bitSize = bits;
         block.elementCount = 4;
         const std::size_t size = 4 * static_cast<std::size_t>((bits + 7) / 8);
         std::vector<std::uint8_t> values(size + 8, 0xEE);
         block.valueBuffer = values.data();
-        EXPECT_EQ(Call(6, &block), 0) << bits;
+        EXPECT_EQ(Call(6, &block), 1) << bits;
+        EXPECT_TRUE(log_.Has("ZOVUZ: SetMewtocolCmd() Bit size " + std::to_string(bits) + " not allowed"));
         for (std::size_t i = 4; i < values.size(); ++i) EXPECT_EQ(values[i], 0xEE) << bits << " " << i;
     }
+    EXPECT_EQ(sim_.Requests(1), before);
 }
 
 // A PLC of the tests' own that answers each request with the next text of

@@ -351,7 +351,7 @@ TEST_F(Lifecycle, WarmStartReplacesOneStationsConnection) {
     const Lines lines = log_.Lines();
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0], "ZavUR: WarmStart() Pass station 1 ConnectSocket() rc = 0");
-    EXPECT_EQ(lines[1], "ZavUR: WarmStart() Fail station 2 ConnectSocket() rc = 257");
+    EXPECT_EQ(lines[1], "ZavUR: WarmStart() Fail station 2 ConnectSocket() rc = 257 (connection refused)");
     const std::string fail5 = "ZavUR: WarmStart() Fail station 5 ConnectSocket() rc = ";
     EXPECT_EQ(lines[2].substr(0, fail5.size()), fail5);
     EXPECT_NE(lines[2], fail5 + "0");

@@ -353,7 +353,8 @@ TEST_F(StationFile, ConnectionsAreMadeOnceForEveryConfiguredStation) {
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], "ZavUR: InitConnections(): client: addr 127.0.0.1   port " +
                             std::to_string(NetOrder16(local1.port)));
-    EXPECT_EQ(lines[1], "ZavUR: InitConnections(): ConnectSocket() Fail on station 2 rc = 257");
+    EXPECT_EQ(lines[1], "ZavUR: InitConnections(): ConnectSocket() Fail on station 2 rc = 257 "
+                        "(connection refused)");
     // The unfinished line left no socket address: refused at once.
     const std::string failed3 = "ZavUR: InitConnections(): ConnectSocket() Fail on station 3 rc = ";
     EXPECT_EQ(lines[2].substr(0, failed3.size()), failed3);
@@ -392,7 +393,7 @@ TEST_F(StationFile, AllStationsAreConnectedTogetherWithinOneTimeOut) {
     for (int s = 1; s <= 64; ++s) {
         EXPECT_EQ(lines[static_cast<std::size_t>(s - 1)],
                   "ZavUR: InitConnections(): ConnectSocket() Fail on station " + std::to_string(s) +
-                      " rc = 257");
+                      " rc = 257 (no connection within 1000 ms)");
         EXPECT_EQ(At(s).socket, etl::kNoSocket) << s;
     }
 
@@ -416,8 +417,10 @@ TEST_F(StationFile, AllStationsAreConnectedTogetherWithinOneTimeOut) {
     ASSERT_EQ(etl::GetLocalAddr(At(40).socket, &local), 0);
     EXPECT_EQ(lines[39], "ZavUR: InitConnections(): client: addr 127.0.0.1   port " +
                              std::to_string(NetOrder16(local.port)));
-    EXPECT_EQ(lines[0], "ZavUR: InitConnections(): ConnectSocket() Fail on station 1 rc = 257");
-    EXPECT_EQ(lines[63], "ZavUR: InitConnections(): ConnectSocket() Fail on station 64 rc = 257");
+    EXPECT_EQ(lines[0], "ZavUR: InitConnections(): ConnectSocket() Fail on station 1 rc = 257 "
+                        "(connection refused)");
+    EXPECT_EQ(lines[63], "ZavUR: InitConnections(): ConnectSocket() Fail on station 64 rc = 257 "
+                         "(connection refused)");
     EXPECT_EQ(listener.AcceptAll(), 1);
 }
 

@@ -310,6 +310,12 @@ int ConnectOutcome(SocketHandle s) {
     return 0;
 }
 
+ErrorKind KindOf(int error) {
+    if (error == ECONNREFUSED) return ErrorKind::kRefused;
+    if (error == ECONNRESET || error == EPIPE || error == ECONNABORTED) return ErrorKind::kReset;
+    return ErrorKind::kOther;
+}
+
 int LocalAddress(SocketHandle s, SockAddrIn* out) {
     if (!Tracked(s)) return EBADF;
     sockaddr_in sa;

@@ -236,6 +236,12 @@ int ConnectOutcome(SocketHandle s) {
     return 0;
 }
 
+ErrorKind KindOf(int error) {
+    if (error == WSAECONNREFUSED) return ErrorKind::kRefused;
+    if (error == WSAECONNRESET || error == WSAECONNABORTED) return ErrorKind::kReset;
+    return ErrorKind::kOther;
+}
+
 int LocalAddress(SocketHandle s, SockAddrIn* out) {
     if (!Usable(s)) return WSAENOTSOCK;
     sockaddr_in sa;

@@ -442,6 +442,12 @@ int ConnectOutcome(SocketHandle s) {
     return memplat::kNotConnected;
 }
 
+ErrorKind KindOf(int error) {
+    if (error == memplat::kConnRefused) return ErrorKind::kRefused;
+    if (error == memplat::kConnReset) return ErrorKind::kReset;
+    return ErrorKind::kOther;
+}
+
 int LocalAddress(SocketHandle s, SockAddrIn* out) {
     Hold hold(S().lock);
     const memplat::Conn* sock = Find(s);
