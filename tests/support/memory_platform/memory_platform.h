@@ -89,6 +89,16 @@ std::uint16_t Port(std::uint16_t hostOrder);
 std::uint32_t Now();
 void SetNow(std::uint32_t now);
 
+// The next connection attempt to this address and port (network order),
+// where no peer is registered, connects the socket to itself, as a system
+// may do when it picks the destination port as the local port: the local
+// address is the remote one, and what is sent on it is read back.
+void ArmSelfConnect(std::uint32_t address, std::uint16_t port);
+
+// Connections that a peer accepts are established this long after their
+// attempt (0, the default: at once); a wait shorter than that runs out.
+void SetConnectDelay(std::uint32_t ms);
+
 // Failure of the nth call (counted from 1) of one kind; 0 disarms.
 enum class Call { kReadable, kReceive, kSend, kWaitReadable, kWaitWritable, kOpen };
 void FailCall(Call call, int nth, int error);

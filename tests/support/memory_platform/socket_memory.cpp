@@ -36,7 +36,9 @@ struct Conn {
     bool connected = false;
     bool reset = false;
     bool peerClosed = false;
+    bool selfLoop = false;  // connected to itself: what it sends, it reads
     int connectError = 0;
+    std::uint32_t acceptAt = 0;  // fake time at which an accepted attempt is established
     Accept accept = Accept::kRefuse;
     SockAddrIn local{};
     SockAddrIn remote{};
@@ -64,6 +66,9 @@ struct State {
     std::map<SocketHandle, Conn> sockets;
     std::map<std::pair<std::uint32_t, std::uint16_t>, Peer*> peers;
     int connectAttempts = 0;
+    std::uint32_t connectDelayMs = 0;
+    bool selfArmed = false;
+    std::pair<std::uint32_t, std::uint16_t> selfTarget{};
     std::vector<SockAddrIn> targets;
     std::vector<std::string> names;
     Armed armed[6];
@@ -118,11 +123,13 @@ void Pump(Conn& sock) {
 }
 
 // Ends a connection attempt as its peer decides: true when it has ended
-// (established or refused) or none was under way, false while it hangs.
+// (established or refused) or none was under way, false while it hangs or
+// its accepted connection is not yet established.
 bool SettleConnect(Conn& sock) {
     if (!sock.connecting) return true;
     switch (sock.accept) {
         case Accept::kAccept:
+            if (Diff(sock.acceptAt, S().now) > 0) return false;
             sock.connecting = false;
             sock.connected = true;
             return true;
@@ -134,6 +141,16 @@ bool SettleConnect(Conn& sock) {
             break;
     }
     return false;
+}
+
+// An accepted attempt that is established within the wait: the clock moves
+// on to that moment.
+bool PendingAccept(Conn& sock, std::uint32_t timeoutMs) {
+    if (!sock.connecting || sock.accept != Accept::kAccept) return false;
+    const std::int32_t wait = Diff(sock.acceptAt, S().now);
+    if (wait > static_cast<std::int32_t>(timeoutMs)) return false;
+    if (wait > 0) S().now = sock.acceptAt;
+    return SettleConnect(sock);
 }
 
 bool ReadReady(const Conn& sock) {
@@ -181,6 +198,8 @@ void Reset(std::uint32_t start) {
     st.sockets.clear();
     st.peers.clear();
     st.connectAttempts = 0;
+    st.selfArmed = false;
+    st.connectDelayMs = 0;
     st.targets.clear();
     st.names.clear();
     for (Armed& a : st.armed) a = Armed{};
@@ -212,6 +231,17 @@ std::uint32_t Now() {
 void SetNow(std::uint32_t now) {
     Hold hold(S().lock);
     S().now = now;
+}
+
+void SetConnectDelay(std::uint32_t ms) {
+    Hold hold(S().lock);
+    S().connectDelayMs = ms;
+}
+
+void ArmSelfConnect(std::uint32_t address, std::uint16_t port) {
+    Hold hold(S().lock);
+    S().selfArmed = true;
+    S().selfTarget = {address, port};
 }
 
 void FailCall(Call call, int nth, int error) {
@@ -333,12 +363,19 @@ int Connect(SocketHandle s, const SockAddrIn& remote) {
     if (S().targets.size() < memplat::kMaxTargetsKept) S().targets.push_back(remote);
     sock->remote = remote;
     sock->connecting = true;
+    sock->acceptAt = S().now + S().connectDelayMs;
     sock->local.family = kAfInet;
     sock->local.address = memplat::Loopback();
     sock->local.port = HostToNet16(S().nextPort++);
     if (S().nextPort == 0) S().nextPort = memplat::kFirstLocalPort;
     auto it = S().peers.find({remote.address, remote.port});
-    if (it == S().peers.end()) {
+    if (it == S().peers.end() && S().selfArmed &&
+        S().selfTarget == std::make_pair(remote.address, remote.port)) {
+        S().selfArmed = false;
+        sock->local = remote;
+        sock->selfLoop = true;
+        sock->accept = memplat::Accept::kAccept;
+    } else if (it == S().peers.end()) {
         sock->accept = memplat::Accept::kRefuse;
     } else {
         sock->peer = it->second;
@@ -359,6 +396,7 @@ int WaitWritable(SocketHandle s, std::uint32_t timeoutMs, int* error) {
     memplat::Conn* sock = memplat::WaitTarget(s, Call::kWaitWritable, error);
     if (sock == nullptr) return -1;
     if (memplat::SettleConnect(*sock)) return 1;
+    if (memplat::PendingAccept(*sock, timeoutMs)) return 1;
     S().now += timeoutMs;
     return 0;
 }
@@ -429,7 +467,25 @@ int WaitConnects(const SocketHandle* sockets, int count, bool* settled, std::uin
             ++marked;
         }
     }
-    if (pending > 0 && marked == 0) S().now += timeoutMs;
+    if (pending == 0 || marked > 0) return marked;
+    // Nothing has ended yet: the first accepted attempt that is established
+    // within the wait ends it.
+    std::uint32_t first = S().now + timeoutMs;
+    for (int i = 0; i < count; ++i) {
+        const memplat::Conn* sock = settled[i] ? nullptr : Find(sockets[i]);
+        if (sock != nullptr && sock->connecting && sock->accept == memplat::Accept::kAccept &&
+            memplat::Diff(sock->acceptAt, first) < 0) {
+            first = sock->acceptAt;
+        }
+    }
+    S().now = first;
+    for (int i = 0; i < count; ++i) {
+        memplat::Conn* sock = settled[i] ? nullptr : Find(sockets[i]);
+        if (sock != nullptr && memplat::SettleConnect(*sock)) {
+            settled[i] = true;
+            ++marked;
+        }
+    }
     return marked;
 }
 
@@ -480,6 +536,7 @@ int Send(SocketHandle s, const void* data, int length, const SockAddrIn*, int* d
     sock->lastSent = chunk;
     sock->receivedSinceSend.clear();
     *done = length;
+    if (sock->selfLoop) sock->readable += chunk;
     if (sock->peer != nullptr) {
         memplat::Link link(s);
         sock->peer->OnData(link, chunk);
