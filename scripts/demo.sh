@@ -197,12 +197,12 @@ run read 01D00400 --count 2 --type 3 "${S[@]}"
 record "read block 2 x 32-bit D400 (PLC 1)" "100000 2147483647" "$(block_of)"
 # 27 double words: an answer of 225 characters, which PLC 10 sends in two
 # parts; the driver asks for the second with "%0A**&".
-parts_before=$(grep -c 'station 10 <- .*\*\*&' "$work/sim.err")
+parts_before=$(grep -c -- '-> st 10  .*\*\*&' "$work/sim.err")
 run read 10D01000 --count 27 --type 3 "${S[@]}"
 block=$(block_of)
 echo "    the frames on the wire (etlan-sim --trace):"
-grep 'station 10 ' "$work/sim.err" | tail -n 4 | sed 's/^/      /'
-parts=$(($(grep -c 'station 10 <- .*\*\*&' "$work/sim.err") - parts_before))
+grep -E -- '(->|<-) st 10 ' "$work/sim.err" | tail -n 4 | sed 's/^/      /'
+parts=$(($(grep -c -- '-> st 10  .*\*\*&' "$work/sim.err") - parts_before))
 record "read block 27 x 32-bit D1000 (PLC 10, in parts)" "131073 ... 3538997, 1 next-part request" \
   "${block%% *} ... ${block##* }, $parts next-part request"
 

@@ -325,6 +325,16 @@ TEST(SimCommand, StationFieldInEitherForm) {
               Expect(100, "$RD7856"));
     EXPECT_EQ(etl::sim::StationText(7, StationField::kDecimal), "07");
     EXPECT_EQ(etl::sim::StationText(255, StationField::kHex), "FF");
+    // Strict: only the form the station writes, or EE. "10" is station 16
+    // to a strict hex unit; above 99 a decimal unit writes and takes hex.
+    EXPECT_EQ(Execute(m, 10, "%0A#RDD0010000100**\r", StationField::kDecimal, true), "");
+    EXPECT_EQ(Execute(m, 10, "%10#RDD0010000100**\r", StationField::kHex, true), "");
+    EXPECT_EQ(Execute(m, 10, "%0A#RDD0010000100**\r", StationField::kHex, true), Expect(10, "$RD7856"));
+    EXPECT_EQ(Execute(m, 10, "%EE#RDD0010000100**\r", StationField::kDecimal, true), WithBcc(dec));
+    EXPECT_EQ(Execute(m, 7, "%07#RDD0010000100**\r", StationField::kDecimal, true), Expect(7, "$RD7856"));
+    EXPECT_EQ(Execute(m, 100, "%64#RDD0010000100**\r", StationField::kDecimal, true), Expect(100, "$RD7856"));
+    EXPECT_FALSE(etl::sim::IsNextPartRequest(10, "%0A**&\r", StationField::kDecimal, true));
+    EXPECT_TRUE(etl::sim::IsNextPartRequest(10, "%10**&\r", StationField::kDecimal, true));
 }
 
 TEST(SimCommand, ModelsRefuseAddressesPastTheirAreas) {
@@ -760,6 +770,126 @@ TEST_F(SimNet, MalformsAnswersOnRequest) {
     EXPECT_NE(g[15], '$');
 }
 
+// The PLCs the driver must survive: a unit set to decimal that does not
+// answer a station field in hex, one that answers twice and late, one
+// whose answers end in CR LF.
+TEST_F(SimNet, PlaysStrictStationsDoubleAnswersAndCrLf) {
+    const int p10 = sim_.AddStation(10);
+    ASSERT_GT(p10, 0);
+    sim_.SetStationField(10, etl::sim::StationField::kDecimal, true);
+    Client c;
+    ASSERT_TRUE(c.Connect(static_cast<std::uint16_t>(p10)));
+    // "%0A" (D101) is read but not answered: the first answer is the one
+    // to "%10" (D100).
+    ASSERT_TRUE(c.Send(Request("%0A#RDD0010100101**\r", 10)));
+    ASSERT_TRUE(c.Send(Request("%10#RDD0010000100**\r", 10)));
+    EXPECT_EQ(c.ReadFrame(), Answer(WithBcc("%10$RD7856"), 0x33, 10));
+    EXPECT_EQ(sim_.Requests(10), 2);
+    ASSERT_TRUE(c.Send(Request("%EE#RDD0010000100**\r", 10)));
+    EXPECT_EQ(c.ReadFrame(), Answer(WithBcc("%10$RD7856"), 0x33, 10));
+    // Without strict the same station takes both forms again.
+    sim_.SetStationField(10, etl::sim::StationField::kDecimal);
+    ASSERT_TRUE(c.Send(Request("%0A#RDD0010000100**\r", 10)));
+    EXPECT_EQ(c.ReadFrame(), Answer(WithBcc("%10$RD7856"), 0x33, 10));
+
+    // Late, twice, in CR LF: the LF after the CR, outside the header's
+    // length; the second copy the same bytes, its time after the first.
+    Faults f;
+    f.delayMs = 300;
+    f.duplicateAfterMs = 400;
+    f.crlf = true;
+    sim_.SetFaults(1, f);
+    Client d;
+    ASSERT_TRUE(d.Connect(port()));
+    const std::string once = Answer(good_) + "\n";
+    auto t = Clock::now();
+    ASSERT_TRUE(d.Send(Request(read_)));
+    EXPECT_EQ(d.Read(once.size(), 3000), once);
+    const long first = Since(t);
+    EXPECT_GE(first, 290);
+    EXPECT_EQ(d.Read(once.size(), 3000), once);
+    EXPECT_GE(Since(t) - first, 390);
+    EXPECT_EQ(d.Read(1, 300), "");
+    EXPECT_EQ(sim_.Requests(1), 1);
+    // Each part of an answer in parts ends in CR LF too; a negative answer as well.
+    sim_.SetSplit(1, 20);
+    f = Faults{};
+    f.crlf = true;
+    sim_.SetFaults(1, f);
+    ASSERT_TRUE(d.Send(Request("%01#RDD0010000103**\r")));
+    std::string part = d.ReadFrame();
+    EXPECT_EQ(part.substr(part.size() - 2), "&\r") << part;
+    EXPECT_EQ(d.Read(1), "\n");
+    ASSERT_TRUE(d.Send(Request("%01**&\r")));
+    part = d.ReadFrame();
+    EXPECT_EQ(part.substr(12, 3), "%01") << part;
+    EXPECT_NE(part[part.size() - 2], '&') << part;
+    EXPECT_EQ(d.Read(1), "\n");
+    ASSERT_TRUE(d.Send(Request("%01#RDE0010000100**\r")));
+    EXPECT_EQ(d.Read(Answer(Neg(42)).size() + 1), Answer(Neg(42)) + "\n");
+}
+
+// --trace writes what etlan --trace writes for the same bytes: local time,
+// "->" what the station receives, "<-" what it sends, "==" its events.
+TEST_F(SimNet, TraceWritesEtlansNotation) {
+    const std::string path = ::testing::TempDir() + "sim_trace.txt";
+    std::FILE* out = std::fopen(path.c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    sim_.SetTrace(true, out);
+    ASSERT_GT(sim_.AddStation(10), 0);
+    sim_.SetStationField(10, etl::sim::StationField::kDecimal, true);
+    Faults f;
+    f.crlf = true;
+    sim_.SetFaults(1, f);
+    Client c;
+    ASSERT_TRUE(c.Connect(port()));
+    ASSERT_TRUE(c.Send(Request(read_)));
+    EXPECT_EQ(c.ReadFrame(), Answer(good_));
+    EXPECT_EQ(c.Read(1), "\n");
+    ASSERT_TRUE(c.Send(Request("%01#RDE0010000100**\r")));
+    EXPECT_EQ(c.ReadFrame(), Answer(Neg(42)));
+    Client ten;
+    ASSERT_TRUE(ten.Connect(sim_.Port(10)));
+    ASSERT_TRUE(ten.Send(Request("%0A#RDD0010000100**\r", 10)));
+    ASSERT_TRUE(ten.Send(Request("%10#RDD0010000100**\r", 10)));
+    EXPECT_EQ(ten.ReadFrame(), Answer(WithBcc("%10$RD7856"), 0x33, 10));
+    c.Close();
+    const auto text = [&] {
+        std::string all;
+        std::FILE* in = std::fopen(path.c_str(), "r");
+        if (in == nullptr) return all;
+        for (int ch = std::fgetc(in); ch != EOF; ch = std::fgetc(in)) all += static_cast<char>(ch);
+        std::fclose(in);
+        return all;
+    };
+    const std::string closed = "== st 01  closed by the driver (port ";
+    auto t = Clock::now();
+    while (text().find(closed) == std::string::npos && Since(t) < 5000) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    sim_.Stop();  // no trace line after the file is closed
+    std::fclose(out);
+    const std::string trace = text();
+    EXPECT_NE(trace.find(closed), std::string::npos) << trace;
+    EXPECT_NE(trace.find("== st 01  accepted a connection (port "), std::string::npos) << trace;
+    const auto request = trace.find("  -> st 01  10 00 14 00 00 00 00 00 00 00 01 33  %01#RDD0010000101**\\r\n");
+    ASSERT_NE(request, std::string::npos) << trace;
+    const auto lineStart = trace.rfind('\n', request) == std::string::npos ? 0 : trace.rfind('\n', request) + 1;
+    int h = -1, m = -1, sec = -1, ms = -1;
+    EXPECT_EQ(std::sscanf(trace.c_str() + lineStart, "%2d:%2d:%2d.%3d", &h, &m, &sec, &ms), 4) << trace;
+    EXPECT_EQ(request - lineStart, 12u) << trace;
+    const auto answer = trace.find("  <- st 01  10 00 11 00 00 00 00 00 00 00 33 01  %01$RD78563412");
+    EXPECT_GT(answer, request) << trace;
+    EXPECT_NE(answer, std::string::npos) << trace;
+    EXPECT_NE(trace.find("<- st 01  raw, 1 byte(s), no ET-LAN header: 0A  \"\\x0A\""), std::string::npos) << trace;
+    EXPECT_NE(trace.find("\\r   PLC error 42: command not supported\n"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("-> st 10  10 00 14 00 00 00 00 00 00 00 0A 33  %0A#RDD0010000100**\\r\n"),
+              std::string::npos) << trace;
+    EXPECT_NE(trace.find("== st 10  no answer: station field \"0A\" is not in the station's form (decimal-only)\n"),
+              std::string::npos) << trace;
+    EXPECT_NE(trace.find("<- st 10  10 00 0D 00 00 00 00 00 00 00 33 0A  %10$RD7856"), std::string::npos) << trace;
+}
+
 TEST_F(SimNet, RestartDropsConnectionsAndKeepsMemory) {
     Client c;
     ASSERT_TRUE(c.Connect(port()));
@@ -940,7 +1070,8 @@ TEST(SimOptions, ReadsBothValueFormsAndAppliesFaultsInTheOrderGiven) {
                            "--for", "2", "--delay-ms=250", "--drop", "-1", "--split", "40",
                            "--for=all", "--split=118", "--station-field", "decimal",
                            "--for", "1", "--negative", "3:61", "--stray", "\\r\\x41\\\\", "--part-fault=truncated:3",
-                           "--for", "2", "--spli", "60", "--record", "cap.pcap", "--stdin-stop", "--"},
+                           "--for", "2", "--spli", "60", "--for", "3", "--station-field=decimal-only",
+                           "--answer-twice", "1200", "--crlf", "--record", "cap.pcap", "--stdin-stop", "--"},
                           &o, &why))
         << why;
     ASSERT_EQ(o.stations.size(), 3u);
@@ -972,6 +1103,13 @@ TEST(SimOptions, ReadsBothValueFormsAndAppliesFaultsInTheOrderGiven) {
     EXPECT_EQ(two.faults.negativeAnswers, 0);
     EXPECT_EQ(three.faults.dropAnswers, 0);
     EXPECT_EQ(three.field, etl::sim::StationField::kDecimal);
+    EXPECT_TRUE(three.strictField);
+    EXPECT_FALSE(one.strictField);
+    EXPECT_EQ(one.field, etl::sim::StationField::kDecimal);
+    EXPECT_EQ(three.faults.duplicateAfterMs, 1200);
+    EXPECT_TRUE(three.faults.crlf);
+    EXPECT_EQ(two.faults.duplicateAfterMs, -1);
+    EXPECT_FALSE(two.faults.crlf);
 
     // Short options cluster; --help and --version end the reading.
     etl::sim::SimOptions clustered;
@@ -1005,6 +1143,11 @@ TEST(SimOptions, RefusesBadLinesNamingTheOptionTheValueAndWhatIsAllowed) {
         {{"--station", "1", "extra", "--trace"}, {"\"extra\"", "options only"}},
         {{"--station", "1", "--model", "fp9"}, {"--model", "\"fp9\"", "generous, fp2, fp3 or fp5"}},
         {{"--station", "1", "--station-field", "oct"}, {"--station-field", "\"oct\"", "hex or decimal"}},
+        {{"--station", "1", "--station-field", "decimal-strict"},
+         {"--station-field", "\"decimal-strict\"", "hex-only or decimal-only"}},
+        {{"--station", "1", "--answer-twice", "600001"}, {"--answer-twice", "\"600001\"", "0 to 600000"}},
+        {{"--station", "1", "--answer-twice", "-1"}, {"--answer-twice", "\"-1\"", "0 to 600000"}},
+        {{"--station", "1", "--crlf=yes"}, {"--crlf", "takes no value", "\"yes\""}},
         {{"--station", "1", "--set", "D100"}, {"--set", "\"D100\"", "AREA=VALUE"}},
         {{"--station", "1", "--set", "E1=1"}, {"--set", "\"E1=1\"", "not an area and address", "LD"}},
         {{"--station", "1", "--set", "D7000=1", "--model", "fp2"}, {"--set", "\"D7000=1\"", "fp2 model"}},

@@ -108,7 +108,7 @@ bool FakeStation::Answer(memplat::Link& link, Connection& conn, std::string_view
     if (negative && faults_.negativeAnswers > 0) --faults_.negativeAnswers;
 
     const std::string_view payload = frame.substr(kHeaderSize);
-    const auto field = sim::StationField::kHex;
+    const sim::StationField field = field_;
     const int echo = f.wrongStation >= 0 ? f.wrongStation : station_;
     std::string text;
     if (negative) {
@@ -119,7 +119,7 @@ bool FakeStation::Answer(memplat::Link& link, Connection& conn, std::string_view
         body += sim::StationText(echo, field);
         body += code;
         text = WithBcc(body);
-    } else if (!conn.pending.empty() && sim::IsNextPartRequest(station_, payload)) {
+    } else if (!conn.pending.empty() && sim::IsNextPartRequest(station_, payload, field, strict_)) {
         text = std::move(conn.pending.front());
         conn.pending.pop_front();
         if (text.empty()) {  // the request for this part goes unanswered
@@ -128,8 +128,8 @@ bool FakeStation::Answer(memplat::Link& link, Connection& conn, std::string_view
         }
     } else {
         conn.pending.clear();
-        text = sim::Execute(memory_, station_, payload, field);
-        if (text.empty()) return true;  // another station's text
+        text = sim::Execute(memory_, station_, payload, field, strict_);
+        if (text.empty()) return true;  // another station's text, or not in the station's form
         text = Reshape(text, f, echo, field);
         if (split_ > 0) {
             std::vector<std::string> parts = sim::SplitAnswer(text, split_, f.partFault, f.partFaultAt);
@@ -150,18 +150,22 @@ bool FakeStation::Answer(memplat::Link& link, Connection& conn, std::string_view
                                           frame[11], frame[10]};
         out.append(header, kHeaderSize);
         out += text;
+        if (f.crlf) out += '\n';  // not counted by the header
     }
-    const std::uint32_t delay = f.delayMs > 0 ? static_cast<std::uint32_t>(f.delayMs) : 0;
-    if (f.pieceBytes <= 0) {
-        link.Deliver(out, delay);
-        return true;
-    }
-    const std::size_t piece = static_cast<std::size_t>(f.pieceBytes);
-    const std::uint32_t pause = f.piecePauseMs > 0 ? static_cast<std::uint32_t>(f.piecePauseMs) : 0;
-    for (std::size_t at = 0, i = 0; at < out.size(); at += piece, ++i) {
-        link.Deliver(std::string_view(out).substr(at, piece),
-                     delay + static_cast<std::uint32_t>(i) * pause);
-    }
+    // One copy, whole or in pieces, starting `start` ms from now; returns
+    // when its last byte goes.
+    const std::size_t piece = f.pieceBytes > 0 ? static_cast<std::size_t>(f.pieceBytes) : out.size();
+    const std::uint32_t pause = f.pieceBytes > 0 && f.piecePauseMs > 0 ? static_cast<std::uint32_t>(f.piecePauseMs) : 0;
+    const auto send = [&](std::uint32_t start) {
+        std::uint32_t at = start;
+        for (std::size_t from = 0, i = 0; from < out.size(); from += piece, ++i) {
+            at = start + static_cast<std::uint32_t>(i) * pause;
+            link.Deliver(std::string_view(out).substr(from, piece), at);
+        }
+        return at;
+    };
+    const std::uint32_t last = send(f.delayMs > 0 ? static_cast<std::uint32_t>(f.delayMs) : 0);
+    if (f.duplicateAfterMs >= 0) send(last + static_cast<std::uint32_t>(f.duplicateAfterMs));
     return true;
 }
 

@@ -5,8 +5,9 @@
 //
 // Each fault acts as etlan-sim's does, its times on the fake clock: an
 // answer (or each piece of it) is scheduled to become readable after its
-// delay; a dropped connection is reset, so an answer still waiting out its
-// delay never comes; refused and never-accepted connections are the
+// delay, an answer sent twice has its second copy scheduled that long after
+// the first; a dropped connection is reset, so an answer still waiting out
+// its delay never comes; refused and never-accepted connections are the
 // connect outcomes of the in-memory platform.
 //
 // Not thread-safe: use it from the thread that calls the driver (the
@@ -37,6 +38,12 @@ public:
     void SetFaults(const sim::Faults& faults);
     // As Simulator::SetSplit: answers longer than chars go in parts.
     void SetSplit(int chars) { split_ = chars < 0 ? 0 : chars; }
+    // As Simulator::SetStationField: the form the station writes its
+    // number in (hex by default), and with strict the only form it takes.
+    void SetStationField(sim::StationField field, bool strict = false) {
+        field_ = field;
+        strict_ = strict;
+    }
     // Drops every connection, as a restarted PLC does; memory is kept.
     void RestartStation();
 
@@ -64,6 +71,8 @@ private:
     sim::Memory memory_;
     sim::Faults faults_;
     int split_ = 0;
+    sim::StationField field_ = sim::StationField::kHex;
+    bool strict_ = false;
     int requests_ = 0;
     std::map<SocketHandle, Connection> connections_;
 };

@@ -348,16 +348,21 @@ std::string StationText(int station, StationField field) {
 namespace {
 
 // The station field of a text (the two characters after '%'): -1 when it
-// is not two hex digits, 1 when it names the station (hex, decimal or
-// EE), 0 when it names another one.
-int StationMatch(int station, std::string_view text) {
+// is not two hex digits, 1 when it names the station (EE, or the number in
+// either form; when strict, only in the form the station writes), 0 when
+// it names another one.
+int StationMatch(int station, std::string_view text, StationField field, bool strict) {
     if (text.size() < 3) return -1;
     int hi = HexDigitValue(text[1]);
     int lo = HexDigitValue(text[2]);
     if (hi < 0 || lo < 0) return -1;
     if (text[1] == 'E' && text[2] == 'E') return 1;
-    if (hi * 16 + lo == station) return 1;
-    return hi < 10 && lo < 10 && hi * 10 + lo == station ? 1 : 0;
+    const bool hex = hi * 16 + lo == station;
+    const bool decimal = hi < 10 && lo < 10 && hi * 10 + lo == station;
+    if (!strict) return hex || decimal ? 1 : 0;
+    // The form the station writes (see StationText): decimal only up to 99.
+    const bool writesDecimal = field == StationField::kDecimal && station >= 0 && station <= 99;
+    return (writesDecimal ? decimal : hex) ? 1 : 0;
 }
 
 // The two characters at pos: "**" or the BCC of what precedes them.
@@ -377,19 +382,23 @@ std::string_view WithoutCr(std::string_view text) {
 
 }  // namespace
 
-bool IsNextPartRequest(int station, std::string_view text) {
-    text = WithoutCr(text);
-    return text.size() == 6 && text[0] == '%' && text[5] == '&' &&
-           StationMatch(station, text) == 1 && CheckBcc(text, 3) == 1;
+bool NamesStation(int station, std::string_view text, StationField field, bool strict) {
+    return StationMatch(station, text, field, strict) == 1;
 }
 
-std::string Execute(Memory& memory, int station, std::string_view text, StationField field) {
+bool IsNextPartRequest(int station, std::string_view text, StationField field, bool strict) {
+    text = WithoutCr(text);
+    return text.size() == 6 && text[0] == '%' && text[5] == '&' &&
+           StationMatch(station, text, field, strict) == 1 && CheckBcc(text, 3) == 1;
+}
+
+std::string Execute(Memory& memory, int station, std::string_view text, StationField field, bool strict) {
     const Me me{station, field};
     text = WithoutCr(text);
     if (text.size() < 3 || text[0] != '%') return Negative(me, kErrFormat);
-    int match = StationMatch(station, text);
+    int match = StationMatch(station, text, field, strict);
     if (match < 0) return Negative(me, kErrFormat);
-    if (match == 0) return {};  // another station's text
+    if (match == 0) return {};  // another station's text, or not in the station's form
     if (text.size() > kMaxText) return Negative(me, kErrTooLong);
     if (text.back() == '&') {
         // A next-part request (parts are kept by the connection, none

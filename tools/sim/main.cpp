@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
         const etl::sim::StationSettings settings = options.SettingsFor(st.number);
         sim.SetFaults(st.number, settings.faults);
         sim.SetSplit(st.number, settings.split);
-        sim.SetStationField(st.number, settings.field);
+        sim.SetStationField(st.number, settings.field, settings.strictField);
     }
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);

@@ -37,10 +37,17 @@ const char kUsage[] =
     "  --split N             answers longer than N characters (CR included) go in\n"
     "                        parts, each asked for with %NN**& (PLCs: 118; 0: whole;\n"
     "                        otherwise 12 to 65535)\n"
-    "  --station-field F     hex (default: station 10 is 0A) or decimal (10)\n"
+    "  --station-field F     how a station writes its number: hex (default: station\n"
+    "                        10 is 0A) or decimal (10), taking texts that name it\n"
+    "                        in either form; hex-only or decimal-only take texts in\n"
+    "                        that form alone (or EE), others go unanswered\n"
     "\n"
     "Faults (every station, or after --for N station N only):\n"
     "  --delay-ms MS         delay each answer (0 to 600000)\n"
+    "  --answer-twice MS     send each answer a second time, the same bytes, MS ms\n"
+    "                        after the first (0 to 600000)\n"
+    "  --crlf                end each answer with CR LF (the header's length counts\n"
+    "                        the text up to its CR)\n"
     "  --pieces N            send answers in pieces of N bytes (0: whole) ...\n"
     "  --piece-pause-ms MS   ... with this pause between them (0 to 600000)\n"
     "  --drop N              drop the next N answers (-1: all)\n"
@@ -60,8 +67,9 @@ const char kUsage[] =
     "\n"
     "Other:\n"
     "  -v, --verbose         log every request and answer to stderr\n"
-    "  --trace               print every frame received and sent to stderr: time,\n"
-    "                        station, direction, header in hex, text\n"
+    "  --trace               print the frames each way and the connections' events to\n"
+    "                        stderr as etlan --trace does (-> request, <- answer,\n"
+    "                        == event or what a station does instead of answering)\n"
     "  --record FILE.pcap    write every connection's packets to a capture file\n"
     "                        (pcap, Ethernet, TCP on 127.0.0.1, no privileges)\n"
     "  --stdin-stop          also stop when standard input reaches its end\n"
@@ -82,6 +90,8 @@ enum Id : int {
     kSplit,
     kStationField,
     kDelayMs,
+    kAnswerTwice,
+    kCrlf,
     kPieces,
     kPiecePauseMs,
     kDrop,
@@ -127,8 +137,10 @@ constexpr OptionEntry kOptionTable[] = {
     {"file", kFile, "the path of a file of AREA=VALUE lines"},
     {"for", kFor, "all or a station number from 1 to 255"},
     {"split", kSplit, kSplitAllowed},
-    {"station-field", kStationField, "hex or decimal"},
+    {"station-field", kStationField, "hex or decimal, or hex-only or decimal-only (texts in that form alone)"},
     {"delay-ms", kDelayMs, kMs},
+    {"answer-twice", kAnswerTwice, kMs},
+    {"crlf", kCrlf, nullptr},
     {"pieces", kPieces, "a number of bytes from 0 to 65535 (0: whole answers)"},
     {"piece-pause-ms", kPiecePauseMs, kMs},
     {"drop", kDrop, kDropAllowed},
@@ -436,17 +448,21 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* why) {
                 o->edits.emplace_back(scope, [split = static_cast<int>(n)](StationSettings& s) { s.split = split; });
                 break;
             case kStationField: {
-                StationField field = StationField::kHex;
-                if (v == "decimal") {
-                    field = StationField::kDecimal;
-                } else if (v != "hex") {
+                const bool strict = v == "hex-only" || v == "decimal-only";
+                const StationField field =
+                    v == "decimal" || v == "decimal-only" ? StationField::kDecimal : StationField::kHex;
+                if (!strict && v != "hex" && v != "decimal") {
                     *why = Refused(name, v, entry->allowed);
                     return false;
                 }
-                o->edits.emplace_back(scope, [field](StationSettings& s) { s.field = field; });
+                o->edits.emplace_back(scope, [field, strict](StationSettings& s) {
+                    s.field = field;
+                    s.strictField = strict;
+                });
                 break;
             }
             case kDelayMs:
+            case kAnswerTwice:
             case kPiecePauseMs:
             case kPieces:
             case kDrop:
@@ -459,6 +475,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* why) {
                 }
                 const int value = static_cast<int>(n);
                 if (c == kDelayMs) edit([value](Faults& f) { f.delayMs = value; });
+                if (c == kAnswerTwice) edit([value](Faults& f) { f.duplicateAfterMs = value; });
                 if (c == kPiecePauseMs) edit([value](Faults& f) { f.piecePauseMs = value; });
                 if (c == kPieces) edit([value](Faults& f) { f.pieceBytes = value; });
                 if (c == kDrop) edit([value](Faults& f) { f.dropAnswers = value; });
@@ -518,6 +535,9 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* why) {
                 break;
             case kGarbage:
                 edit([](Faults& f) { f.garbage = true; });
+                break;
+            case kCrlf:
+                edit([](Faults& f) { f.crlf = true; });
                 break;
             case kTrace:
                 o->trace = true;

@@ -18,6 +18,7 @@ struct StationSettings {
     Faults faults;
     int split = 0;
     StationField field = StationField::kHex;
+    bool strictField = false;  // texts in the station's own field form only
 };
 
 struct SimOptions {

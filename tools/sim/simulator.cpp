@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <ctime>
 #include <deque>
 #include <map>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "tools/common/frame_text.h"
 #include "tools/sim/net/sim_socket.h"
 #include "tools/sim/simulator.h"
 
@@ -59,6 +61,8 @@ struct Connection {
     // whose request goes unanswered.
     std::deque<std::string> pending;
     std::uint16_t peer = 0;  // the client's port
+    // The trace's view of the bytes each way (fed only while tracing).
+    tools::FrameReader fromDriver, fromStation;
 };
 
 struct Station {
@@ -73,6 +77,7 @@ struct Station {
     Faults faults;
     int split = 0;
     StationField field = StationField::kHex;
+    bool strict = false;  // takes texts in its own station field form only
     int requests = 0;
     int accepted = 0;
     int open = 0;
@@ -95,9 +100,9 @@ struct Simulator::Impl {
     bool running = false;
     std::atomic<bool> verbose{false};
     std::atomic<bool> trace{false};
+    std::atomic<std::FILE*> traceOut{stderr};
     std::atomic<Recorder*> recorder{nullptr};
     bool netStarted = false;
-    const std::chrono::steady_clock::time_point born = std::chrono::steady_clock::now();
 
     explicit Impl(Model model) : memory(model) {}
 
@@ -109,32 +114,45 @@ struct Simulator::Impl {
         std::fflush(stderr);
     }
 
-    // One frame as sent or received: seconds since the simulator started,
-    // station, direction, the header in hex and the text. Bytes before a
-    // header (stray bytes) are shown as text alone.
-    void Trace(const Station& st, const char* dir, std::string_view bytes, bool framed = true) {
+    // One trace line for the station, stamped with the local time as
+    // etlan --trace stamps its lines.
+    void TraceLine(const Station& st, const char* mark, const std::string& text) {
         if (!trace) return;
-        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now() - born)
-                      .count();
-        char head[64];
-        std::snprintf(head, sizeof head, "etlan-sim %5lld.%03lld station %d %s ",
-                      static_cast<long long>(ms / 1000), static_cast<long long>(ms % 1000),
-                      st.number, dir);
-        std::string line = head;
-        if (framed && bytes.size() >= kHeaderSize) {
-            for (int i = 0; i < kHeaderSize; ++i) {
-                char hex[4];
-                std::snprintf(hex, sizeof hex, "%02X ", static_cast<unsigned char>(bytes[static_cast<std::size_t>(i)]));
-                line += hex;
-            }
-            line += "| ";
-            bytes.remove_prefix(kHeaderSize);
+        const auto now = std::chrono::system_clock::now();
+        const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+        const int ms = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+        std::tm local{};
+#if defined(_WIN32)
+        localtime_s(&local, &seconds);
+#else
+        localtime_r(&seconds, &local);
+#endif
+        const std::string line = tools::TraceLine(tools::TraceStamp(local, ms), mark, st.number, text);
+        std::FILE* out = traceOut;
+        std::fputs(line.c_str(), out);
+        std::fflush(out);
+    }
+
+    // What the station does besides carrying frames: "== st NN text".
+    void TraceEvent(const Station& st, const std::string& text) { TraceLine(st, "==", text); }
+
+    // Bytes of the connection as they travel, cut into frames as etlan's
+    // relay cuts them: "->" what the station receives, "<-" what it sends.
+    void TraceBytes(const Station& st, Connection& c, bool fromDriver, std::string_view bytes) {
+        if (!trace) return;
+        tools::FrameReader& reader = fromDriver ? c.fromDriver : c.fromStation;
+        for (const auto& line : reader.Feed(bytes.data(), bytes.size())) {
+            TraceLine(st, fromDriver ? "->" : "<-", line);
         }
-        line += Printable(bytes);
-        line += "\n";
-        std::fputs(line.c_str(), stderr);
-        std::fflush(stderr);
+    }
+
+    // The connection ends: what its readers still hold, then why.
+    void TraceClosed(const Station& st, Connection& c, const std::string& why) {
+        if (!trace) return;
+        for (const auto& line : c.fromDriver.Flush()) TraceLine(st, "->", line);
+        for (const auto& line : c.fromStation.Flush()) TraceLine(st, "<-", line);
+        TraceEvent(st, why + " (port " + std::to_string(c.peer) + ")");
     }
 
     // Sleeps ms unless the simulator stops, the station restarts or stops
@@ -149,8 +167,9 @@ struct Simulator::Impl {
         return !stop;
     }
 
-    void CloseConnections(Station& st) {
+    void CloseConnections(Station& st, const char* why) {
         for (auto& c : st.connections) {
+            TraceClosed(st, c, std::string("closed by the station: ") + why);
             if (Recorder* r = recorder) r->Closed(c.peer, st.port, false);
             simnet::SimClose(c.socket);
         }
@@ -217,7 +236,7 @@ struct Simulator::Impl {
         }
         if (restart || dropAll) {
             if (answering) return false;
-            CloseConnections(st);
+            CloseConnections(st, restart ? "restarted" : "refusing connections");
         }
         ApplyMode(st, want);
         std::lock_guard<std::mutex> lock(mutex);
@@ -255,8 +274,10 @@ struct Simulator::Impl {
                 if (flags[0]) {
                     SimSocket s = simnet::SimAccept(st.listener);
                     if (s != kNoSimSocket) {
-                        st.connections.push_back({s, {}, {}, simnet::SimPeerPort(s)});
-                        if (Recorder* r = recorder) r->Opened(st.connections.back().peer, st.port);
+                        st.connections.push_back({s, {}, {}, simnet::SimPeerPort(s), {}, {}});
+                        const std::uint16_t peer = st.connections.back().peer;
+                        TraceEvent(st, "accepted a connection (port " + std::to_string(peer) + ")");
+                        if (Recorder* r = recorder) r->Opened(peer, st.port);
                         std::lock_guard<std::mutex> lock(mutex);
                         ++st.accepted;
                         st.open = static_cast<int>(st.connections.size());
@@ -272,9 +293,11 @@ struct Simulator::Impl {
         }
     }
 
-    // Closes a connection: the client closed it (byClient) or the station does.
-    void Drop(Station& st, SimSocket s, bool byClient = false) {
+    // Closes a connection: the client closed it (byClient) or the station
+    // does (why, for the trace).
+    void Drop(Station& st, SimSocket s, bool byClient, const std::string& why = {}) {
         Connection* gone = Find(st, s);
+        if (gone != nullptr) TraceClosed(st, *gone, byClient ? "closed by the driver" : "closed by the station: " + why);
         if (Recorder* r = recorder; r != nullptr && gone != nullptr) r->Closed(gone->peer, st.port, byClient);
         simnet::SimClose(s);
         std::erase_if(st.connections, [s](const Connection& c) { return c.socket == s; });
@@ -298,6 +321,7 @@ struct Simulator::Impl {
             Drop(st, s, true);
             return;
         }
+        TraceBytes(st, *c, true, std::string_view(chunk, static_cast<std::size_t>(got)));
         if (Recorder* r = recorder) r->Carried(c->peer, st.port, true, std::string_view(chunk, static_cast<std::size_t>(got)));
         c->buffer.append(chunk, static_cast<std::size_t>(got));
         // Every complete frame in the buffer, in order.
@@ -308,29 +332,32 @@ struct Simulator::Impl {
             int length = b[2] | (b[3] << 8);
             if (b[0] != 0x10 || length > kMaxFrameText) {
                 Log(st, "closes on a bad header:", c->buffer.substr(0, kHeaderSize));
-                Drop(st, s);
+                Drop(st, s, false,
+                     b[0] != 0x10 ? "no ET-LAN header" : "the header announces " + std::to_string(length) + " text bytes");
                 return;
             }
             std::size_t total = kHeaderSize + static_cast<std::size_t>(length);
             if (c->buffer.size() < total) return;
             std::string frame = c->buffer.substr(0, total);
             c->buffer.erase(0, total);
-            if (!Answer(st, s, frame)) {
-                Drop(st, s);
+            std::string why;
+            if (!Answer(st, s, frame, &why)) {
+                Drop(st, s, false, why);
                 return;
             }
         }
     }
 
-    // Handles one request frame; false when the connection must close.
-    bool Answer(Station& st, SimSocket s, const std::string& frame) {
+    // Handles one request frame; false (with the reason in *why) when the
+    // connection must close.
+    bool Answer(Station& st, SimSocket s, const std::string& frame, std::string* why) {
         Log(st, "<-", frame);
-        Trace(st, "<-", frame);
         Connection* conn = Find(st, s);
         if (conn == nullptr) return false;
         const std::string_view payload = std::string_view(frame).substr(kHeaderSize);
         Faults f;
         StationField field;
+        bool strict = false;
         int split = 0;
         std::string text;
         bool negative = false;
@@ -342,6 +369,7 @@ struct Simulator::Impl {
             st.lastRequest = frame;
             f = st.faults;
             field = st.field;
+            strict = st.strict;
             split = st.split;
             if (f.closeAfterRequest) {
                 // nothing else
@@ -353,21 +381,23 @@ struct Simulator::Impl {
                 if (st.faults.negativeAnswers > 0) --st.faults.negativeAnswers;
             }
             if (!f.closeAfterRequest && !drop && !negative) {
-                if (!conn->pending.empty() && IsNextPartRequest(st.number, payload)) {
+                if (!conn->pending.empty() && IsNextPartRequest(st.number, payload, field, strict)) {
                     text = std::move(conn->pending.front());
                     conn->pending.pop_front();
                     part = true;
                 } else {
-                    text = Execute(memory, st.number, payload, field);
+                    text = Execute(memory, st.number, payload, field, strict);
                 }
             }
         }
         if (f.closeAfterRequest) {
             Log(st, "closes the connection after the request", "");
+            *why = "after the request, unanswered (close after request)";
             return false;
         }
         if (drop) {
             Log(st, "drops the answer", "");
+            TraceEvent(st, "no answer: dropped (drop)");
             return true;
         }
         int echo = f.wrongStation >= 0 ? f.wrongStation : st.number;
@@ -385,10 +415,19 @@ struct Simulator::Impl {
             if (text.empty()) {
                 conn->pending.clear();
                 Log(st, "does not answer the request for the next part", "");
+                TraceEvent(st, "no answer: the request for the next part goes unanswered (part fault)");
                 return true;
             }
         } else if (text.empty()) {
-            Log(st, "does not answer another station's text", "");
+            const std::string fieldText(payload.substr(1, 2));
+            if (strict && NamesStation(st.number, payload, field, false)) {
+                Log(st, "does not answer a text whose station field is not in its form", "");
+                TraceEvent(st, "no answer: station field \"" + fieldText + "\" is not in the station's form (" +
+                                   (field == StationField::kDecimal ? "decimal-only" : "hex-only") + ")");
+            } else {
+                Log(st, "does not answer another station's text", "");
+                TraceEvent(st, "no answer: station field \"" + fieldText + "\" names another station");
+            }
             return true;
         } else {
             conn->pending.clear();
@@ -401,6 +440,7 @@ struct Simulator::Impl {
                                      std::make_move_iterator(parts.end()));
                 if (text.empty()) {
                     Log(st, "does not answer the command (its first part never comes)", "");
+                    TraceEvent(st, "no answer: the command's first part never comes (part fault)");
                     return true;
                 }
             }
@@ -410,30 +450,48 @@ struct Simulator::Impl {
             out += std::string(12, '\xFF') + "?? not a PLC answer ??\r";
         } else {
             const auto* req = reinterpret_cast<const unsigned char*>(frame.data());
-            std::size_t len = text.size();
+            std::size_t len = text.size();  // an LF after the CR is not counted
             char header[kHeaderSize] = {0x10, 0x00, static_cast<char>(len & 0xFF),
                                         static_cast<char>((len >> 8) & 0xFF), 0, 0, 0, 0, 0, 0,
                                         static_cast<char>(req[11]), static_cast<char>(req[10])};
             out.append(header, kHeaderSize);
             out += text;
+            if (f.crlf) out += '\n';
         }
+        *why = "the answer was abandoned (restarted or refusing connections)";
         if (f.delayMs > 0 && !Pause(st, f.delayMs)) return false;
+        if (!SendAnswer(st, s, out, f, why)) return false;
+        if (f.duplicateAfterMs < 0) return true;
+        if (f.duplicateAfterMs > 0 && !Pause(st, f.duplicateAfterMs)) return false;
+        TraceEvent(st, "the same answer again, " + std::to_string(f.duplicateAfterMs) +
+                           " ms after the first (answer twice)");
+        return SendAnswer(st, s, out, f, why);
+    }
+
+    // Sends one copy of an answer, whole or in pieces as the faults say.
+    bool SendAnswer(Station& st, SimSocket s, const std::string& out, const Faults& f, std::string* why) {
         Log(st, "->", out);
-        if (!f.strayBytes.empty()) Trace(st, "-> stray", f.strayBytes, false);
-        Trace(st, "->", std::string_view(out).substr(f.strayBytes.size()));
-        if (f.pieceBytes <= 0) return Send(st, s, out.data(), out.size());
+        if (f.pieceBytes <= 0) return Send(st, s, out.data(), out.size(), why);
         for (std::size_t at = 0; at < out.size(); at += static_cast<std::size_t>(f.pieceBytes)) {
-            if (at > 0 && f.piecePauseMs > 0 && !Pause(st, f.piecePauseMs)) return false;
+            if (at > 0 && f.piecePauseMs > 0 && !Pause(st, f.piecePauseMs)) {
+                *why = "the answer was abandoned (restarted or refusing connections)";
+                return false;
+            }
             std::size_t n = std::min(out.size() - at, static_cast<std::size_t>(f.pieceBytes));
-            if (!Send(st, s, out.data() + at, n)) return false;
+            if (!Send(st, s, out.data() + at, n, why)) return false;
         }
         return true;
     }
 
-    // Sends all bytes, and reports them once they are sent.
-    bool Send(Station& st, SimSocket s, const char* data, std::size_t n) {
-        if (!simnet::SimSendAll(s, data, static_cast<int>(n))) return false;
+    // Sends all bytes (traced first, as the relay traces before it passes
+    // bytes on), and reports them once they are sent.
+    bool Send(Station& st, SimSocket s, const char* data, std::size_t n, std::string* why) {
         Connection* c = Find(st, s);
+        if (c != nullptr) TraceBytes(st, *c, false, std::string_view(data, n));
+        if (!simnet::SimSendAll(s, data, static_cast<int>(n))) {
+            *why = "sending failed";
+            return false;
+        }
         if (Recorder* r = recorder; r != nullptr && c != nullptr) r->Carried(c->peer, st.port, false, std::string_view(data, n));
         return true;
     }
@@ -460,7 +518,7 @@ struct Simulator::Impl {
 
     void StopThread(Station& st) {
         if (st.thread.joinable()) st.thread.join();
-        CloseConnections(st);
+        CloseConnections(st, "stopped");
         CloseListener(st);
         st.mode = Mode::kBound;
         std::lock_guard<std::mutex> lock(mutex);
@@ -579,10 +637,13 @@ void Simulator::SetSplit(int station, int chars) {
     if (st != nullptr) st->split = chars < 0 ? 0 : chars;
 }
 
-void Simulator::SetStationField(int station, StationField field) {
+void Simulator::SetStationField(int station, StationField field, bool strict) {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     Station* st = impl_->Get(station);
-    if (st != nullptr) st->field = field;
+    if (st != nullptr) {
+        st->field = field;
+        st->strict = strict;
+    }
 }
 
 std::uint16_t Simulator::Word(char key, int address) const {
@@ -635,7 +696,10 @@ void Simulator::RestartStation(int station) {
 
 void Simulator::SetVerbose(bool on) { impl_->verbose = on; }
 
-void Simulator::SetTrace(bool on) { impl_->trace = on; }
+void Simulator::SetTrace(bool on, std::FILE* out) {
+    impl_->traceOut = out != nullptr ? out : stderr;
+    impl_->trace = on;
+}
 
 void Simulator::SetRecorder(Recorder* recorder) { impl_->recorder = recorder; }
 

@@ -42,7 +42,10 @@
 // names the station in either form, hexadecimal ("0A" for 10) or decimal
 // ("10"), or is "EE"; otherwise no answer is sent. Answers write the
 // station in the form the station is set to (hexadecimal by default;
-// decimal only goes up to 99, a higher number is written in hex).
+// decimal only goes up to 99, a higher number is written in hex). A strict
+// station, as a unit set to one form, takes a text only when its field is
+// in the form the station writes, or "EE": station 10 set to decimal does
+// not answer "%0A#..." (stations 1-9 read the same in both forms).
 //
 // Answers: positive "%" NN "$" CC data BCC CR; negative "%" NN "!" EE BCC CR
 // with EE:
@@ -68,9 +71,20 @@
 // The answer carries its own 12-byte header: 0x10 0x00, the text length
 // (little-endian), six 0x00, then the request's source and destination
 // station bytes swapped.
+//
+// Faults (see Faults; etlan-sim's options in options.cpp): delayed
+// answers, answers in pieces, dropped or negative answers, a connection
+// closed after each request, refused or never-accepted connections, stray
+// bytes before an answer, oversized answers, a wrong station number,
+// garbage, faults of answers in parts, every answer sent twice (the same
+// bytes again some time after the first copy), and answers ending in CR LF
+// (the LF after the text, outside the length the header gives). A station
+// serves its connections one request at a time: while it waits out a
+// delay or the time before a second copy it reads nothing else.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -93,6 +107,11 @@ constexpr int kMaxReadWords = 509;
 // every request.
 struct Faults {
     int delayMs = 0;              // wait this long before each answer
+    int duplicateAfterMs = -1;    // >=0: every answer is sent again, the same
+                                  // bytes, this long after the first copy
+    bool crlf = false;            // an LF follows the CR of every answer text
+                                  // (each part too), in the same send; the
+                                  // header's length counts the CR, not the LF
     int pieceBytes = 0;           // >0: send answers in pieces of this size ...
     int piecePauseMs = 0;         // ... with this pause between pieces
     int dropAnswers = 0;          // read the next N requests, answer none (-1: all)
@@ -153,16 +172,24 @@ private:
 
 // The command interpreter: one MEWTOCOL-COM text (from "%" to the CR, the
 // CR may be missing) in, the answer text (CR included) out, or an empty
-// text when the station does not answer (another station's number).
+// text when the station does not answer (another station's number, or
+// with strict the station's number in the form it does not take).
 // Writes change memory. Pure: no I/O, no globals, any input is safe. It
 // keeps no parts: a next-part request is answered with 43 (the stations
 // serve pending parts themselves, see IsNextPartRequest).
 std::string Execute(Memory& memory, int station, std::string_view text,
-                    StationField field = StationField::kHex);
+                    StationField field = StationField::kHex, bool strict = false);
+
+// True when the station field of a text (its two characters after '%')
+// names the station as Execute takes it: EE, or the number in either
+// form, with strict only in the form the station writes.
+bool NamesStation(int station, std::string_view text, StationField field = StationField::kHex,
+                  bool strict = false);
 
 // True when the text (CR optional) is a next-part request "%NN**&" for
-// this station (either station form, or EE).
-bool IsNextPartRequest(int station, std::string_view text);
+// this station (its field as NamesStation takes it).
+bool IsNextPartRequest(int station, std::string_view text, StationField field = StationField::kHex,
+                       bool strict = false);
 
 // The station number as an answer writes it: "0A" or "10" for station 10.
 std::string StationText(int station, StationField field);
@@ -235,8 +262,10 @@ public:
     // go in parts (0: whole answers, the default). Applies from the next
     // command on.
     void SetSplit(int station, int chars);
-    // How the station writes its number in answers (default kHex).
-    void SetStationField(int station, StationField field);
+    // How the station writes its number in answers (default kHex); with
+    // strict it takes only texts whose station field is in that form (or
+    // EE), and reads the others as texts for another station.
+    void SetStationField(int station, StationField field, bool strict = false);
 
     // The shared memory image.
     std::uint16_t Word(char key, int address) const;
@@ -256,9 +285,12 @@ public:
     // Logs each request and answer to stderr, and what the station does
     // instead of answering.
     void SetVerbose(bool on);
-    // Logs every frame received and sent to stderr: time, station,
-    // direction, the 12-byte header in hex and the text (CR as "<CR>").
-    void SetTrace(bool on);
+    // Writes every frame received and sent to `out` (not owned; standard
+    // error by default) as etlan --trace does (tools/common/frame_text.h):
+    // local time, "->" a request the station receives, "<-" what it sends,
+    // "==" the connection's events and what the station does instead of
+    // answering, each with "st NN", the 12-byte header in hex and the text.
+    void SetTrace(bool on, std::FILE* out = stderr);
     // Reports every connection, its bytes and its end to the recorder (not
     // owned; set it before Start, and keep it until Stop or the destructor
     // has returned).

@@ -7,7 +7,7 @@
 #include "host/digits.h"
 #include "mewtocol/etlan_frame.h"
 #include "stations/station_line.h"
-#include "tools/etlan/trace/frame_text.h"
+#include "tools/common/frame_text.h"
 
 namespace etl::etlan {
 namespace {
@@ -71,6 +71,8 @@ std::string WriteText(int plc, int address, std::uint16_t value) {
 }
 
 std::string ShowFrame(const std::string& frame) {
+    using tools::HexBytes;
+    using tools::ReadableText;
     const std::string_view bytes = frame;
     if (bytes.size() < kEtlanHeaderSize) return HexBytes(bytes);
     return HexBytes(bytes.substr(0, kEtlanHeaderSize)) + " | " + ReadableText(bytes.substr(kEtlanHeaderSize));

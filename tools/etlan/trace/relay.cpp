@@ -12,8 +12,8 @@
 #include "host/digits.h"
 #include "host/vocabulary.h"
 #include "stations/station_line.h"
+#include "tools/common/frame_text.h"
 #include "tools/etlan/text.h"
-#include "tools/etlan/trace/frame_text.h"
 #include "tools/etlan/trace/relay_net.h"
 
 namespace etl::etlan {
@@ -21,6 +21,7 @@ namespace {
 
 namespace net = relaynet;
 using Clock = std::chrono::steady_clock;
+using tools::FrameReader;
 
 constexpr std::size_t kHeaderNumberOffset = 8;  // the PC's number in the header line
 constexpr std::size_t kHostTextMax = 15;        // a longer host text makes the driver skip the line
@@ -82,9 +83,7 @@ std::vector<StationText> StationTexts(const std::string& content) {
 // Local wall-clock time with milliseconds: "13:52:07.412".
 std::string Now() {
     const ClockReading now = WallClock(false);
-    char text[32];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", now.time.tm_hour, now.time.tm_min, now.time.tm_sec, now.ms);
-    return text;
+    return tools::TraceStamp(now.time, now.ms);
 }
 
 }  // namespace
@@ -121,9 +120,7 @@ struct TraceRelay::Impl {
     explicit Impl(std::FILE* to) : out(to) {}
 
     void Line(int station, const char* mark, const std::string& text) {
-        char head[48];
-        std::snprintf(head, sizeof head, "  %s st %02d  ", mark, station);
-        const std::string line = Now() + head + text + "\n";
+        const std::string line = tools::TraceLine(Now(), mark, station, text);
         std::fputs(line.c_str(), out);
         std::fflush(out);
     }

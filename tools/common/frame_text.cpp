@@ -1,4 +1,4 @@
-#include "tools/etlan/trace/frame_text.h"
+#include "tools/common/frame_text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include "host/blocks.h"
 #include "mewtocol/plc_errors.h"
 
-namespace etl::etlan {
+namespace etl::tools {
 namespace {
 
 constexpr std::size_t kHeader = kEtlanHeaderSize;
@@ -66,6 +66,26 @@ std::string NegativeAnswerText(std::string_view text) {
     }
     const int code = (text[4] - '0') * 10 + (text[5] - '0');
     return "PLC error " + std::to_string(code) + ": " + PlcErrorText(code);
+}
+
+std::string TraceStamp(const std::tm& time, int ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", time.tm_hour, time.tm_min, time.tm_sec, ms);
+    return text;
+}
+
+std::string TraceLine(std::string_view stamp, std::string_view mark, int station, std::string_view text) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%02d", station);
+    std::string line(stamp);
+    line += "  ";
+    line += mark;
+    line += " st ";
+    line += number;
+    line += "  ";
+    line += text;
+    line += '\n';
+    return line;
 }
 
 std::vector<std::string> FrameReader::Feed(const char* data, std::size_t size) {
@@ -129,4 +149,4 @@ bool FrameReader::TakeOne(std::vector<std::string>* lines) {
     return true;
 }
 
-}  // namespace etl::etlan
+}  // namespace etl::tools

@@ -1,15 +1,17 @@
 // Frames as a person reads them: the ET-LAN header in hex, the command
 // text with its control bytes escaped, a negative answer's error code with
-// its meaning; and a reader that cuts a byte stream into frames as it
-// arrives, for the trace of etlan's relay. Pure text, no I/O.
+// its meaning; a reader that cuts a byte stream into frames as it arrives;
+// and the trace line around them. One notation for the traces of etlan's
+// relay and of etlan-sim. Pure text, no I/O.
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace etl::etlan {
+namespace etl::tools {
 
 // Bytes in hex, two digits each, a blank between ("10 00 13 00").
 std::string HexBytes(std::string_view bytes);
@@ -41,4 +43,16 @@ private:
     std::string pending_;
 };
 
-}  // namespace etl::etlan
+// A trace line's time stamp, "13:52:07.412": the time of day as given
+// (local time) with its milliseconds.
+std::string TraceStamp(const std::tm& time, int ms);
+
+// One trace line, newline included: the stamp, the mark and the station,
+// then the text, e.g.
+//   13:52:07.412  -> st 01  10 00 14 ... 01 0A  %01#RDD0010000100**\r
+// The marks take the driver's side: "->" what the driver sends to the
+// station, "<-" what the station sends back, "==" an event of the
+// connection (opened, closed, an answer the station does not send).
+std::string TraceLine(std::string_view stamp, std::string_view mark, int station, std::string_view text);
+
+}  // namespace etl::tools
