@@ -113,6 +113,12 @@ std::vector<Row> Rows() {
          Set(With([](Faults& f) { f.delayMs = 1200; })), 3 * 1200, {0, 0, 0, 0}},
         {"answer 2.5 s late", "`delayMs` 2500",
          Set(With([](Faults& f) { f.delayMs = 2500; })), 3 * 2500, {0, 0, 0, 0}},
+        {"every answer twice, 1.2 s late", "`delayMs` 1200, `duplicateAfterMs` 50",
+         Set(With([](Faults& f) {
+             f.delayMs = 1200;
+             f.duplicateAfterMs = 50;
+         })),
+         3 * 1300, {0, 0, 0, 0}},
         {"answer delayed past every attempt", "`delayMs` 4500",
          Set(With([](Faults& f) { f.delayMs = 4500; })), 3 * 4500, {2, 2, 2, 0}},
         {"answer in pieces", "`pieceBytes` 3, `piecePauseMs` 20",
@@ -143,6 +149,8 @@ std::vector<Row> Rows() {
          0, {1, 1, 1, 0}},
         {"connection closed after the request", "`closeAfterRequest`",
          Set(With([](Faults& f) { f.closeAfterRequest = true; })), 0, {2, 2, 2, 0}},
+        {"answers end in CR LF", "`crlf`", Set(With([](Faults& f) { f.crlf = true; })), 0,
+         {0, 0, 0, 0}},
         {"garbage", "`garbage`: bytes that are no ET-LAN frame",
          Set(With([](Faults& f) { f.garbage = true; })), 0, {1, 1, 1, 0}},
         {"oversized answer", "`oversizedAnswer`: a positive answer of 3000 bytes",
@@ -389,31 +397,35 @@ std::string Markdown(const std::vector<Row>& rows, const std::vector<Cell>& cell
           "plays `etlan-sim` with the same faults (`tests/support/fake_station.h`): times are "
           "those of the fake clock, which a wait advances by exactly the time it waited, so "
           "they are the same on every machine. A cell gives the result code the operation "
-          "returned, the time the call blocked, and what the next request after the fault was "
-          "cleared needed: \"next ok\", or \"WarmStart, next ok\" where the connection was "
-          "lost. For `WarmStart` the next request is a `ReadValue`. A time-out, an answer in "
-          "parts and a reconnect run on real sockets against the real simulator in "
-          "`real_sockets_test`.\n\n"
+          "returned, the time the call blocked, and how the next request after the fault was "
+          "cleared went: \"next ok\", or \"rests, then ok\" where the station rested (the "
+          "request right after the fault failed at once with nothing sent, and the first one "
+          "after the 5 s rest succeeded, making a new connection where needed). No cell needs "
+          "the host's `WarmStart`. For `WarmStart` the next request is a `ReadValue`. A time-out, "
+          "a late answer, an answer in parts and a reconnect run on real sockets against the "
+          "real simulator in `real_sockets_test`.\n\n"
           "Result codes: 0 success; 1 negative or unusable answer; 2 no answer in time, no "
           "connection, or a failed connect.\n\n"
           "Checked in every cell (the test fails otherwise):\n\n"
           "- the result code is the one shown;\n"
-          "- `ReadValue`, `ReadBlock` and `WriteValue` return within 6.5 s: at most three "
-          "attempts, each waiting at most 1 s to send and 1 s for the answer; `WarmStart` "
-          "returns within 1.5 s (1 s connect time-out);\n"
+          "- `ReadValue`, `ReadBlock` and `WriteValue` return within 6 s, a connection made "
+          "first included: at most three attempts, each waiting at most 1 s to send and 1 s "
+          "for the answer; `WarmStart` returns within 1 s (its connect time-out); a probe of a "
+          "resting station within 1 s;\n"
           "- a read with result 0 holds exactly the simulator's words; a failed read leaves "
           "its first value zero; no read writes past the values it asked for;\n"
           "- a write with result 0 is in the simulator's memory; a failed write leaves the old "
           "or the new value; neighbouring words never change;\n"
-          "- the next request after the fault clears succeeds, after a `WarmStart` where the "
-          "simulator no longer holds the connection.\n\n"
-          "An attempt that runs out of time replaces its connection before the next one: "
-          "the protocol carries no sequence number, so a late answer on the same connection "
-          "would pass for the answer of the next request. A retry therefore never takes the "
-          "late answer of an earlier attempt (row \"answer delayed above the time-out\"). "
-          "When the unit refuses that new connection, the next request connects the station "
-          "again before it sends (row \"new connection refused\"); a connection that the PLC "
-          "closed needs the host's `WarmStart`.\n\n"
+          "- the next request after the fault clears succeeds by itself: at once, or after the "
+          "station's rest.\n\n"
+          "Every attempt of an exchange sends the same frame on the same connection, so an "
+          "answer that arrives during a later attempt is the answer to this request and is "
+          "taken (rows \"answer 1.2 s late\" and \"2.5 s late\"). The protocol carries no "
+          "sequence number, so after an exchange that saw a time-out the connection is closed "
+          "and the next request makes a new one: no late answer, nor a second copy of one, is "
+          "ever read as the answer to a later request. A station that did not answer, or "
+          "could not be reached, rests: its requests fail at once until its rest has passed, "
+          "then one request (a probe: one attempt) tries it again.\n\n"
           "Answers in parts: a station of the simulator set to split answers longer than 12 "
           "characters sends a word read's answer in two parts and the block's in seven; the "
           "driver asks for each next part with `%01**&` and joins the data. The answer is "
@@ -534,14 +546,19 @@ TEST(FaultMatrixLateAnswers, NeverAnswerALaterRequest) {
     etl::TagIoBlock second{};
     ASSERT_EQ(driver.Check("01D00100", 0, 1, buffer, &first), 0);
     ASSERT_EQ(driver.Check("01D00200", 0, 1, buffer, &second), 0);
-    sim.SetFaults(late);
-    const int rc = driver.Call(etl::test::kReadValue, &first);
-    EXPECT_TRUE(rc == 2 || (rc == 0 && Get16(buffer, 2) == 0x1111)) << rc;
-    sim.SetFaults(Faults{});
-    if (sim.Open() == 0 || rc != 0) driver.WarmStart(kStation);
-    const int next = driver.Call(etl::test::kReadValue, &second);
-    EXPECT_TRUE(next == 0 && Get16(buffer, 2) == 0x2222)
-        << "result " << next << ", value " << std::hex << Get16(buffer, 2);
+    // Late, and late twice: the answer to the second attempt's frame, and
+    // the copies, are still on their way when the next read goes out.
+    Faults twice = late;
+    twice.duplicateAfterMs = 100;
+    for (const Faults& f : {late, twice}) {
+        sim.SetFaults(f);
+        const int rc = driver.Call(etl::test::kReadValue, &first);
+        EXPECT_TRUE(rc == 0 && Get16(buffer, 2) == 0x1111) << rc;
+        sim.SetFaults(Faults{});
+        const int next = driver.Call(etl::test::kReadValue, &second);
+        EXPECT_TRUE(next == 0 && Get16(buffer, 2) == 0x2222)
+            << "result " << next << ", value " << std::hex << Get16(buffer, 2);
+    }
 
     // D40000 is beyond the simulated PLC's memory: it refuses that write.
     etl::TagIoBlock refused{};
@@ -550,7 +567,6 @@ TEST(FaultMatrixLateAnswers, NeverAnswerALaterRequest) {
     sim.SetFaults(late);
     driver.Call(etl::test::kWriteValue, &first);
     sim.SetFaults(Faults{});
-    if (sim.Open() == 0) driver.WarmStart(kStation);
     EXPECT_NE(driver.Call(etl::test::kWriteValue, &refused), 0)
         << "a refused write reported as done";
 }
