@@ -69,33 +69,52 @@ std::string_view TextOf(std::string_view frame) {
     return frame.size() > 12 ? frame.substr(12) : std::string_view();
 }
 
-bool PositiveAnswer(const std::vector<Exchanged>& log, const std::string& got, int station,
-                    std::size_t words, std::vector<std::uint16_t>* out) {
-    std::size_t first = log.size();
-    while (first > 0 && IsNextPartRequest(TextOf(log[first - 1].sent))) --first;
-    if (first == 0) return false;
-    --first;
-    const std::string& command = log[first].sent;
-    if (command.size() < 12 + 6) return false;
+namespace {
+
+// A part as the driver takes it from a stream: up to its first CR at or
+// after the header.
+std::string UpToCr(const std::string& bytes) {
+    const std::size_t cr = bytes.find('\r', 12);
+    return bytes.substr(0, cr == std::string::npos ? cr : cr + 1);
+}
+
+}  // namespace
+
+std::vector<std::vector<std::uint16_t>> PositiveAnswers(const std::vector<Exchanged>& log,
+                                                        int station, std::size_t words) {
+    std::vector<std::vector<std::uint16_t>> readings;
+    std::size_t last = log.size();
+    while (last > 0 && IsNextPartRequest(TextOf(log[last - 1].sent))) --last;
+    if (last == 0) return readings;
+    --last;
+    const std::string& command = log[last].sent;
+    if (command.size() < 12 + 6) return readings;
     const std::string code = command.substr(12 + 4, 2);
-    std::string data;
-    bool more = true;
-    std::string part;
-    for (std::size_t i = first; i < log.size(); ++i) {
-        // What the driver takes of a part: up to its CR. Bytes the station
-        // sends behind it in later pieces are drained before the next send.
-        const std::size_t cr = log[i].answer.find('\r', 12);
-        part = log[i].answer.substr(0, cr == std::string::npos ? cr : cr + 1);
-        if (!more || !ReadPart(part, station, code, i == first, &data, &more)) return false;
+    for (std::size_t c = 0; c <= last; ++c) {
+        if (log[c].sent != command) continue;
+        // The answer to this sending of the command, alone and run on into
+        // the answers after it.
+        std::string stream;
+        for (std::size_t k = c; k <= last; ++k) stream += log[k].answer;
+        for (const std::string& first : {UpToCr(log[c].answer), UpToCr(stream)}) {
+            std::string data;
+            bool more = true;
+            if (!ReadPart(first, station, code, true, &data, &more)) continue;
+            bool good = true;
+            for (std::size_t i = last + 1; i < log.size() && good; ++i) {
+                good = more && ReadPart(UpToCr(log[i].answer), station, code, false, &data, &more);
+            }
+            if (!good || more || data.size() != 4 * words) continue;
+            std::vector<std::uint16_t> out;
+            for (std::size_t w = 0; w < words; ++w) {
+                const char* d = data.c_str() + 4 * w;
+                out.push_back(static_cast<std::uint16_t>((HexValue(d[2]) << 12) | (HexValue(d[3]) << 8) |
+                                                         (HexValue(d[0]) << 4) | HexValue(d[1])));
+            }
+            readings.push_back(std::move(out));
+        }
     }
-    if (more || got != part || data.size() != 4 * words) return false;
-    out->clear();
-    for (std::size_t w = 0; w < words; ++w) {
-        const char* d = data.c_str() + 4 * w;
-        out->push_back(static_cast<std::uint16_t>((HexValue(d[2]) << 12) | (HexValue(d[3]) << 8) |
-                                                  (HexValue(d[0]) << 4) | HexValue(d[1])));
-    }
-    return true;
+    return readings;
 }
 
 void CheckSentFrame(const std::string& frame, int station) {

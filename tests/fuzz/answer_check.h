@@ -30,13 +30,17 @@ struct Exchanged {
     std::string answer;
 };
 
-// The words of the answer to the driver's last command, from the parts the
-// station sent after it: false unless the command and every next-part
-// request after it got a well-formed part, the last one exactly what the
-// driver took in since its last send (got), and the parts carry exactly the
-// words asked for.
-bool PositiveAnswer(const std::vector<Exchanged>& log, const std::string& got, int station,
-                    std::size_t words, std::vector<std::uint16_t>* out);
+// The words that a positive answer to the driver's command may carry, one
+// entry per way of reading the station's answers as one: the first part is
+// the answer to one of the times the command was sent (every attempt sends
+// the same frame, and an answer that comes late is still its answer), or,
+// where that answer stops short of its CR, its bytes followed by the next
+// answers' (one connection is one byte stream); the next parts are the
+// answers to the next-part requests after the last command. Only readings
+// in which every part is well formed and the parts carry exactly the words
+// asked for are listed.
+std::vector<std::vector<std::uint16_t>> PositiveAnswers(const std::vector<Exchanged>& log,
+                                                        int station, std::size_t words);
 
 // A frame the driver sent: the header, then one command text of at most
 // 119 characters ending in its only CR, with "**" or a matching check code,

@@ -11,7 +11,7 @@
 namespace etl::fuzz {
 
 // The longest one call may block on the fake clock.
-constexpr std::uint32_t kMaxBlockMs = 3 * 2 * 1000 + 100;
+constexpr std::uint32_t kMaxBlockMs = 3 * 2 * 1000 + 50;
 
 // Starts the instance (ColdStart) with station answering at
 // 127.0.0.1:9094, unless it runs already.
