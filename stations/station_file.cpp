@@ -2,11 +2,12 @@
 // starts the PC's own station number, then one line per station:
 //
 //     05 "127.0.0.5" "9094"        station 5, host text, port or service
+//     06 "127.0.0.6" "9095" timeout=500 rest=10     ... and its options
 //     ; a comment                  (a line that starts with ';' or a blank)
 //
 // The station number is the first two characters of the line; host and
 // port are the texts between the first and second, and the third and
-// fourth double quotes.
+// fourth double quotes; the station's options follow the port.
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include "platform/file_platform.h"
 #include "platform/socket_platform.h"
 #include "stations/station_line.h"
+#include "stations/station_options.h"
 #include "stations/station_table.h"
 
 namespace etl {
@@ -27,6 +29,14 @@ std::atomic<std::int32_t> g_pcStationNumber{0};
 constexpr int kLineBufferSize = 256;  // a longer line is read in pieces
 constexpr std::size_t kHostTextMax = sizeof(StationEntry::host) - 1;
 constexpr int kHeaderNumberOffset = 8;
+
+// Texts of the file quoted in the log are cut to this length.
+constexpr int kLoggedTextMax = 64;
+
+int LoggedLength(const char* begin, const char* end) {
+    const auto length = static_cast<int>(end - begin);
+    return length < kLoggedTextMax ? length : kLoggedTextMax;
+}
 
 // Copies the text between two positions into out (size > length).
 void CopyText(char* out, const char* begin, const char* end) {
@@ -78,7 +88,8 @@ int SetSockectAddr(SockAddrIn* address, const char* host, const char* port,
         if (plat::ServicePort(port, protocol, &p)) {
             address->port = p;
         } else {
-            // The number modulo 65536: port 70000 is 4464.
+            // The number modulo 65536; InitFile passes only texts that are
+            // a service or a port number (ReadPortNumber).
             address->port = plat::HostToNet16(static_cast<std::uint16_t>(Atoi(port)));
         }
     }
@@ -143,7 +154,11 @@ int ReadStations(std::FILE* file, const char* fileName, DriverContext* ctx) {
             continue;
         }
         // The host text is stored before the port's quotes are looked for.
+        // From here on the line's options replace the earlier ones: until
+        // the line has defined its station, the defaults.
         CopyText(entry.host, host, hostEnd);
+        StationOptions& options = ctx->options[s];
+        options = StationOptions{};
 
         const char* port = nullptr;
         const char* portEnd = nullptr;
@@ -153,6 +168,17 @@ int ReadStations(std::FILE* file, const char* fileName, DriverContext* ctx) {
         }
         char portText[kLineBufferSize];
         CopyText(portText, port, portEnd);
+        // Neither a port number nor a service: the station is not defined
+        // (an earlier line for it neither), rather than reached at a port
+        // that the text does not name.
+        std::uint16_t number = 0;
+        std::uint16_t service = 0;
+        if (!ReadPortNumber(portText, &number) && !plat::ServicePort(portText, "tcp", &service)) {
+            err(kLogLevel, "ZavUR: InitFile port \"%.*s\" is no port number 1-65535 in line: %d",
+                LoggedLength(port, portEnd), port, n);
+            entry = StationEntry{};
+            continue;
+        }
         entry.port = Atoi(portText);
 
         const int rc = SetSockectAddr(&entry.address, entry.host, portText, "tcp");
@@ -162,11 +188,34 @@ int ReadStations(std::FILE* file, const char* fileName, DriverContext* ctx) {
             result = 1;
             continue;
         }
+        // A part with a leading 0 would reach another device than the text
+        // seems to name: defined, but never connected.
+        const bool octalOrHex = HasOctalOrHexPart(entry.host);
+        if (octalOrHex) entry.address.address = 0;
         err(kLogLevel, "Vpi%s%02d: Station num: %2d   IPAddr: %s   Port: %d", kVendorText,
             static_cast<int>(ctx->instanceNumber), s, entry.host,
             static_cast<int>(entry.port));
         // Every defined line counts; the count stops at its field's limit.
         if (ctx->stationCount < 0xFF) ++ctx->stationCount;
+        if (octalOrHex) {
+            err(kLogLevel,
+                "ZavUR: InitFile host text \"%s\" has a part with a leading 0 (octal) or 0x (hex) "
+                "in line: %d",
+                entry.host, n);
+        }
+
+        OptionsReading reading;
+        if (!ParseStationOptions(portEnd + 1, &options, &reading)) {
+            err(kLogLevel,
+                "ZavUR: InitFile option \"%.*s\" not understood in line: %d (%s); the station "
+                "keeps the defaults",
+                LoggedLength(reading.badBegin, reading.badEnd), reading.badBegin, n,
+                kStationOptionsAllowed);
+        } else if (reading.given != 0) {
+            char text[96];
+            FormatStationOptions(options, reading.given, text, sizeof text);
+            err(kLogLevel, "ZavUR: station %d options: %s", s, text);
+        }
     }
     return result;
 }
@@ -176,6 +225,7 @@ int ReadStations(std::FILE* file, const char* fileName, DriverContext* ctx) {
 int InitFile(VpiRequest* request) {
     DriverContext* ctx = ContextOf(request);
     std::memset(ctx->stations, 0, sizeof ctx->stations);
+    std::memset(ctx->options, 0, sizeof ctx->options);
     ctx->stationCount = 0;
     int result = 0;
 

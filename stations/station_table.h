@@ -16,8 +16,13 @@ void SetPcStationNumber(std::int32_t number);
 
 constexpr std::uint32_t kConnectTimeoutMs = 1000;
 
-// Clears and fills the context's station table from "zavUR%02d.int".
-// 1 when a host name could not be resolved, else 0. Only a regular file is
+// Clears and fills the context's station table and the stations' options
+// from "zavUR%02d.int". 1 when a host name could not be resolved, else 0.
+// A line whose port text is neither a port number 1-65535 nor a service
+// leaves its station undefined; one whose dotted host text has a part with
+// a leading 0 defines its station without an address (never connected);
+// options that are not understood leave the station at the defaults. Each
+// with its log line; the other stations are not affected. Only a regular file is
 // read, and at most kMaxStationFileBytes bytes and kMaxStationFileLines
 // lines after the header; what comes before a bound stays in effect.
 constexpr long kMaxStationFileBytes = 1L << 20;

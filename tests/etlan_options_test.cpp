@@ -7,7 +7,10 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <map>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -225,6 +228,53 @@ TEST(EtlanOptions, FilesOnTheLineAreCheckedBeforeAnythingStarts) {
     ASSERT_TRUE(ReadWholeFile(stations, &content));
     EXPECT_EQ(content, "ETLANPC 10\n");  // untouched
     fs::remove_all(dir);
+}
+
+// lint refuses what the driver refuses, naming the line, the text, what the
+// driver does and the fix: options, dotted texts read in octal or hex,
+// ports that are no port number; a bad port undoes an earlier line.
+TEST(EtlanOptions, LintNamesRefusedOptionsAddressesAndPorts) {
+    const StationLint lint = LintStations("PC-stn: 99\n"
+                                          "01 \"127.0.0.1\" \"9094\" timeout=5s\n"
+                                          "02 \"127.0.0.1\" \"9095\" station-field=decimal rest=0 ; ok\n"
+                                          "03 \"192.168.001.010\" \"9096\"\n"
+                                          "04 \"0x7f.0.0.1\" \"9097\"\n"
+                                          "05 \"127.0.0.1\" \"9O94\"\n"
+                                          "06 \"127.0.0.1\" \"70000\" timeout=500\n"
+                                          "07 \"127.0.0.1\" \"9098\" rest=1 rest=2\n"
+                                          "08 \"127.0.0.1\" \"9099\" retries=3\n"
+                                          "09 \"127.0.0.1\" \" 9100 \" timeout=20000\n"
+                                          "10 \"127.0.0.1\" \"http\"\n"
+                                          "11 \"127.0.0.1\" \"9101\"\n"
+                                          "11 \"127.0.0.1\" \"\"\n");
+    const std::string defaults =
+        "; the station runs with the defaults (allowed: station-field=hex|decimal, timeout=50-10000, rest=0-3600)";
+    const std::string port = "\" is no port number 1-65535: the driver does not define station ";
+    const std::string fix = " (write the unit's TCP port, a number such as \"9094\")";
+    const std::string octal = "\" has a part with a leading 0, which the driver would read in octal or hex "
+                              "(another device): it never connects station ";
+    const std::vector<std::tuple<int, bool, std::string>> expected = {
+        {2, true, "option \"timeout=5s\" is not understood" + defaults},
+        {4, true, "station 3: host text \"192.168.001.010" + octal + "3 (write \"192.168.1.10\")"},
+        {5, true, "station 4: host text \"0x7f.0.0.1" + octal + "4 (write each part in decimal without a leading 0)"},
+        {6, true, "station 5: port \"9O94" + port + "5" + fix},
+        {7, true, "station 6: port \"70000" + port + "6" + fix},
+        {8, true, "option \"rest=2\" repeats an option of the line" + defaults},
+        {9, true, "option \"retries=3\" is no option" + defaults},
+        {10, true, "option \"timeout=20000\" is out of range" + defaults},
+        {11, false, "station 10: port \"http\" is taken as the name of a TCP service: where the system knows no such "
+                    "service, the driver does not define station 10 (write the port number)"},
+        {13, true, "station 11: port \"" + port + "11" + fix},
+    };
+    std::vector<std::tuple<int, bool, std::string>> said;
+    for (const auto& p : lint.problems) said.emplace_back(p.line, p.error, p.text);
+    EXPECT_EQ(said, expected);
+    EXPECT_EQ(lint.defined, (std::set<int>{1, 2, 3, 4, 7, 8, 9, 10}));
+    EXPECT_EQ(lint.options, (std::map<int, std::string>{{2, "station-field=decimal rest=0 s (never rests)"}}));
+    EXPECT_FALSE(lint.usable.at(3));
+    EXPECT_FALSE(lint.usable.at(4));
+    EXPECT_EQ(lint.address.count(11), 0u);
+    EXPECT_EQ(MissingStationReason(lint, 5), "line 6: station 5: port \"9O94" + port + "5" + fix);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 
 #include "net/socket_layer.h"
 #include "platform/socket_platform.h"
+#include "stations/station_options.h"
 #include "stations/station_table.h"
 #include "tests/support/loopback_peer.h"
 #include "tests/support/test_support.h"
@@ -109,7 +110,7 @@ TEST_F(StationFile, EveryRefusedLineHasItsMessageAndLineNumber) {
         "12 \"etlan-nohost-zz\" \"9094\"\n"            // 11: does not resolve
         "13 \"nohost.invalid\" \"9094\"\n"             // 12: no address, kept
         "14 \"a.host.name.too.long\" \"1\"\n"          // 13: 20 characters
-        "64 \"127.000.000.064\" \"502\" rest ignored\n"  // 14: 15 characters
+        "64 \"127.100.100.164\" \"502\" ; ignored\n"  // 14: 15 characters
         "1A \"127.0.0.20\" \"503\"\n");                // 15: station 20
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 
@@ -127,7 +128,7 @@ TEST_F(StationFile, EveryRefusedLineHasItsMessageAndLineNumber) {
         "ZavUR: InitFile Fail SetSockectAddr() in line: 11 rc = 65535",
         Station(13, "nohost.invalid", "9094"),
         "ZavUR: InitFile host name too long in line: 13",
-        Station(64, "127.000.000.064", "502"),
+        Station(64, "127.100.100.164", "502"),
         Station(20, "127.0.0.20", "503"),
         "VpiMatsushita03: zavUR07.int defines 3 stations",
     };
@@ -153,7 +154,7 @@ TEST_F(StationFile, EveryRefusedLineHasItsMessageAndLineNumber) {
     EXPECT_EQ(At(13).address.address, 0u);  // never 255.255.255.255
 
     EXPECT_EQ(At(64).address.family, 2);
-    EXPECT_EQ(At(64).address.address, Ip(127, 0, 0, 52));  // 064 is octal, as ever
+    EXPECT_EQ(At(64).address.address, Ip(127, 100, 100, 164));
     EXPECT_EQ(At(64).address.port, NetOrder16(502));
     EXPECT_EQ(At(20).address.address, Ip(127, 0, 0, 20));
     EXPECT_EQ(At(20).socket, 0);  // cleared, not yet connected
@@ -196,36 +197,60 @@ TEST_F(StationFile, OwnStationNumberAndStationZero) {
 TEST_F(StationFile, RepeatedStationLaterLineWinsBothCounted) {
     EXPECT_EQ(Read("ETLAN-PC99\n"
                    "05 \"127.0.0.5\" \"100\"\n"
-                   "05 \"127.0.0.6\" \"\"\n"),
+                   "05 \"127.0.0.6\" \"200\"\n"),
               0);
     EXPECT_EQ(ctx_->stationCount, 2);
     EXPECT_TRUE(log_.Has("VpiMatsushita03: zavUR07.int defines 2 stations"));
     EXPECT_STREQ(At(5).host, "127.0.0.6");
-    EXPECT_EQ(At(5).port, 0);
+    EXPECT_EQ(At(5).port, 200);
     EXPECT_EQ(At(5).address.address, Ip(127, 0, 0, 6));
-    EXPECT_EQ(At(5).address.port, NetOrder16(100));  // an empty port text sets nothing
+    EXPECT_EQ(At(5).address.port, NetOrder16(200));
 }
 
 TEST_F(StationFile, PortTexts) {
+    // A port number 1-65535, blanks around it allowed, or the name of a
+    // service. Any other text leaves its station undefined (never a port
+    // modulo 65536 or the digits in front), with the line and the text.
     EXPECT_EQ(Read("ETLAN-PC99\n"
                    "01 \"127.0.0.1\" \"70000\"\n"
                    "02 \"127.0.0.1\" \" +502xyz\"\n"
                    "03 \"127.0.0.1\" \"-1\"\n"
                    "04 \"\" \"9094\"\n"
-                   "05 \"127.0.0.1\" \"99999999999\"\n"),
+                   "05 \"127.0.0.1\" \"99999999999\"\n"
+                   "06 \"127.0.0.1\" \"9O94\"\n"
+                   "07 \"127.0.0.1\" \"\"\n"
+                   "08 \"127.0.0.1\" \"0\"\n"
+                   "09 \"127.0.0.1\" \" 65535\t\"\n"
+                   "10 \"127.0.0.1\" \"1\"\n"
+                   "11 \"127.0.0.1\" \"65536\"\n"),
               0);
-    EXPECT_EQ(At(1).port, 70000);
-    EXPECT_EQ(At(1).address.port, NetOrder16(4464));
-    EXPECT_TRUE(log_.Has(Station(1, "127.0.0.1", "70000")));
-    EXPECT_EQ(At(2).port, 502);
-    EXPECT_EQ(At(2).address.port, NetOrder16(502));
-    EXPECT_EQ(At(3).address.port, NetOrder16(65535));
-    // An empty host text is counted and keeps a zero address.
-    EXPECT_TRUE(log_.Has(Station(4, "", "9094")));
+    auto refused = [](const std::string& text, int line) {
+        return "ZavUR: InitFile port \"" + text + "\" is no port number 1-65535 in line: " +
+               std::to_string(line);
+    };
+    const Lines expected = {
+        refused("70000", 1),
+        refused(" +502xyz", 2),
+        refused("-1", 3),
+        Station(4, "", "9094"),  // an empty host text is counted, address zero
+        refused("99999999999", 5),
+        refused("9O94", 6),
+        refused("", 7),
+        refused("0", 8),
+        Station(9, "127.0.0.1", "65535"),
+        Station(10, "127.0.0.1", "1"),
+        refused("65536", 11),
+        "VpiMatsushita03: zavUR07.int defines 3 stations",
+    };
+    EXPECT_EQ(log_.Lines(), expected);
+    EXPECT_EQ(ctx_->stationCount, 3);
+    for (int s : {1, 2, 3, 5, 6, 7, 8, 11}) {
+        const StationEntry cleared{};
+        EXPECT_EQ(std::memcmp(&At(s), &cleared, sizeof cleared), 0) << s;
+    }
     EXPECT_EQ(At(4).address.address, 0u);
-    EXPECT_EQ(At(5).port, 2147483647);
-    EXPECT_EQ(At(5).address.port, NetOrder16(65535));
-    EXPECT_EQ(ctx_->stationCount, 5);
+    EXPECT_EQ(At(9).address.port, NetOrder16(65535));
+    EXPECT_EQ(At(10).address.port, NetOrder16(1));
 
     std::uint16_t http = 0;
     if (!etl::plat::ServicePort("http", "tcp", &http)) {
@@ -239,8 +264,91 @@ TEST_F(StationFile, PortTexts) {
     EXPECT_TRUE(log_.Has(Station(6, "127.0.0.1", "0")));
 }
 
+TEST_F(StationFile, OptionsAfterThePort) {
+    const std::string allowed =
+        " (station-field=hex|decimal, timeout=50-10000, rest=0-3600); the station keeps the "
+        "defaults";
+    EXPECT_EQ(Read("ETLAN-PC99\n"
+                   "01 \"127.0.0.1\" \"501\" station-field=decimal timeout=500 rest=10\n"
+                   "02 \"127.0.0.1\" \"502\"\ttimeout=50  rest=0 ; a slow unit\r\n"
+                   "03 \"127.0.0.1\" \"503\" ;station-field=decimal\n"
+                   "04 \"127.0.0.1\" \"504\" timeout=5s\n"
+                   "05 \"127.0.0.1\" \"505\" rest=10 colour=red\n"
+                   "06 \"127.0.0.1\" \"506\" timeout=10001\n"
+                   "07 \"127.0.0.1\" \"507\" rest=3601\n"
+                   "08 \"127.0.0.1\" \"508\" rest=1 timeout=99 rest=1\n"
+                   "09 \"127.0.0.1\" \"509\" station-field=Decimal\n"
+                   "10 \"127.0.0.1\" \"510\" timeout=+500\n"
+                   "11 \"127.0.0.1\" \"511\" timeout=4294967796\n"
+                   "12 \"127.0.0.1\" \"512\" timeout\n"
+                   "13 \"127.0.0.1\" \"513\"station-field=hex timeout=10000 rest=3600\n"
+                   "14 \"127.0.0.1\" \"514\" timeout=700\n"
+                   "14 \"127.0.0.1\" \"514\"\n"),
+              0);
+    const Lines expected = {
+        Station(1, "127.0.0.1", "501"),
+        "ZavUR: station 1 options: station-field=decimal timeout=500 ms rest=10 s",
+        Station(2, "127.0.0.1", "502"),
+        "ZavUR: station 2 options: timeout=50 ms rest=0 s (never rests)",
+        Station(3, "127.0.0.1", "503"),
+        Station(4, "127.0.0.1", "504"),
+        "ZavUR: InitFile option \"timeout=5s\" not understood in line: 4" + allowed,
+        Station(5, "127.0.0.1", "505"),
+        "ZavUR: InitFile option \"colour=red\" not understood in line: 5" + allowed,
+        Station(6, "127.0.0.1", "506"),
+        "ZavUR: InitFile option \"timeout=10001\" not understood in line: 6" + allowed,
+        Station(7, "127.0.0.1", "507"),
+        "ZavUR: InitFile option \"rest=3601\" not understood in line: 7" + allowed,
+        Station(8, "127.0.0.1", "508"),
+        "ZavUR: InitFile option \"rest=1\" not understood in line: 8" + allowed,
+        Station(9, "127.0.0.1", "509"),
+        "ZavUR: InitFile option \"station-field=Decimal\" not understood in line: 9" + allowed,
+        Station(10, "127.0.0.1", "510"),
+        "ZavUR: InitFile option \"timeout=+500\" not understood in line: 10" + allowed,
+        Station(11, "127.0.0.1", "511"),
+        "ZavUR: InitFile option \"timeout=4294967796\" not understood in line: 11" + allowed,
+        Station(12, "127.0.0.1", "512"),
+        "ZavUR: InitFile option \"timeout\" not understood in line: 12" + allowed,
+        Station(13, "127.0.0.1", "513"),
+        "ZavUR: station 13 options: station-field=hex timeout=10000 ms rest=3600 s",
+        Station(14, "127.0.0.1", "514"),
+        "ZavUR: station 14 options: timeout=700 ms",
+        Station(14, "127.0.0.1", "514"),
+        "VpiMatsushita03: zavUR07.int defines 15 stations",
+    };
+    EXPECT_EQ(log_.Lines(), expected);
+
+    EXPECT_TRUE(etl::StationFieldDecimal(ctx_, 1));
+    EXPECT_EQ(etl::StationTimeoutMs(ctx_, 1), 500u);
+    EXPECT_EQ(etl::StationFirstRestSeconds(ctx_, 1), 10u);
+    EXPECT_FALSE(etl::StationFieldDecimal(ctx_, 2));
+    EXPECT_EQ(etl::StationTimeoutMs(ctx_, 2), 50u);
+    EXPECT_EQ(etl::StationFirstRestSeconds(ctx_, 2), 0u);  // never rests
+    EXPECT_EQ(etl::StationTimeoutMs(ctx_, 13), 10000u);
+    EXPECT_EQ(etl::StationFirstRestSeconds(ctx_, 13), 3600u);
+    // A comment, a refused option (even after a good one) and a later line
+    // without options: every default, the record zero.
+    const etl::StationOptions defaults{};
+    for (int s : {0, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 14, 15, 64}) {
+        EXPECT_EQ(std::memcmp(&ctx_->options[s], &defaults, sizeof defaults), 0) << s;
+        EXPECT_FALSE(etl::StationFieldDecimal(ctx_, s)) << s;
+        EXPECT_EQ(etl::StationTimeoutMs(ctx_, s), etl::kDefaultTimeoutMs) << s;
+        EXPECT_EQ(etl::StationFirstRestSeconds(ctx_, s), etl::kDefaultRestSeconds) << s;
+    }
+    EXPECT_EQ(At(4).address.port, NetOrder16(504));  // a station as ever
+
+    // The next file without options: its table and options are cleared,
+    // nothing is logged but the stations.
+    log_.Clear();
+    EXPECT_EQ(Read("ETLAN-PC99\n01 \"127.0.0.1\" \"501\"\n"), 0);
+    EXPECT_EQ(log_.Lines(), (Lines{Station(1, "127.0.0.1", "501"),
+                                   "VpiMatsushita03: zavUR07.int defines 1 stations"}));
+    const std::vector<unsigned char> zero(sizeof ctx_->options, 0);
+    EXPECT_EQ(std::memcmp(ctx_->options, zero.data(), zero.size()), 0);
+}
+
 TEST_F(StationFile, LongLinesAreReadInPieces) {
-    std::string first = "05 \"127.0.0.5\" \"100\" ";
+    std::string first = "05 \"127.0.0.5\" \"100\" ;";
     first.append(255 - first.size(), 'x');  // exactly one buffer
     const std::string second = "06 \"127.0.0.6\" \"200\"\n";
     EXPECT_EQ(Read("ETLAN-PC99\n" + first + second + "07 \"127.0.0.7\" \"300\"\n" +
@@ -473,6 +581,68 @@ TEST_F(StationFile, AHostTextThatIsNoAddressFailsOnlyItsOwnStation) {
     EXPECT_EQ(log_.Lines(),
               (Lines{"ZavUR: station 2 host text \"127.0.0.300\" is no usable IPv4 address"}));
     EXPECT_EQ(listener.AcceptAll(), 1);
+}
+
+TEST_F(StationFile, OctalOrHexHostTextsAndBadPortsFailOnlyTheirStation) {
+    // A dotted text with a part that the platform reads in octal or hex
+    // would reach another device: defined, never connected. A bad port
+    // leaves its station undefined, also when an earlier line defined it.
+    // The others start; a short form is read as ever.
+    LoopbackPeer listener;
+    const std::string port = "\" \"" + listener.PortText() + "\"\n";
+    ASSERT_EQ(Read("ETLAN-PC99\n"
+                   "01 \"127.0.0.1" + port +
+                   "02 \"127.0.0.010" + port +
+                   "03 \"0x7f.0.0.1" + port +
+                   "04 \"127.1" + port +
+                   "05 \"127.0.0.1" + port +
+                   "05 \"127.0.0.1\" \"9O94\"\n"
+                   "06 \"127.0.0.1\" \"70000\"\n"
+                   "07 \"127.000.000.001" + port +
+                   "08 \"127.0.0.1 " + port),
+              0);
+    const std::string p = listener.PortText();
+    const Lines expected = {
+        Station(1, "127.0.0.1", p),
+        Station(2, "127.0.0.010", p),
+        "ZavUR: InitFile host text \"127.0.0.010\" has a part with a leading 0 (octal) or 0x "
+        "(hex) in line: 2",
+        Station(3, "0x7f.0.0.1", p),
+        "ZavUR: InitFile host text \"0x7f.0.0.1\" has a part with a leading 0 (octal) or 0x "
+        "(hex) in line: 3",
+        Station(4, "127.1", p),
+        Station(5, "127.0.0.1", p),
+        "ZavUR: InitFile port \"9O94\" is no port number 1-65535 in line: 6",
+        "ZavUR: InitFile port \"70000\" is no port number 1-65535 in line: 7",
+        Station(7, "127.000.000.001", p),
+        "ZavUR: InitFile host text \"127.000.000.001\" has a part with a leading 0 (octal) or "
+        "0x (hex) in line: 8",
+        Station(8, "127.0.0.1 ", p),
+        "VpiMatsushita03: zavUR07.int defines 7 stations",
+    };
+    EXPECT_EQ(log_.Lines(), expected);
+    for (int s : {5, 6}) {
+        const StationEntry cleared{};
+        EXPECT_EQ(std::memcmp(&At(s), &cleared, sizeof cleared), 0) << s;
+    }
+
+    log_.Clear();
+    EXPECT_EQ(etl::InitConnections(&request_), 0);
+    const std::string fail = "ZavUR: InitConnections(): ConnectSocket() Fail on station ";
+    const std::string invalid = std::to_string(etl::plat::ErrorInvalid());
+    const Lines lines = log_.Lines();
+    ASSERT_EQ(lines.size(), 9u);
+    EXPECT_EQ(lines[1], "ZavUR: station 2 host text \"127.0.0.010\" is no usable IPv4 address");
+    EXPECT_EQ(lines[2], fail + "2 rc = " + invalid);
+    EXPECT_EQ(lines[3], "ZavUR: station 3 host text \"0x7f.0.0.1\" is no usable IPv4 address");
+    EXPECT_EQ(lines[4], fail + "3 rc = " + invalid);
+    EXPECT_EQ(lines[6],
+              "ZavUR: station 7 host text \"127.000.000.001\" is no usable IPv4 address");
+    EXPECT_EQ(lines[7], fail + "7 rc = " + invalid);
+    for (int s : {1, 4, 8}) EXPECT_GT(At(s).socket, 0) << s;
+    for (int s : {2, 3, 7}) EXPECT_EQ(At(s).socket, etl::kNoSocket) << s;
+    for (int s : {5, 6}) EXPECT_EQ(At(s).socket, 0) << s;  // undefined: never tried
+    EXPECT_EQ(listener.AcceptAll(), 3);
 }
 
 // ---- bounded reading ----------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "tools/etlan/station_lint.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
@@ -17,6 +18,7 @@
 #include "host/digits.h"
 #include "host/vocabulary.h"
 #include "stations/station_line.h"
+#include "stations/station_options.h"
 
 namespace etl::etlan {
 namespace {
@@ -53,6 +55,43 @@ bool IsIpv4(const std::string& text) {
         p = r.ptr;
     }
     return p == end;
+}
+
+// A port text that can only be the name of a TCP service ("http"): a
+// letter, then letters, digits, '-' or '_'. Whether the system knows it is
+// for the driver's system to say.
+bool LooksLikeServiceName(const std::string& text) {
+    if (text.empty() || !std::isalpha(static_cast<unsigned char>(text[0]))) return false;
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_';
+    });
+}
+
+// A dotted text of decimal parts with their leading zeros taken away, as
+// its writer meant it ("192.168.001.010": "192.168.1.10"); empty when a
+// part holds anything but digits.
+std::string WithoutLeadingZeros(const std::string& text) {
+    std::string out;
+    std::size_t at = 0;
+    for (;;) {
+        const auto dot = text.find('.', at);
+        std::string part = text.substr(at, dot == std::string::npos ? std::string::npos : dot - at);
+        if (part.empty() || part.find_first_not_of("0123456789") != std::string::npos) return "";
+        part.erase(0, std::min(part.find_first_not_of('0'), part.size() - 1));
+        out += part;
+        if (dot == std::string::npos) return out;
+        out += '.';
+        at = dot + 1;
+    }
+}
+
+const char* OptionFaultText(OptionFault fault) {
+    switch (fault) {
+    case OptionFault::kUnknown: return "is no option";
+    case OptionFault::kOutOfRange: return "is out of range";
+    case OptionFault::kRepeated: return "repeats an option of the line";
+    default: return "is not understood";
+    }
 }
 
 // A line the driver would take as a station line: a comment it is not, and
@@ -152,10 +191,53 @@ StationLint LintStations(const std::string& content) {
             add(n, true, s, st + ": host text \"" + hostText + "\" is longer than 15 characters: the driver skips it");
             continue;
         }
+        // A port text that is no number is a service name to the driver;
+        // one that cannot be either leaves the station undefined.
+        const std::string portText(port, portEnd);
+        std::uint16_t portNumber = 0;
+        const bool portNamed = !ReadPortNumber(portText.c_str(), &portNumber);
+        const bool portBad = portNamed && !LooksLikeServiceName(portText);
+        if (portBad) {
+            add(n, true, s, st + ": port \"" + portText + "\" is no port number 1-65535: the driver does not define " + st +
+                                " (write the unit's TCP port, a number such as \"9094\")");
+        } else if (portNamed) {
+            add(n, false, s, st + ": port \"" + portText + "\" is taken as the name of a TCP service: where the system "
+                                 "knows no such service, the driver does not define " + st + " (write the port number)");
+        }
         if (s == 0) add(n, true, s, "station 0 is no station (1-64): no tag can name it");
-        const bool usable = IsIpv4(hostText);
-        if (!usable) add(n, true, s, st + ": host text \"" + hostText + "\" is no usable IPv4 address");
-        lint.address[s] = hostText + ":" + std::string(port, portEnd);
+        bool usable = false;
+        if (HasOctalOrHexPart(hostText.c_str())) {
+            const std::string meant = WithoutLeadingZeros(hostText);
+            add(n, true, s, st + ": host text \"" + hostText + "\" has a part with a leading 0, which the driver would read " +
+                                "in octal or hex (another device): it never connects " + st + " (write " +
+                                (meant.empty() ? std::string("each part in decimal without a leading 0") : "\"" + meant + "\"") + ")");
+        } else {
+            usable = IsIpv4(hostText);
+            if (!usable) add(n, true, s, st + ": host text \"" + hostText + "\" is no usable IPv4 address");
+        }
+        if (portBad) {
+            // The line wins and fails: an earlier line for the station is undone.
+            lint.defined.erase(s);
+            lint.address.erase(s);
+            lint.usable.erase(s);
+            lint.options.erase(s);
+            continue;
+        }
+        StationOptions options{};
+        OptionsReading reading;
+        if (!ParseStationOptions(portEnd + 1, &options, &reading)) {
+            add(n, true, s, "option \"" + std::string(reading.badBegin, reading.badEnd) + "\" " +
+                                OptionFaultText(reading.fault) + "; the station runs with the defaults (allowed: " +
+                                kStationOptionsAllowed + ")");
+            lint.options.erase(s);
+        } else if (reading.given != 0) {
+            char text[96];
+            FormatStationOptions(options, reading.given, text, sizeof text);
+            lint.options[s] = text;
+        } else {
+            lint.options.erase(s);
+        }
+        lint.address[s] = hostText + ":" + portText;
         lint.usable[s] = usable;
         if (const auto it = firstLine.find(s); it != firstLine.end()) {
             add(n, true, s, st + " is defined again (first in line " + std::to_string(it->second) + "): this line wins");

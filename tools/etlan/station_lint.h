@@ -1,7 +1,9 @@
 // A station file read as the driver reads it, for the mistakes the driver
 // passes over with at most a log line: a missing header, an empty or
 // binary file, a station number out of range, the PC's own or twice, a
-// line without its quotes, a host text too long or no IPv4 address. Line
+// line without its quotes, a host text too long, no IPv4 address or one
+// with a part in octal or hex, a port that is no port number, options that
+// are not understood. Line
 // numbers are the editor's: the header is line 1. No I/O but reading files
 // (and opening the log file that a command line names, to append to).
 #pragma once
@@ -28,6 +30,7 @@ struct StationLint {
     std::set<int> defined;         // stations the driver takes from the file
     std::map<int, std::string> address;  // "host:port" of each, as the file gives them
     std::map<int, bool> usable;          // false: the host text is no IPv4 address
+    std::map<int, std::string> options;  // the options a station's line gives ("timeout=500 ms")
     bool HasErrors() const;
 };
 

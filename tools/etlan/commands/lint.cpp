@@ -22,7 +22,10 @@ int CmdLint(const Options& o) {
     }
     if (!o.quiet) {
         std::string stations;
-        for (int s : lint.defined) stations += (stations.empty() ? "" : ", ") + std::to_string(s);
+        for (int s : lint.defined) {
+            stations += (stations.empty() ? "" : ", ") + std::to_string(s);
+            if (const auto it = lint.options.find(s); it != lint.options.end()) stations += " [" + it->second + "]";
+        }
         std::printf("%s: PC number %s, %d station(s)%s%s%s, %d error(s), %d warning(s)\n", file.c_str(),
                     lint.pcNumber >= 0 ? std::to_string(lint.pcNumber).c_str() : "none",
                     static_cast<int>(lint.defined.size()), stations.empty() ? "" : " (", stations.c_str(),
