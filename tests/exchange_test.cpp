@@ -367,6 +367,30 @@ TEST_F(Exchange, StationTenMayAnswerInEitherForm) {
     }
 }
 
+// A unit that takes requests only with the station field in decimal gets
+// it so from a station line that says station-field=decimal: commands,
+// next-part requests and a contact write with its check code.
+TEST_F(Exchange, StationFieldDecimalForAUnitThatTakesNothingElse) {
+    dir_.Write("zavUR08.int", "ETLAN-PC" + std::to_string(kOwnStation) + "\n10 \"127.0.0.1\" \"" +
+                                  std::to_string(sim_.Port(10)) + "\" station-field=decimal\n");
+    etl::test::DriverInstance strict(8);
+    ASSERT_EQ(strict.Start(), 0);
+    sim_.SetStationField(10, etl::sim::StationField::kDecimal, true);
+    sim_.SetSplit(10, 20);
+    for (int i = 0; i < 4; ++i) sim_.SetWord('D', 7 + i, static_cast<std::uint16_t>(0x4240 + i));
+    TagIoBlock block{};
+    ASSERT_EQ(strict.Check("10D00007", 0, 4, buffer_, &block), 0);
+    ASSERT_EQ(strict.Call(6, &block), 0);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(U16(2 * i), 0x4240 + i) << i;
+    EXPECT_EQ(LastText(10), "%10**&\r");
+    TagIoBlock contact{};
+    ASSERT_EQ(strict.Check("10R00105", 6, 1, buffer_, &contact), 0);
+    Put16(2, 1);
+    ASSERT_EQ(strict.Call(7, &contact), 0);
+    EXPECT_EQ(LastText(10), "%10#WCSR0105127\r");
+    EXPECT_EQ(sim_.Word('R', 10) & 0x20, 0x20);
+}
+
 // A station that stops answering rests: its requests fail at once, with
 // nothing on the wire, and the connection that may still bring the late
 // answers is closed. The host's WarmStart ends the rest; the next request
