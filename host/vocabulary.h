@@ -54,8 +54,8 @@ constexpr const char* ResultText(std::int32_t result, std::uint32_t code) {
                        "name did not resolve";
             }
             if (io) {
-                return "no answer: the station is not connected, or no complete answer came "
-                       "within three attempts";
+                return "no answer: the station is not connected, no complete answer came "
+                       "within its attempts, or it rests after it stopped answering";
             }
             return "not available or failed";
         case kNotConfirmed:

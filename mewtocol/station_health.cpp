@@ -252,7 +252,8 @@ void RecordOutcome(DriverContext* ctx, int station, const Outcome& o) {
         } else {
             StoreU16(h.failures, 1);
         }
-        const unsigned period = Rest(ctx, station);
+        // A station with nothing to connect to has nothing to rest from.
+        const unsigned period = o.failure == Failure::kNoConnection ? 0 : Rest(ctx, station);
         h.flags = static_cast<std::uint8_t>((h.flags | kHealthFailing) & ~kHealthRefused);
         if (reported) return;  // only the start of a failure is logged
         Reason(ctx, o, reason, sizeof reason);
