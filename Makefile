@@ -11,6 +11,7 @@
 # Long forms:  make fuzz [FUZZ_SECONDS=600]   every fuzz target
 #              make soak [OPS=1000000]        the long soak
 #              make fault-matrix              regenerates docs/fault-matrix.md
+#              make bench-silent              a poll's rounds with one PLC silent (3 min)
 #              make dist                      builds and tests native and 32-bit
 #                                             Windows, packs dist/ETLANdr-<version>-win32.zip
 #                                             and -linux-x86_64.tar.gz, tests both
@@ -23,7 +24,7 @@ JOBS ?= $(or $(ETL_JOBS),$(shell nproc 2>/dev/null || echo 2))
 FUZZ_SECONDS ?= 600
 OPS ?= 1000000
 
-.PHONY: all test demo native asan mingw win64 tsan valgrind fuzz soak fault-matrix deps clean bench dist
+.PHONY: all test demo native asan mingw win64 tsan valgrind fuzz soak fault-matrix deps clean bench bench-silent dist
 
 all: test
 
@@ -50,6 +51,9 @@ deps:
 
 bench: deps
 	@bash scripts/bench.sh
+
+bench-silent: deps
+	@bash scripts/bench-silent.sh
 
 demo: deps
 	@echo "==== demo: building build/native"

@@ -116,7 +116,7 @@ for name in answering norest rest; do
     norest) label="silent, rest=0 (no rest)" ;;
     rest) label="silent, default rest" ;;
   esac
-  share=$(awk -v a="$rounds" -v b="$base_rounds" 'BEGIN { printf "%.1f %%", b > 0 ? 100 * a / b : 0 }')
+  share=$(awk -v a="$rounds" -v b="$base_rounds" 'BEGIN { printf "%.1f %%", (b > 0 ? 100 * a / b : 0) }')
   after=$([ "$failed" -gt 0 ] && echo " after round $failed" || echo "")
   printf '%-34s %8d %9s %14.0f ms%s\n' "$label" "$rounds" "$share" "$worst" "$after"
   if [ "$name" = rest ]; then
@@ -128,6 +128,6 @@ for name in answering norest rest; do
 done
 echo
 echo "etlan's statistics of the default-rest run:"
-grep -E 'rounds in|station 3|reconnection' "$work/rest.err" | sed 's/^/  /'
+grep -E '^[0-9]+ rounds in|^station 3' "$work/rest.err" | sed 's/^/  /'
 [ "$status" = 0 ] && echo "bench-silent: ok"
 exit "$status"
