@@ -30,23 +30,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${BENCH_SECONDS:-60}
 interval=${BENCH_INTERVAL_MS:-100}
 
-if [ $# -ge 1 ]; then
-  bin=$1
-  if [ ! -x "$bin/etlan" ] && [ -x "$bin/bin/etlan" ]; then bin=$bin/bin; fi
-else
-  echo "==== bench-silent: building build/native"
-  jobs=${ETL_JOBS:-$(nproc 2>/dev/null || echo 2)}
-  (cd "$root" && cmake --preset native >/dev/null &&
-    cmake --build --preset native -j "$jobs" --target ETLANdr etlan etlan-sim) || {
-    echo "bench-silent: the build failed" >&2
-    exit 1
-  }
-  bin=$root/build/native/bin
-fi
-bin=$(cd "$bin" 2>/dev/null && pwd) || { echo "bench-silent: no directory ${1:-build/native/bin}" >&2; exit 1; }
-for exe in "$bin/etlan" "$bin/etlan-sim"; do
-  [ -x "$exe" ] || { echo "bench-silent: $exe is not built" >&2; exit 1; }
-done
+tools_bin bench-silent "$@"
 
 sim_workdir bench-silent
 tags=(01D00100 02D00100 03D00100 03D00101 03D00102 01D00101)
@@ -90,7 +74,7 @@ summary() {
       if ($4 == 3 && $5 != 0 && failed == 0) failed = r
     }
     END {
-      complete = last - 1  # the last round may have been cut by the stop
+      complete = last > 1 ? last - 1 : 0  # the last round may have been cut by the stop
       worst = 0
       for (r = (failed ? failed + 2 : 2); r <= last; ++r) {
         p = (start[r] - start[r - 1]) * 1000

@@ -28,23 +28,7 @@ count=${BENCH_COUNT:-500}
 silent_limit=${BENCH_SILENT_LIMIT:-5}
 delay_ms=${BENCH_DELAY_MS:-20}
 
-if [ $# -ge 1 ]; then
-  bin=$1
-  if [ ! -x "$bin/etlan" ] && [ -x "$bin/bin/etlan" ]; then bin=$bin/bin; fi
-else
-  echo "==== bench: building build/native"
-  jobs=${ETL_JOBS:-$(nproc 2>/dev/null || echo 2)}
-  (cd "$root" && cmake --preset native >/dev/null &&
-    cmake --build --preset native -j "$jobs" --target ETLANdr etlan etlan-sim) || {
-    echo "bench: the build failed" >&2
-    exit 1
-  }
-  bin=$root/build/native/bin
-fi
-bin=$(cd "$bin" 2>/dev/null && pwd) || { echo "bench: no directory ${1:-build/native/bin}" >&2; exit 1; }
-for exe in "$bin/etlan" "$bin/etlan-sim"; do
-  [ -x "$exe" ] || { echo "bench: $exe is not built" >&2; exit 1; }
-done
+tools_bin bench "$@"
 
 sim_workdir bench
 

@@ -1,5 +1,28 @@
 # Sourced by the scripts that start etlan-sim in the background.
 
+# tools_bin NAME [BIN_DIR]: sets $bin to the directory that holds etlan and
+# etlan-sim: BIN_DIR (or its bin/), or build/native/bin after building the
+# native tools there. Exits with 1, naming NAME, when that fails.
+tools_bin() {
+  local name=$1 root
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+  if [ $# -ge 2 ]; then
+    bin=$2
+    if [ ! -x "$bin/etlan" ] && [ -x "$bin/bin/etlan" ]; then bin=$bin/bin; fi
+  else
+    echo "==== $name: building build/native"
+    (cd "$root" && cmake --preset native >/dev/null &&
+      cmake --build --preset native -j "${ETL_JOBS:-$(nproc 2>/dev/null || echo 2)}" \
+        --target ETLANdr etlan etlan-sim) || { echo "$name: the build failed" >&2; exit 1; }
+    bin=$root/build/native/bin
+  fi
+  bin=$(cd "$bin" 2>/dev/null && pwd) || { echo "$name: no directory ${2:-build/native/bin}" >&2; exit 1; }
+  local exe
+  for exe in "$bin/etlan" "$bin/etlan-sim"; do
+    [ -x "$exe" ] || { echo "$name: $exe is not built" >&2; exit 1; }
+  done
+}
+
 # sim_workdir NAME: a temporary directory in $work, removed at exit together
 # with the simulator whose pid the caller puts in $sim_pid.
 sim_workdir() {
