@@ -305,8 +305,8 @@ record_check "  the host log: station 8 answers again" "ZavUR: station 8 answers
 # ---------------------------------------------------------------- restart
 echo
 echo "== A poll that outlives a PLC restart: station 7's simulator is stopped"
-echo "   0.5 s into the poll and started again on the same port 0.5 s later"
-"$sim" --station 7 --set D100=77 >"$work/sim7.out" 2>"$work/sim7.err" </dev/null &
+echo "   once the poll has read it and started again on the same port 0.5 s later"
+"$sim" --station 7 --set D100=77 -v >"$work/sim7.out" 2>"$work/sim7.err" </dev/null &
 sim7_pid=$!
 port7=
 for _ in $(seq 1 200); do
@@ -319,9 +319,17 @@ stations7=$work/restart.int
   echo "PC-stn: 65"
   printf '07 "127.0.0.1" "%s"\n' "$port7"
 } >"$stations7"
-( sleep 0.5
+# Ended, or a zombie waiting for this shell to take its status.
+gone() { [ ! -e "/proc/$1" ] || grep -q '^State:[[:space:]]*Z' "/proc/$1/status" 2>/dev/null; }
+# The stop comes once the poll's second round has reached the station,
+# however long etlan took to start; the new simulator once the old one has
+# gone. Both waits are bounded.
+( for _ in $(seq 1 6000); do
+    [ "$(grep -c ' <- ' "$work/sim7.err" 2>/dev/null)" -ge 2 ] && break
+    sleep 0.01
+  done
   kill "$sim7_pid"
-  wait "$sim7_pid" 2>/dev/null
+  for _ in $(seq 1 1000); do gone "$sim7_pid" && break; sleep 0.01; done
   sleep 0.5
   exec "$sim" --station "7:$port7" --set D100=77 >"$work/sim7.out" 2>"$work/sim7.err" </dev/null ) &
 restart_pid=$!

@@ -3,10 +3,12 @@
 // that the test runs in-process on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "tools/sim/simulator.h"
 
 #if !defined(_WIN32)
+#include <signal.h>
 #include <sys/wait.h>
 #endif
 
@@ -370,21 +373,117 @@ TEST_F(EtlanFaults, ClosedStandardStreamsKeepTextOutOfThePlcConnection) {
     EXPECT_EQ(sim_.Requests(1), 3);
 }
 
+// A command that the shell runs in the background with its output in a
+// file, so that a test can wait for what it needs (a line of the output, a
+// request at the simulator) before it signals the process.
+class Background {
+public:
+    Background(const std::string& command, const std::string& dir)
+        : out_(dir + "/background.txt"), pidFile_(dir + "/background.pid") {
+        std::filesystem::remove(out_);
+        std::filesystem::remove(pidFile_);
+        shell_ = std::thread([this, command] {
+            result_ = Shell(command + " >" + Quoted(out_) + " 2>&1 & echo $! >" + Quoted(pidFile_) +
+                            "; wait $!; echo status=$?");
+            ended_ = true;
+        });
+    }
+    ~Background() {
+        if (!shell_.joinable()) return;
+        if (Pid() > 0) kill(pid_, SIGKILL);  // a test that stopped half-way
+        shell_.join();
+    }
+    Background(const Background&) = delete;
+    Background& operator=(const Background&) = delete;
+
+    std::string Output() const { return FileText(out_); }
+    bool Ended() const { return ended_; }
+
+    // Sends the signal; the first one starts the clock of Finish.
+    bool Signal(int number) {
+        if (Pid() <= 0) return false;
+        if (!signalled_) signalled_ = std::chrono::steady_clock::now();
+        return kill(pid_, number) == 0;
+    }
+    // True once the process has taken the signal: it is pending no more.
+    bool Taken(int number) const {
+        std::FILE* f = std::fopen(("/proc/" + std::to_string(pid_) + "/status").c_str(), "r");
+        if (f == nullptr) return true;
+        unsigned long long pending = 0, mask = 0;
+        char line[256];
+        while (std::fgets(line, sizeof line, f) != nullptr) {
+            if (std::sscanf(line, "SigPnd: %llx", &mask) == 1 || std::sscanf(line, "ShdPnd: %llx", &mask) == 1) {
+                pending |= mask;
+            }
+        }
+        std::fclose(f);
+        return (pending & (1ULL << (number - 1))) == 0;
+    }
+    // The output and "status=N" once the process has ended; seconds counts
+    // from the first signal.
+    Outcome Finish() {
+        shell_.join();
+        Outcome r = result_;
+        r.out = Output() + r.out;
+        if (signalled_) {
+            r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - *signalled_).count();
+        }
+        return r;
+    }
+
+private:
+    long Pid() {
+        if (pid_ <= 0) {
+            etl::test::WaitUntil([&] {
+                const std::string text = FileText(pidFile_);
+                return (!text.empty() && text.back() == '\n' && std::sscanf(text.c_str(), "%ld", &pid_) == 1) || ended_;
+            });
+        }
+        return pid_;
+    }
+
+    std::string out_;
+    std::string pidFile_;
+    std::thread shell_;
+    std::atomic<bool> ended_{false};
+    Outcome result_;
+    long pid_ = 0;
+    std::optional<std::chrono::steady_clock::time_point> signalled_;
+};
+
 // Ctrl-C and SIGTERM: the statistics and 130; a second Ctrl-C during a
 // read that never gets its answer ends etlan at once; no temporary file
-// stays behind.
+// stays behind. Each signal waits for the poll to be where the test
+// wants it, however long etlan took to start.
 TEST_F(EtlanFaults, StopSignalsEndAPollAtOnceAndLeaveNoTemporaryFile) {
     const std::string poll = "TMPDIR=" + Quoted(tmp_) + " " + Quoted(EtlanPath()) + " poll" + stations_;
-    Outcome r = Shell(poll + "01D00100 -l 60000 & p=$!; sleep 0.5; kill -TERM $p; wait $p; echo status=$?");
+    Outcome r;
+    {
+        Background etlan(poll + "01D00100 -l 60000", dir_.Path());
+        const bool polling = etl::test::WaitUntil([&] {
+            return etlan.Output().find("#1  01D00100=7") != std::string::npos || etlan.Ended();
+        });
+        ASSERT_TRUE(polling && !etlan.Ended())
+            << "the first round did not come:\n" << etlan.Output();
+        ASSERT_TRUE(etlan.Signal(SIGTERM));
+        r = etlan.Finish();
+    }
     EXPECT_TRUE(r.Has("1 requests transmitted, 1 received")) << r.out;
     EXPECT_TRUE(r.Has("status=130")) << r.out;
-    EXPECT_LT(r.seconds, 3.0);
+    EXPECT_LT(r.seconds, 2.5);
     EXPECT_EQ(Leftovers(), 0);
 
-    r = Shell(poll + "05D00100 05D00101 05D00102 & p=$!; sleep 0.5; kill -INT $p; sleep 0.3; kill -INT $p; wait $p; "
-                     "echo status=$?");
+    {
+        Background etlan(poll + "05D00100 05D00101 05D00102", dir_.Path());
+        ASSERT_TRUE(etl::test::WaitUntil([&] { return sim_.Requests(5) >= 1 || etlan.Ended(); }) && !etlan.Ended())
+            << "the first read did not come:\n" << etlan.Output();
+        ASSERT_TRUE(etlan.Signal(SIGINT));
+        ASSERT_TRUE(etl::test::WaitUntil([&] { return etlan.Taken(SIGINT); }));
+        ASSERT_TRUE(etlan.Signal(SIGINT));
+        r = etlan.Finish();
+    }
     EXPECT_TRUE(r.Has("status=130")) << r.out;
-    EXPECT_LT(r.seconds, 3.0);
+    EXPECT_LT(r.seconds, 2.5);  // the read alone would take 3 s with its retries
     EXPECT_EQ(Leftovers(), 0);
 }
 
@@ -499,13 +598,21 @@ TEST_F(EtlanFaults, OneShotCommandsStartOnlyTheirStations) {
 // by WarmStart during a poll, and counted; etlan warmstart does it by hand.
 TEST_F(EtlanFaults, APollReconnectsAStationThatRestarted) {
     Outcome r;
-    std::thread poll([&] { r = Etlan("poll 01D00100 -l 50 -n 30" + stations_); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    sim_.RestartStation(1);
+    std::atomic<bool> ended{false};
+    std::thread poll([&] {
+        r = Etlan("poll 01D00100 -l 50 -n 60" + stations_);
+        ended = true;
+    });
+    // The restart comes once the poll's second round has reached the
+    // station, however long etlan took to start, with most rounds to come.
+    const bool polling =
+        etl::test::WaitUntil([&] { return sim_.Requests(1) >= 2 || ended; }) && !ended;
+    if (polling) sim_.RestartStation(1);
     poll.join();
+    ASSERT_TRUE(polling) << "the poll did not read station 1 in time:\n" << r.out;
     EXPECT_TRUE(r.Has("station 1 gave no answer: WarmStart made its connection again")) << r.out;
     EXPECT_TRUE(r.Has("station 1: 1 reconnection(s) by WarmStart in 1 attempt(s)")) << r.out;
-    EXPECT_TRUE(r.Has("#30  01D00100=7")) << r.out;
+    EXPECT_TRUE(r.Has("#60  01D00100=7")) << r.out;
     EXPECT_EQ(sim_.Accepted(1), 2);
 
     r = Etlan("warmstart 1 7 -o" + stations_);
@@ -514,9 +621,7 @@ TEST_F(EtlanFaults, APollReconnectsAStationThatRestarted) {
     EXPECT_TRUE(r.Has("WarmStart station 7: result 0 (ok)")) << r.out;
     // The simulator's thread may take the connections from its listener a
     // little after etlan ended (valgrind slows it down): wait for them.
-    for (int i = 0; i < 300 && sim_.Accepted(1) < 4; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    etl::test::WaitUntil([&] { return sim_.Accepted(1) >= 4; });
     EXPECT_EQ(sim_.Accepted(1), 4);  // ColdStart and WarmStart
     EXPECT_EQ(sim_.Accepted(6), 1);  // the poll's start; warmstart does not name it
     r = Etlan("warmstart 2" + stations_);
@@ -688,13 +793,20 @@ TEST_F(EtlanFaults, TraceShowsTheFramesOnTheWire) {
     EXPECT_TRUE(r.Has("not relayed, the driver connects there itself")) << r.out;
     EXPECT_TRUE(r.Has("read failed, result 2")) << r.out;
 
-    std::thread poll([&] { r = Etlan("poll 01D00100 -l 50 -n 30 --trace" + stations_); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    sim_.RestartStation(1);
+    std::atomic<bool> ended{false};
+    const int before = sim_.Requests(1);
+    std::thread poll([&] {
+        r = Etlan("poll 01D00100 -l 50 -n 60 --trace" + stations_);
+        ended = true;
+    });
+    const bool polling =
+        etl::test::WaitUntil([&] { return sim_.Requests(1) >= before + 2 || ended; }) && !ended;
+    if (polling) sim_.RestartStation(1);
     poll.join();
+    ASSERT_TRUE(polling) << "the poll did not read station 1 in time:\n" << r.out;
     EXPECT_TRUE(r.Has("== st 01  closed by the station")) << r.out;
     EXPECT_TRUE(r.Has("== st 01  the driver connected again: connecting to 127.0.0.1:")) << r.out;
-    EXPECT_TRUE(r.Has("#30  01D00100=7")) << r.out;
+    EXPECT_TRUE(r.Has("#60  01D00100=7")) << r.out;
 }
 
 // etlan bench against a simulator: station 1 answers at once, station 2

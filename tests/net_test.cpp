@@ -14,6 +14,7 @@
 #include "net/socket_layer.h"
 #include "platform/socket_platform.h"
 #include "tests/support/loopback_peer.h"
+#include "tests/support/test_support.h"
 
 #if !defined(_WIN32)
 #include <fcntl.h>
@@ -263,11 +264,13 @@ TEST(Transaction, AnswerInPiecesIsReadOnceFiveBytesAreThere) {
     LoopbackPeer peer(PeerKind::kListener, 8);
     Connection c(peer);
     ASSERT_EQ(c.rc, 0);
+    std::atomic<bool> firstPieceRead{false};
     std::atomic<bool> secondPieceSent{false};
     std::thread answering([&] {
         PeerReceive(c.plc, 2);
         PeerSend(c.plc, "%01$RD");
-        std::this_thread::sleep_for(milliseconds(400));
+        // The rest comes late: once the read has returned with the first piece.
+        etl::test::WaitUntil([&] { return firstPieceRead.load(); }, 5000);
         PeerSend(c.plc, "0100**\r");
         secondPieceSent = true;
         // The next transaction discards the rest and gets its own answer.
@@ -276,7 +279,9 @@ TEST(Transaction, AnswerInPiecesIsReadOnceFiveBytesAreThere) {
     char buf[32];
     int received = 0;
     const auto t = steady_clock::now();
-    ASSERT_EQ(etl::SendReceive(c.holder, 1000, "ab", 2, buf, 13, nullptr, nullptr, &received), 0);
+    const int rc = etl::SendReceive(c.holder, 1000, "ab", 2, buf, 13, nullptr, nullptr, &received);
+    firstPieceRead = true;
+    ASSERT_EQ(rc, 0);
     EXPECT_LT(MsSince(t), 300);
     EXPECT_EQ(std::string(buf, static_cast<std::size_t>(received)), "%01$RD");
 
@@ -345,7 +350,8 @@ TEST(Transaction, TimeOutZeroNeitherWaitsToSendNorToRead) {
     EXPECT_EQ(count, 4);
     peer.Close(c.plc);
     c.plc = kNoPeer;
-    std::this_thread::sleep_for(milliseconds(100));
+    int error = 0;
+    ASSERT_EQ(etl::plat::WaitReadable(c.holder, 2000, &error), 1);  // the end has arrived
     EXPECT_EQ(etl::ReceiveBuffer(c.holder, 0, buf, sizeof buf, &count, nullptr),
               etl::kPeerClosed);
 }

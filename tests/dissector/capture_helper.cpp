@@ -1,14 +1,17 @@
 // Helper of tests/dissector/dissector_test.sh, two jobs:
 //
-//   capture_helper client PORT < SCRIPT
+//   capture_helper client PORT CAPTURE < SCRIPT
 //     A raw client of one simulated station: sends the texts of the script
 //     behind the ET-LAN header and waits for their answers, so the
-//     simulator's capture holds commands the driver never sends (every
-//     command kind, wrong BCCs, malformed texts). Script lines:
+//     simulator's capture (CAPTURE, the file it records to) holds commands
+//     the driver never sends (every command kind, wrong BCCs, malformed
+//     texts). Script lines:
 //       frame TEXT           one frame, waits for one answer
-//       silent TEXT          one frame that gets no answer (waits 100 ms)
+//       silent TEXT          one frame that gets no answer (waits until
+//                            the capture holds it)
 //       together TEXT|TEXT   two frames in one send, waits for two answers
-//       split N TEXT         the frame's first N bytes, a pause, the rest
+//       split N TEXT         the frame's first N bytes, and once the
+//                            capture holds them as a segment, the rest
 //     In TEXT, "{bcc}" stands for the block check code of what precedes
 //     it and "\r" for CR. Exit status 1 when an answer does not come.
 //
@@ -21,7 +24,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
@@ -90,9 +95,49 @@ bool Await(SimSocket s, int answers, int ms) {
     return true;
 }
 
-void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+std::uint32_t Le32(const std::string& s, std::size_t at) {
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(s[at + static_cast<std::size_t>(i)]);
+    return v;
+}
 
-int Client(std::uint16_t port) {
+// How many segments from a client to the station on port the capture holds
+// whose bytes are exactly `bytes`. The simulator records a segment once it
+// has read it: a count that grows tells that the station took the bytes,
+// and that what is sent next arrives as a segment of its own.
+int Recorded(const std::string& capture, std::uint16_t port, const std::string& bytes) {
+    std::ifstream in(capture, std::ios::binary);
+    const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    constexpr std::size_t kHeaders = 14 + 20 + 20;  // Ethernet, IPv4, TCP
+    int count = 0;
+    for (std::size_t at = 24; at + 16 <= file.size();) {
+        const std::size_t len = Le32(file, at + 8);
+        if (at + 16 + len > file.size()) break;  // still being written
+        const std::string packet = file.substr(at + 16, len);
+        at += 16 + len;
+        if (packet.size() < kHeaders) continue;
+        const unsigned to = static_cast<unsigned char>(packet[36]) << 8 | static_cast<unsigned char>(packet[37]);
+        if (to == port && packet.compare(kHeaders, std::string::npos, bytes) == 0) ++count;
+    }
+    return count;
+}
+
+// Sends bytes and waits (20 s at most) until the station has read them.
+bool SendTaken(SimSocket s, std::uint16_t port, const std::string& capture, const std::string& bytes) {
+    const int before = Recorded(capture, port, bytes);
+    if (!etl::simnet::SimSendAll(s, bytes.data(), static_cast<int>(bytes.size()))) return false;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (Recorded(capture, port, bytes) <= before) {
+        if (std::chrono::steady_clock::now() >= until) {
+            std::fprintf(stderr, "capture_helper: the station did not take %zu bytes\n", bytes.size());
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+int Client(std::uint16_t port, const std::string& capture) {
     if (!etl::simnet::SimNetStart()) return 1;
     SimSocket s = etl::simnet::SimConnectStart(port);
     if (s == etl::simnet::kNoSimSocket || !etl::simnet::SimConnectWait(s, 2000)) {
@@ -126,9 +171,10 @@ int Client(std::uint16_t port) {
         }
         bool sent;
         if (cut > 0 && cut < out.size()) {
-            sent = etl::simnet::SimSendAll(s, out.data(), static_cast<int>(cut));
-            Pause(100);
+            sent = SendTaken(s, port, capture, out.substr(0, cut));
             sent = sent && etl::simnet::SimSendAll(s, out.data() + cut, static_cast<int>(out.size() - cut));
+        } else if (answers == 0) {
+            sent = SendTaken(s, port, capture, out);
         } else {
             sent = etl::simnet::SimSendAll(s, out.data(), static_cast<int>(out.size()));
         }
@@ -136,9 +182,7 @@ int Client(std::uint16_t port) {
             std::fprintf(stderr, "capture_helper: send failed: %s\n", line.c_str());
             return 1;
         }
-        if (answers == 0) {
-            Pause(100);
-        } else if (!Await(s, answers, 2000)) {
+        if (answers != 0 && !Await(s, answers, 2000)) {
             std::fprintf(stderr, "capture_helper: no answer to: %s\n", line.c_str());
             status = 1;
         }
@@ -222,8 +266,8 @@ int Fuzz(const std::string& path, unsigned seed) {
 
 int main(int argc, char** argv) {
     std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "client" && argc == 3) return Client(static_cast<std::uint16_t>(std::atoi(argv[2])));
+    if (mode == "client" && argc == 4) return Client(static_cast<std::uint16_t>(std::atoi(argv[2])), argv[3]);
     if (mode == "fuzz" && argc == 4) return Fuzz(argv[2], static_cast<unsigned>(std::atoi(argv[3])));
-    std::fprintf(stderr, "usage: capture_helper client PORT < SCRIPT | fuzz FILE.pcap SEED\n");
+    std::fprintf(stderr, "usage: capture_helper client PORT CAPTURE < SCRIPT | fuzz FILE.pcap SEED\n");
     return 2;
 }

@@ -89,7 +89,7 @@ etlan -c 10 read 02D00100
 etlan -1 poll 01D00100 03D00101
 
 zeros120=$(printf '0%.0s' $(seq 120))
-"$bin/capture_helper" client "$p1" >"$work/client.out" 2>&1 <<EOF || fail "client of station 1: $(cat "$work/client.out")"
+"$bin/capture_helper" client "$p1" "$work/session.pcap" >"$work/client.out" 2>&1 <<EOF || fail "client of station 1: $(cat "$work/client.out")"
 frame %01#RCCR00100011{bcc}\r
 frame %01#WCCR001200123412{bcc}\r
 frame %01#WCSR01051{bcc}\r
@@ -115,12 +115,12 @@ together %01#RDD0010000100**\r|%01#RDD0010100101**\r
 split 5 %01#RDD0010000101**\r
 split 20 %01#RDD0010100101**\r
 EOF
-"$bin/capture_helper" client "$p2" >"$work/client2.out" 2>&1 <<'EOF' || fail "client of station 2: $(cat "$work/client2.out")"
+"$bin/capture_helper" client "$p2" "$work/session.pcap" >"$work/client2.out" 2>&1 <<'EOF' || fail "client of station 2: $(cat "$work/client2.out")"
 frame %02#RDD0010000119**\r
 frame %02**&\r
 frame %02{bcc}&\r
 EOF
-"$bin/capture_helper" client "$p4" >"$work/client4.out" 2>&1 <<'EOF' || fail "client of station 4: $(cat "$work/client4.out")"
+"$bin/capture_helper" client "$p4" "$work/session.pcap" >"$work/client4.out" 2>&1 <<'EOF' || fail "client of station 4: $(cat "$work/client4.out")"
 frame %04#RDD0010000100**\r
 EOF
 

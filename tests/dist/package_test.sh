@@ -103,11 +103,12 @@ expect "etlan info" "^Vendor +: Matsushita" "./etlan$exe" info
 expect "etlan lint of the example station file" "2 station\(s\).* 0 error" "./etlan$exe" lint zavUR01.int
 
 # The simulator runs until its standard input ends (a FIFO the test holds).
+# Under Wine on a busy machine it may take many seconds to get ready.
 mkfifo "$tmp/feed"
 start_sim --station 1 --set D100=1234 --stdin-stop
 exec {sim_feed}>"$tmp/feed"
 port=
-for _ in $(seq 1 400); do
+for _ in $(seq 1 1200); do
   port=$(awk '/^ready station 1 port/ { print $5 }' "$tmp/sim.out" 2>/dev/null | tr -d '\r')
   [ -n "$port" ] && break
   kill -0 "$sim_pid" 2>/dev/null || break

@@ -1,10 +1,12 @@
 #include "tests/support/test_support.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "qanpro/qanpro_test.h"
 
@@ -74,6 +76,15 @@ std::string TempDir::Write(const std::string& name, const std::string& content) 
     std::ofstream out(p, std::ios::binary);
     out << content;
     return p.string();
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
 }
 
 }  // namespace etl::test

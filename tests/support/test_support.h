@@ -2,6 +2,7 @@
 // working directory (the driver reads its station file from there).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,5 +42,10 @@ private:
     std::string path_;
     std::string previous_;
 };
+
+// Waits until done() holds, looking every 10 ms, for a minute at most: a
+// process that Wine or valgrind starts can take seconds to get going.
+// False when done() never held.
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 60000);
 
 }  // namespace etl::test
