@@ -42,6 +42,17 @@ stop_sim7() {
 trap 'stop_sim7; sim_cleanup' EXIT
 
 ms_now() { date +%s%3N; }
+# ready_port N FILE: the port of station N once a simulator writing FILE
+# says it is ready (5 s at most; empty otherwise).
+ready_port() {
+  local p= _
+  for _ in $(seq 1 200); do
+    p=$(sed -n "s/^ready station $1 port \([0-9]*\).*/\1/p" "$2")
+    [ -n "$p" ] && break
+    sleep 0.025
+  done
+  printf '%s\n' "$p"
+}
 t_start=$(ms_now)
 
 # ---------------------------------------------------------------- results
@@ -271,12 +282,7 @@ echo "   (its line: timeout=200 rest=1); the other stations keep their rounds, a
 echo "   the host log says when station 8 rests and when it answers again"
 "$sim" --station 8 --set D100=88 --for 8 --drop 4 >"$work/sim8.out" 2>"$work/sim8.err" </dev/null &
 sim8_pid=$!
-port8=
-for _ in $(seq 1 200); do
-  port8=$(sed -n 's/^ready station 8 port \([0-9]*\).*/\1/p' "$work/sim8.out")
-  [ -n "$port8" ] && break
-  sleep 0.025
-done
+port8=$(ready_port 8 "$work/sim8.out")
 silent=$work/silent.int
 {
   echo "PC-stn: 65"
@@ -308,12 +314,7 @@ echo "== A poll that outlives a PLC restart: station 7's simulator is stopped"
 echo "   once the poll has read it and started again on the same port 0.5 s later"
 "$sim" --station 7 --set D100=77 -v >"$work/sim7.out" 2>"$work/sim7.err" </dev/null &
 sim7_pid=$!
-port7=
-for _ in $(seq 1 200); do
-  port7=$(sed -n 's/^ready station 7 port \([0-9]*\).*/\1/p' "$work/sim7.out")
-  [ -n "$port7" ] && break
-  sleep 0.025
-done
+port7=$(ready_port 7 "$work/sim7.out")
 stations7=$work/restart.int
 {
   echo "PC-stn: 65"

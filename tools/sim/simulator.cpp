@@ -159,12 +159,18 @@ struct Simulator::Impl {
     // listening (false: the answer is abandoned and its connection closed).
     // Other fault changes take effect at once, so SetFaults never waits for
     // a delayed answer.
+    // Waits ms against the clock (a loaded machine stretches each short
+    // sleep, never the whole wait), looking at stops and fault changes
+    // every few milliseconds.
     bool Pause(Station& st, int ms) {
-        for (int left = ms; left > 0; left -= 5) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
             if (stop || !Reconcile(st, true)) return false;
-            SleepMs(std::min(left, 5));
+            const auto left = until - std::chrono::steady_clock::now();
+            if (left <= std::chrono::milliseconds(0)) return !stop;
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                left, std::chrono::milliseconds(5)));
         }
-        return !stop;
     }
 
     void CloseConnections(Station& st, const char* why) {
