@@ -6,7 +6,10 @@ set -euo pipefail
 # tshark: the dissector test decodes the simulator's captures with it (installed
 # without the capture group: the tests only read files).
 # zip, unzip: make dist packs the Windows package, and its test unpacks it.
-need_native=(cmake ninja-build g++ googletest valgrind tshark zip unzip)
+# libasio-dev, libcli11-dev, nlohmann-json3-dev: the tools' header-only
+# libraries (cmake/HeaderLibs.cmake).
+need_native=(cmake ninja-build g++ googletest valgrind tshark zip unzip libasio-dev libcli11-dev
+             nlohmann-json3-dev)
 # 32-bit Windows is the target; the 64-bit Windows build runs the same tests
 # under 64-bit Wine where the kernel refuses 32-bit programs.
 need_windows=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32:i386 wine64
