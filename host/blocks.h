@@ -14,6 +14,8 @@ namespace etl {
 // Window handle as the host passes it: 32 bits in the 32-bit host.
 using HostWindow = void*;
 
+struct ScanTable;  // mewtocol/scan.cpp
+
 struct VpiRequest {
     void* context;              // DriverContext of the instance
     std::uint32_t functionCode;  // 0..17
@@ -103,21 +105,21 @@ struct StationEntry {
 // wider fields little-endian (LoadU16/StoreU16 and the like): the record
 // sits at an odd offset of the context.
 struct StationHealth {
-    std::uint8_t flags;           // kHealth... below
-    std::uint8_t logTokens;       // lines it may still log at once
+    std::uint8_t flags;           // kHealth... below, and the log's tokens in the top bits
     std::uint8_t failures[2];     // failed exchanges since it began failing (saturating)
     std::uint8_t refusedText[4];  // hash of the command text that the PLC refused
     std::uint8_t restUntil[4];    // tick count at which its rest ends
     std::uint8_t restSeconds[2];  // the rest period it is in, or had last
-    std::uint8_t logRefill[4];    // tick count of the last refill of logTokens
+    std::uint8_t logRefill[4];    // tick count of the last refill of the log's tokens
     std::uint8_t suppressed[2];   // lines not logged since the last one that was
     std::uint8_t rested[2];       // requests refused at once while it rested (saturating)
 };
 constexpr std::uint8_t kHealthFailing = 0x01;    // its exchanges fail
 constexpr std::uint8_t kHealthRefused = 0x02;    // ... because the PLC refused or garbled one command
-constexpr std::uint8_t kHealthResting = 0x08;    // requests fail at once until restUntil
-constexpr std::uint8_t kHealthSurplus = 0x10;    // bytes behind an answer were logged once
-constexpr std::uint8_t kHealthLogStarted = 0x20; // logTokens and logRefill are set
+constexpr std::uint8_t kHealthResting = 0x04;    // requests fail at once until restUntil
+constexpr std::uint8_t kHealthSurplus = 0x08;    // bytes behind an answer were logged once
+constexpr std::uint8_t kHealthLogStarted = 0x10; // the log's tokens and logRefill are set
+constexpr int kHealthTokenShift = 5;             // the lines it may still log at once (0..7)
 
 // A station's options, from the text after the port of its station line:
 // zero in every byte is the defaults (hexadecimal station field, the
@@ -127,6 +129,7 @@ struct StationOptions {
     std::uint8_t reserved;
     std::uint8_t timeoutMs[2];    // one attempt's answer time-out; 0: the default
     std::uint8_t restSeconds[2];  // first rest period, with kOptionRestSet; 0 there: never rest
+    std::uint8_t scanMs[2];       // serve reads from values at most this old; 0: no scan
 };
 constexpr std::uint8_t kOptionDecimal = 0x01;  // requests write the station field in decimal
 constexpr std::uint8_t kOptionRestSet = 0x02;  // restSeconds holds the line's rest=
@@ -177,7 +180,8 @@ struct DriverContext {
     // Bookkeeping of the driver's own, outside the fields above.
     std::uint32_t ownerMark;      // marks a context this driver started
     std::uint32_t socketsStarted; // socket library starts this context holds
-    std::uint8_t reserved[28];
+    ScanTable* scan;              // the scan of its stations (scan=MS), or none
+    std::uint8_t reserved[28 - sizeof(void*)];
 };
 
 // The size that GetDriverInfo reports.
@@ -240,8 +244,8 @@ ETL_CHECK(DialogBlock, outputText, 0);
 ETL_CHECK(DialogBlock, parentWindow, 4);
 static_assert(sizeof(DialogBlock) == 8);
 
-static_assert(sizeof(StationHealth) == 22 && alignof(StationHealth) == 1);
-static_assert(sizeof(StationOptions) == 6 && alignof(StationOptions) == 1);
+static_assert(sizeof(StationHealth) == 21 && alignof(StationHealth) == 1);
+static_assert(sizeof(StationOptions) == 8 && alignof(StationOptions) == 1);
 
 ETL_CHECK(SockAddrIn, family, 0);
 ETL_CHECK(SockAddrIn, port, 2);
@@ -266,8 +270,8 @@ ETL_CHECK(DriverContext, stations, 40);
 ETL_CHECK(DriverContext, stationCount, 2640);
 ETL_CHECK(DriverContext, sendHeader, 2641);
 ETL_CHECK(DriverContext, sendCommand, 2653);
-ETL_CHECK(DriverContext, health, 2653 + 228);
-ETL_CHECK(DriverContext, options, 2653 + 228 + 22 * 65);
+ETL_CHECK(DriverContext, health, 2653 + 163);
+ETL_CHECK(DriverContext, options, 2653 + 163 + 21 * 65);
 ETL_CHECK(DriverContext, receiveFrame, 4701);
 ETL_CHECK(DriverContext, sendLength, 6764);
 ETL_CHECK(DriverContext, receiveLength, 6768);

@@ -19,6 +19,7 @@
 
 #include "host/operations.h"
 #include "host/qanpro.h"
+#include "mewtocol/scan.h"
 #include "mewtocol/station_health.h"
 #include "net/socket_layer.h"
 #include "platform/socket_platform.h"
@@ -36,6 +37,7 @@ constexpr std::uint32_t kMarkBase = 0x45544C00u;
 struct StartedContext {
     const DriverContext* context;
     std::uint32_t mark;
+    ScanTable* scan;
 };
 
 std::mutex g_startedLock;
@@ -73,7 +75,7 @@ bool RecordStart(DriverContext* ctx) {
             if (g_started[i].context == nullptr) {
                 std::uint32_t mark = 0;
                 while (mark == 0) mark = kMarkBase ^ (++g_markSequence * 0x9E3779B9u);
-                g_started[i] = {ctx, mark};
+                g_started[i] = {ctx, mark, nullptr};
                 ctx->ownerMark = mark;
                 ctx->socketsStarted = 1;
                 recorded = true;
@@ -92,9 +94,11 @@ void GiveBackStart(DriverContext* ctx) {
         const int slot = FindStarted(ctx);
         if (slot < 0) return;
         g_started[slot].context = nullptr;
+        g_started[slot].scan = nullptr;
         ctx->ownerMark = 0;
         ctx->socketsStarted = 0;
     }
+    FreeScanTable(ctx);
     ReleaseStations(ctx);
     plat::SocketsCleanup();
 }
@@ -112,6 +116,19 @@ void CopyName(char* to, const char* from) {
 bool HoldsStart(const DriverContext* ctx) {
     std::lock_guard<std::mutex> hold(g_startedLock);
     return FindStarted(ctx) >= 0;
+}
+
+ScanTable* StartedScanTable(const DriverContext* ctx) {
+    if (ctx->scan == nullptr) return nullptr;
+    std::lock_guard<std::mutex> hold(g_startedLock);
+    const int slot = FindStarted(ctx);
+    return slot >= 0 && g_started[slot].scan == ctx->scan ? ctx->scan : nullptr;
+}
+
+void RecordScanTable(const DriverContext* ctx, ScanTable* table) {
+    std::lock_guard<std::mutex> hold(g_startedLock);
+    const int slot = FindStarted(ctx);
+    if (slot >= 0) g_started[slot].scan = table;
 }
 
 std::int32_t ColdStart(VpiRequest* request) {
@@ -138,8 +155,10 @@ std::int32_t ColdStart(VpiRequest* request) {
         return kFailed;
     }
 
+    ctx->scan = nullptr;
     ClearStationHealth(ctx);
     if (InitFile(request) != 0) return kFailed;
+    CreateScanTable(ctx);
     InitConnections(request);
 
     CopyName(ctx->name, start->name);
@@ -165,6 +184,7 @@ std::int32_t WarmStart(VpiRequest* request) {
     } else {
         // The host's reconnect always reaches the wire: a rest ends here.
         EndRest(ctx, static_cast<int>(n));
+        ScanDropFlight(ctx, static_cast<int>(n));
         rc = ConnectStation(static_cast<int>(n), &ctx->stations[n], &cause);
     }
     if (rc != 0) {

@@ -20,6 +20,11 @@ std::int32_t EndVpi(VpiRequest* request);
 // True when ColdStart of this driver filled the context's station table (the
 // host's context is uninitialised memory until then).
 bool HoldsStart(const DriverContext* ctx);
+// The scan table that ColdStart made for the context, or nullptr: the
+// context's own pointer is believed only for a context that holds a start
+// and only when the start recorded that table.
+ScanTable* StartedScanTable(const DriverContext* ctx);
+void RecordScanTable(const DriverContext* ctx, ScanTable* table);
 
 // Tag address check (address/parser.cpp)
 std::int32_t CheckAddress(VpiRequest* request);

@@ -182,6 +182,12 @@ void StationField(int plcNumber, bool decimal, char out[3]) {
     out[2] = '\0';
 }
 
+long long WordAddressOf(const char* addressDigits) {
+    char digits[kAddressDigitsSize];
+    CutSuffix(addressDigits, digits);
+    return LeadingNumber(digits);
+}
+
 int SetMewtocolCmd(VpiRequest* request, int kind, int dataWords, const char* addressDigits,
                    char* text, bool decimalStation) {
     if (text == nullptr) return 1;

@@ -41,6 +41,10 @@ int SetMewtocolCmd(VpiRequest* request, int kind, int dataWords, const char* add
 // decimal for numbers up to 99 when decimal is asked for.
 void StationField(int plcNumber, bool decimal, char out[3]);
 
+// The first word address that a command for these address digits names
+// (the "_D" suffix cut off, read as atoi reads it).
+long long WordAddressOf(const char* addressDigits);
+
 // True for a value of two PLC words: data type 3, 4, 5, memory letter G,
 // or a tag of bit size 32.
 bool IsDoubleWord(const TagIoBlock& tag);

@@ -31,8 +31,10 @@
 
 #include "host/operations.h"
 #include "host/qanpro.h"
+#include "mewtocol/answer.h"
 #include "mewtocol/command_builder.h"
 #include "mewtocol/etlan_frame.h"
+#include "mewtocol/scan.h"
 #include "mewtocol/station_health.h"
 #include "net/socket_layer.h"
 #include "platform/socket_platform.h"
@@ -44,24 +46,7 @@ namespace {
 
 static_assert(EXCHANGE_TIMEOUT_MS == kDefaultTimeoutMs, "one default answer time-out");
 
-constexpr int kAnswerTextOffset = static_cast<int>(kEtlanHeaderSize);
-constexpr int kDataOffset = kAnswerTextOffset + 6;      // "%", station, "$", code
-constexpr int kPartDataOffset = kAnswerTextOffset + 3;  // "%", station
 constexpr int kArea = static_cast<int>(kReceiveFrameSize);
-constexpr char kCr = '\r';
-constexpr char kLf = '\n';
-constexpr char kMore = '&';
-
-bool IsUpperHex(std::uint8_t c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
-
-int HexValue(std::uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-int DecimalValue(std::uint8_t c) { return c >= '0' && c <= '9' ? c - '0' : -1; }
 
 std::uint32_t Remaining(std::uint32_t from, std::uint32_t budget) {
     const std::uint32_t spent = plat::TickCount() - from;
@@ -69,21 +54,6 @@ std::uint32_t Remaining(std::uint32_t from, std::uint32_t budget) {
 }
 
 std::uint32_t Least(std::uint32_t a, std::uint32_t b) { return a < b ? a : b; }
-
-// Index of the part's carriage return, or -1 while it has not arrived.
-int FindAnswerEnd(const std::uint8_t* frame, int received) {
-    for (int i = kAnswerTextOffset; i < received; ++i) {
-        if (frame[i] == kCr) return i;
-    }
-    return -1;
-}
-
-// Bytes behind the part that ends at end: a lone LF after the CR does not
-// count, anything else does.
-int Surplus(const std::uint8_t* frame, int end, int received) {
-    const int behind = received - (end + 1);
-    return behind == 1 && frame[end + 1] == kLf ? 0 : behind;
-}
 
 // Reads on until the part is complete (its carriage return, or the whole
 // buffer) or wait has passed since started. 0 when complete; kPeerClosed
@@ -106,93 +76,6 @@ int CompleteAnswer(SocketHandle s, std::uint8_t* frame, int size, int* received,
         }
     }
     return 0;
-}
-
-// The station field of an answer: the PLC number in hexadecimal, as the
-// request writes it, or in decimal, as some units answer.
-bool StationMatches(const std::uint8_t* field, int plcNumber) {
-    const int hi = HexValue(field[0]);
-    const int lo = HexValue(field[1]);
-    if (hi >= 0 && lo >= 0 && field[0] <= 'F' && field[1] <= 'F' && hi * 16 + lo == plcNumber) {
-        return true;
-    }
-    const int dh = DecimalValue(field[0]);
-    const int dl = DecimalValue(field[1]);
-    return dh >= 0 && dl >= 0 && dh * 10 + dl == plcNumber;
-}
-
-enum class Part { kBad, kLast, kContinued };
-
-struct PartView {
-    int dataBegin = 0;
-    int dataEnd = 0;
-};
-
-// Judges the part in f (its carriage return at end): "%", the station,
-// for the first part "$" and the command code of the request, the data in
-// upper-case hexadecimal, the BCC (or "**"), and "&" when more follows. On
-// kBad, outcome says why.
-Part JudgePart(const std::uint8_t* f, int end, bool first, int plcNumber, const char* code,
-               PartView* view, Outcome* outcome) {
-    outcome->failure = Failure::kBadAnswer;
-    if (end < kPartDataOffset + 2 || f[kAnswerTextOffset] != '%') {
-        outcome->detail = "no MEWTOCOL text";
-        return Part::kBad;
-    }
-    if (!StationMatches(f + kAnswerTextOffset + 1, plcNumber)) {
-        outcome->detail = "another station's number";
-        return Part::kBad;
-    }
-    const bool more = f[end - 1] == kMore;
-    const int bccAt = (more ? end - 1 : end) - 2;
-    if (bccAt < kPartDataOffset) {
-        outcome->detail = "a truncated text";
-        return Part::kBad;
-    }
-    if (!(f[bccAt] == '*' && f[bccAt + 1] == '*')) {
-        const int h = HexValue(f[bccAt]);
-        const int l = HexValue(f[bccAt + 1]);
-        std::uint8_t bcc = 0;
-        for (int i = kAnswerTextOffset; i < bccAt; ++i) bcc ^= f[i];
-        if (h < 0 || l < 0 || bcc != static_cast<std::uint8_t>(h * 16 + l)) {
-            outcome->detail = "a wrong block check code";
-            return Part::kBad;
-        }
-    }
-    int pos = kPartDataOffset;
-    if (f[pos] == '!' && !more) {
-        const int d1 = DecimalValue(f[pos + 1]);
-        const int d2 = pos + 2 < bccAt ? DecimalValue(f[pos + 2]) : -1;
-        if (d1 >= 0 && d2 >= 0 && pos + 3 == bccAt) {
-            outcome->failure = Failure::kRefused;
-            outcome->plcError = d1 * 10 + d2;
-        } else {
-            outcome->detail = "a malformed error code";
-        }
-        return Part::kBad;
-    }
-    if (first) {
-        if (bccAt < kDataOffset || f[pos] != '$') {
-            outcome->detail = "no positive answer";
-            return Part::kBad;
-        }
-        if (f[pos + 1] != static_cast<std::uint8_t>(code[0]) ||
-            f[pos + 2] != static_cast<std::uint8_t>(code[1])) {
-            outcome->detail = "the code of another command";
-            return Part::kBad;
-        }
-        pos = kDataOffset;
-    }
-    for (int i = pos; i < bccAt; ++i) {
-        if (!IsUpperHex(f[i])) {
-            outcome->detail = "data that are not hexadecimal";
-            return Part::kBad;
-        }
-    }
-    view->dataBegin = pos;
-    view->dataEnd = bccAt;
-    outcome->failure = Failure::kNone;
-    return more ? Part::kContinued : Part::kLast;
 }
 
 // One exchange as it runs.
@@ -218,24 +101,14 @@ struct Run {
 // at *end, -1 when it has none; *surplus bytes behind it). 0, or a socket
 // result.
 int FetchNextPart(Run& run, std::uint8_t* part, int size, int* end, int* surplus) {
-    char request[8] = {'%'};
-    StationField(run.station, run.decimal, request + 1);
-    std::memcpy(request + 3, "**&\r", 4);
-    constexpr std::size_t kText = 7;
-    struct {
-        std::uint8_t header[kEtlanHeaderSize];
-        char text[kText];
-    } frame;
-    static_assert(sizeof frame == kEtlanHeaderSize + kText, "one contiguous frame");
-    WriteEtlanHeader(frame.header, kText, run.station, PcStationNumber());
-    std::memcpy(frame.text, request, kText);
-
+    std::uint8_t frame[kNextPartFrameSize];
+    BuildNextPartFrame(run.station, run.decimal, frame);
     const SocketHandle s = run.Socket();
     const std::uint32_t wait = run.Wait();
     if (wait == 0) return kTimeoutCode;
     int rc = DrainSocket(s);
     int sent = 0;
-    if (rc == 0) rc = SendBuffer(s, wait, &frame, static_cast<int>(sizeof frame), &sent, nullptr);
+    if (rc == 0) rc = SendBuffer(s, wait, frame, static_cast<int>(sizeof frame), &sent, nullptr);
     int received = 0;
     if (rc == 0) rc = CompleteAnswer(s, part, size, &received, plat::TickCount(), run.Wait());
     if (rc != 0) return rc;
@@ -382,6 +255,16 @@ int Exchange(VpiRequest* request, int kind, int words, const char* addressDigits
         return kInvalid;
     }
 
+    // A station that scans serves what it has learned from its scan, and
+    // its connection is free before an exchange of its own.
+    const int key = tag->memoryLetter & 0xFF;
+    const long long address = WordAddressOf(addressDigits);
+    if (ctx->scan != nullptr) {
+        int served = kOk;
+        if (kind == kCommandRead && ScanRead(request, key, address, words, &served)) return served;
+        SettleScan(ctx, tag->plcNumber);
+    }
+
     Run run;
     run.ctx = ctx;
     run.station = tag->plcNumber;
@@ -435,10 +318,26 @@ int Exchange(VpiRequest* request, int kind, int words, const char* addressDigits
         outcome = first;
     }
     RecordOutcome(ctx, run.station, outcome);
+    if (ctx->scan != nullptr) {
+        // A write may have changed what a scan holds, done or not.
+        if (kind == kCommandWrite) ScanWritten(ctx, run.station, key, address, words);
+        if (kind == kCommandRead && result == kOk) ScanLearn(ctx, run.station, key, address, words);
+    }
     return result;
 }
 
 }  // namespace
+
+void BuildNextPartFrame(int plcNumber, bool decimal, std::uint8_t out[kNextPartFrameSize]) {
+    std::uint8_t header[kEtlanHeaderSize];
+    WriteEtlanHeader(header, kNextPartFrameSize - kEtlanHeaderSize, plcNumber, PcStationNumber());
+    std::memcpy(out, header, kEtlanHeaderSize);
+    char station[3];
+    StationField(plcNumber, decimal, station);
+    const char text[] = {'%', station[0], station[1], '*', '*', '&', '\r'};
+    static_assert(sizeof text == kNextPartFrameSize - kEtlanHeaderSize, "one frame");
+    std::memcpy(out + kEtlanHeaderSize, text, sizeof text);
+}
 
 int BuildFrameHeader(VpiRequest* request, const char* text) {
     auto* ctx = ContextOf(request);

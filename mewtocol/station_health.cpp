@@ -39,7 +39,8 @@ namespace etl {
 namespace {
 
 constexpr unsigned kMaxCount = 0xFFFF;
-constexpr std::uint8_t kLogBurst = 5;
+constexpr unsigned kLogBurst = 5;
+static_assert(kLogBurst < (1u << (8 - kHealthTokenShift)), "the tokens fit their bits");
 constexpr std::uint32_t kLogRefillMs = 60000;
 
 std::uint32_t TextHash(const char* text) {
@@ -64,27 +65,34 @@ int CommandLength(const DriverContext* ctx) {
     return static_cast<int>(n > 0 && ctx->sendCommand[n - 1] == '\r' ? n - 1 : n);
 }
 
+unsigned Tokens(const StationHealth& h) { return h.flags >> kHealthTokenShift; }
+
+void SetTokens(StationHealth& h, unsigned n) {
+    const unsigned low = (1u << kHealthTokenShift) - 1;
+    h.flags = static_cast<std::uint8_t>((h.flags & low) | (n << kHealthTokenShift));
+}
+
 // Whether the station's log budget allows a line now.
 bool TakeLogToken(StationHealth& h) {
     const std::uint32_t now = plat::TickCount();
     if ((h.flags & kHealthLogStarted) == 0) {
         h.flags = static_cast<std::uint8_t>(h.flags | kHealthLogStarted);
-        h.logTokens = kLogBurst;
+        SetTokens(h, kLogBurst);
         StoreU32(h.logRefill, now);
     }
     const std::uint32_t since = now - LoadU32(h.logRefill);
     if (since >= kLogRefillMs) {
         const std::uint32_t add = since / kLogRefillMs;
-        if (add >= static_cast<std::uint32_t>(kLogBurst - h.logTokens)) {
-            h.logTokens = kLogBurst;
+        if (add >= kLogBurst - Tokens(h)) {
+            SetTokens(h, kLogBurst);
             StoreU32(h.logRefill, now);
         } else {
-            h.logTokens = static_cast<std::uint8_t>(h.logTokens + add);
+            SetTokens(h, Tokens(h) + add);
             StoreU32(h.logRefill, LoadU32(h.logRefill) + add * kLogRefillMs);
         }
     }
-    if (h.logTokens == 0) return false;
-    --h.logTokens;
+    if (Tokens(h) == 0) return false;
+    SetTokens(h, Tokens(h) - 1);
     return true;
 }
 
@@ -207,13 +215,13 @@ unsigned Rest(DriverContext* ctx, int station) {
 
 }  // namespace
 
-bool MaySend(DriverContext* ctx, int station, bool* probe) {
+bool MaySend(DriverContext* ctx, int station, bool* probe, bool count) {
     StationHealth& h = ctx->health[station];
     *probe = false;
     if ((h.flags & kHealthResting) == 0) return true;
     const std::uint32_t now = plat::TickCount();
     if (static_cast<std::int32_t>(now - LoadU32(h.restUntil)) < 0) {
-        AddTo(h.rested, 1);
+        if (count) AddTo(h.rested, 1);
         return false;
     }
     *probe = true;

@@ -42,9 +42,10 @@ constexpr bool Unreachable(Failure f) {
 }
 
 // Whether a request to the station (1..64) may go out now. False while it
-// rests: the request fails at once and is only counted. *probe is true when
-// the request is the one that tries a resting station again.
-bool MaySend(DriverContext* ctx, int station, bool* probe);
+// rests: the host's request fails at once and is counted (unless count is
+// false: a request of the driver's own). *probe is true when the request
+// is the one that tries a resting station again.
+bool MaySend(DriverContext* ctx, int station, bool* probe, bool count = true);
 
 // Records the outcome of one exchange with the station whose command text
 // (CR included) stands in the context's send area: the log lines and the

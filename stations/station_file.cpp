@@ -212,7 +212,7 @@ int ReadStations(std::FILE* file, const char* fileName, DriverContext* ctx) {
                 LoggedLength(reading.badBegin, reading.badEnd), reading.badBegin, n,
                 kStationOptionsAllowed);
         } else if (reading.given != 0) {
-            char text[96];
+            char text[160];
             FormatStationOptions(options, reading.given, text, sizeof text);
             err(kLogLevel, "ZavUR: station %d options: %s", s, text);
         }

@@ -44,9 +44,16 @@ inline bool StationFieldDecimal(const DriverContext* ctx, int station) {
     return (ctx->options[station].flags & kOptionDecimal) != 0;
 }
 
+// Reads served from values at most this old (scan=MS); 0: every read is an
+// exchange of its own.
+constexpr std::uint32_t kMaxScanMs = 60000;
+inline std::uint32_t StationScanMs(const DriverContext* ctx, int station) {
+    return LoadU16(ctx->options[station].scanMs);
+}
+
 // What the options take, as the messages about a refused one list it.
 constexpr const char* kStationOptionsAllowed =
-    "station-field=hex|decimal, timeout=50-10000, rest=0-3600";
+    "station-field=hex|decimal, timeout=50-10000, rest=0-3600, scan=0-60000";
 
 // Why a word of the options was refused.
 enum class OptionFault : std::uint8_t {
@@ -61,6 +68,7 @@ enum class OptionFault : std::uint8_t {
 constexpr unsigned kGivenStationField = 0x01;
 constexpr unsigned kGivenTimeout = 0x02;
 constexpr unsigned kGivenRest = 0x04;
+constexpr unsigned kGivenScan = 0x08;
 
 struct OptionsReading {
     unsigned given = 0;  // kGiven... bits
@@ -127,6 +135,8 @@ inline bool ParseStationOptions(const char* text, StationOptions* out,
             option = kGivenTimeout;
         } else if (d::Equals(begin, equals, "rest")) {
             option = kGivenRest;
+        } else if (d::Equals(begin, equals, "scan")) {
+            option = kGivenScan;
         } else {
             fault = OptionFault::kUnknown;
         }
@@ -156,6 +166,14 @@ inline bool ParseStationOptions(const char* text, StationOptions* out,
                 o.flags = static_cast<std::uint8_t>(o.flags | kOptionRestSet);
                 StoreU16(o.restSeconds, v);
             }
+        } else if (option == kGivenScan) {
+            if (!d::ReadValue(equals + 1, end, &v)) {
+                fault = OptionFault::kMalformed;
+            } else if (v > kMaxScanMs) {
+                fault = OptionFault::kOutOfRange;
+            } else {
+                StoreU16(o.scanMs, v);
+            }
         }
         if (fault != OptionFault::kNone) {
             reading->given = 0;
@@ -171,14 +189,21 @@ inline bool ParseStationOptions(const char* text, StationOptions* out,
 }
 
 // The options a line gave, as "station-field=decimal timeout=500 ms
-// rest=10 s"; empty when it gave none.
+// rest=10 s scan=100 ms"; empty when it gave none.
 inline void FormatStationOptions(const StationOptions& o, unsigned given, char* buf,
                                  std::size_t size) {
     const bool field = (given & kGivenStationField) != 0;
     const bool timeout = (given & kGivenTimeout) != 0;
     const bool rest = (given & kGivenRest) != 0;
+    const bool scan = (given & kGivenScan) != 0;
     char timeoutText[24] = "";
     char restText[40] = "";
+    char scanText[64] = "";
+    if (scan) {
+        const unsigned ms = LoadU16(o.scanMs);
+        std::snprintf(scanText, sizeof scanText, "%sscan=%u ms%s", field || timeout || rest ? " " : "",
+                      ms, ms == 0 ? " (every read asks the PLC)" : "");
+    }
     if (timeout) {
         std::snprintf(timeoutText, sizeof timeoutText, "%stimeout=%u ms", field ? " " : "",
                       static_cast<unsigned>(LoadU16(o.timeoutMs)));
@@ -191,7 +216,7 @@ inline void FormatStationOptions(const StationOptions& o, unsigned given, char* 
     const char* fieldText = !field                              ? ""
                             : (o.flags & kOptionDecimal) != 0 ? "station-field=decimal"
                                                               : "station-field=hex";
-    std::snprintf(buf, size, "%s%s%s", fieldText, timeoutText, restText);
+    std::snprintf(buf, size, "%s%s%s%s", fieldText, timeoutText, restText, scanText);
 }
 
 }  // namespace etl

@@ -248,7 +248,7 @@ TEST(EtlanOptions, LintNamesRefusedOptionsAddressesAndPorts) {
                                           "11 \"127.0.0.1\" \"9101\"\n"
                                           "11 \"127.0.0.1\" \"\"\n");
     const std::string defaults =
-        "; the station runs with the defaults (allowed: station-field=hex|decimal, timeout=50-10000, rest=0-3600)";
+        "; the station runs with the defaults (allowed: station-field=hex|decimal, timeout=50-10000, rest=0-3600, scan=0-60000)";
     const std::string port = "\" is no port number 1-65535: the driver does not define station ";
     const std::string fix = " (write the unit's TCP port, a number such as \"9094\")";
     const std::string octal = "\" has a part with a leading 0, which the driver would read in octal or hex "

@@ -266,7 +266,7 @@ TEST_F(StationFile, PortTexts) {
 
 TEST_F(StationFile, OptionsAfterThePort) {
     const std::string allowed =
-        " (station-field=hex|decimal, timeout=50-10000, rest=0-3600); the station keeps the "
+        " (station-field=hex|decimal, timeout=50-10000, rest=0-3600, scan=0-60000); the station keeps the "
         "defaults";
     EXPECT_EQ(Read("ETLAN-PC99\n"
                    "01 \"127.0.0.1\" \"501\" station-field=decimal timeout=500 rest=10\n"

@@ -231,7 +231,7 @@ StationLint LintStations(const std::string& content) {
                                 kStationOptionsAllowed + ")");
             lint.options.erase(s);
         } else if (reading.given != 0) {
-            char text[96];
+            char text[160];
             FormatStationOptions(options, reading.given, text, sizeof text);
             lint.options[s] = text;
         } else {
