@@ -12,6 +12,7 @@
 #              make soak [OPS=1000000]        the long soak
 #              make fault-matrix              regenerates docs/fault-matrix.md
 #              make bench-silent              a poll's rounds with one PLC silent (3 min)
+#              make bench-scan                a plant round with and without scan=MS
 #              make dist                      builds and tests native and 32-bit
 #                                             Windows, packs dist/ETLANdr-<version>-win32.zip
 #                                             and -linux-x86_64.tar.gz, tests both
@@ -24,7 +25,7 @@ JOBS ?= $(or $(ETL_JOBS),$(shell nproc 2>/dev/null || echo 2))
 FUZZ_SECONDS ?= 600
 OPS ?= 1000000
 
-.PHONY: all test demo native asan mingw win64 tsan valgrind fuzz soak fault-matrix deps clean bench bench-silent dist
+.PHONY: all test demo native asan mingw win64 tsan valgrind fuzz soak fault-matrix deps clean bench bench-silent bench-scan dist
 
 all: test
 
@@ -54,6 +55,9 @@ bench: deps
 
 bench-silent: deps
 	@bash scripts/bench-silent.sh
+
+bench-scan: deps
+	@bash scripts/bench-scan.sh
 
 demo: deps
 	@echo "==== demo: building build/native"

@@ -222,6 +222,22 @@ TEST_F(ReadPath, ReadsAndWritesAllocateNothing) {
     RecordProperty("counted", "operator new only (malloc is not counted in this build)");
 #endif
 
+    // The same on a station that scans: reads served from its values, or
+    // refreshing them, allocate nothing either (its table is made at the
+    // start).
+    sim_.SetFaults(1, {});
+    driver_.End();
+    dir_.Write(etl::test::StationFileName(kDriver),
+               "PC-stn: 10\n01 \"127.0.0.1\" \"" + std::to_string(sim_.Port(1)) + "\" scan=2\n");
+    ASSERT_EQ(driver_.Start(), 0);
+    ASSERT_NE(driver_.Context()->scan, nullptr);
+    run(3);
+    g_allocations = 0;
+    t_counting = true;
+    run(200);
+    t_counting = false;
+    EXPECT_EQ(g_allocations.load(), 0) << "allocations during 1600 reads and writes of a scanning station";
+
     // The counter does count: one allocation on this thread is seen.
     t_counting = true;
     std::string* probe = new std::string(64, 'x');
