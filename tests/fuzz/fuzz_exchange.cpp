@@ -183,7 +183,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     etl::fuzz::StartInstance(&g_station);
     ByteReader in(data, size);
     const int op = in.U8() % 3;
-    const int plc = static_cast<std::int8_t>(in.U8());
+    // The scanning station answers reads from its scan, not with one
+    // exchange each: fuzz_read_sequence checks it.
+    int plc = static_cast<std::int8_t>(in.U8());
+    if (plc == etl::fuzz::kScanStation) plc = 1;
     const std::uint8_t letterByte = in.U8();
     const std::uint8_t sizeByte = in.U8();
     const int dataType = static_cast<std::int8_t>(in.U8());

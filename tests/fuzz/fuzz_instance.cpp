@@ -33,7 +33,8 @@ void StartInstance(mem::Peer* station) {
     std::string file = "ZAVUR02 99\n";  // own station 99: none of 1..64
     for (int s = 1; s <= kMaxStation; ++s) {
         char line[64];
-        std::snprintf(line, sizeof line, "%02d \"127.0.0.1\" \"9094\"\n", s);
+        std::snprintf(line, sizeof line, "%02d \"127.0.0.1\" \"9094\"%s\n", s,
+                      s == kScanStation ? " scan=50" : "");
         file += line;
     }
     FILE* f = std::fopen("zavUR02.int", "wb");

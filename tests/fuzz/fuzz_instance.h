@@ -10,11 +10,14 @@
 
 namespace etl::fuzz {
 
+// The one station that reads from a scan (scan=50 on its line).
+constexpr int kScanStation = 2;
+
 // The longest one call may block on the fake clock.
 constexpr std::uint32_t kMaxBlockMs = 3 * 2 * 1000 + 50;
 
 // Starts the instance (ColdStart) with station answering at
-// 127.0.0.1:9094, unless it runs already.
+// 127.0.0.1:9094, unless it runs already. Station kScanStation scans.
 void StartInstance(memplat::Peer* station);
 
 // VpiMain with the instance's context and driver number 2.

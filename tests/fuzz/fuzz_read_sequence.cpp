@@ -1,10 +1,12 @@
-// Several reads of data registers of station 1 (VpiMain code 5), one after
-// the other on the same connection, against a station that answers each
+// Several reads of data registers of station 1, or of station 2, which
+// reads from a scan (VpiMain code 5), one after the other on the same
+// connection, against a station that answers each
 // request correctly but at scripted times, on the in-memory socket
 // platform (the instance of fuzz_instance.h). A read that fails with 2 is
 // followed by a WarmStart (code 2), as a host reconnects a lost station.
 //
-// Input: the count of reads (1 + byte modulo 6), per read its address
+// Input: the count of reads (1 + byte modulo 6; bit 7: station 2), per
+// read its address
 // (u16, modulo 10000), then per request the station gets: flags (bits 0-1:
 // 0 answer, 1 answer then the end of the stream, 2 nothing, 3 a reset of
 // the connection), piece seed (0: one piece), pause between pieces (ms),
@@ -71,17 +73,21 @@ public:
             link.Reset();
             return;
         }
-        // "%01#RDD" start (5 digits) end (5 digits) "**" CR, behind the header.
+        // "%" station "#RDD" start (5 digits) end (5 digits) "**" CR, behind
+        // the header; a next-part request is not expected (no answer is
+        // long enough for parts).
         const std::string_view text = frame.size() > 12 ? frame.substr(12) : std::string_view();
-        if (text.size() != 20 || text.substr(0, 7) != "%01#RDD") return;
+        if (text.size() != 20 || text[0] != '%' || text.substr(3, 4) != "#RDD") return;
         unsigned start = 0;
         unsigned end = 0;
         for (std::size_t i = 0; i < 5; ++i) {
             start = start * 10 + static_cast<unsigned>(text[7 + i] - '0');
             end = end * 10 + static_cast<unsigned>(text[12 + i] - '0');
         }
-        std::string answer = "%01$RD";
-        for (unsigned a = start; a <= end && a < start + 4; ++a) {
+        std::string answer = "%";
+        answer += text.substr(1, 2);
+        answer += "$RD";
+        for (unsigned a = start; a <= end && a < start + 60; ++a) {
             const std::uint16_t v = RegisterValue(a);
             answer += Hex2(v & 0xFFu) + Hex2(v >> 8);
         }
@@ -121,7 +127,9 @@ AnsweringStation g_answering;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     etl::fuzz::StartInstance(&g_answering);
     ByteReader in(data, size);
-    const int reads = 1 + in.U8() % 6;
+    const std::uint8_t head = in.U8();
+    const int reads = 1 + (head & 0x7F) % 6;
+    const int station = (head & 0x80) != 0 ? etl::fuzz::kScanStation : 1;
     std::vector<unsigned> addresses;
     for (int i = 0; i < reads; ++i) addresses.push_back(in.U16() % 10000u);
     std::vector<Timing> timings;
@@ -136,17 +144,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     g_answering.Script(std::move(timings));
     mem::Serve(mem::Loopback(), mem::Port(9094), &g_answering);
     mem::SetNow(1000);
-    etl::WarmStartBlock warm{1};
+    etl::WarmStartBlock warm{station};
     CallDriver(2, &warm);
 
     for (const unsigned address : addresses) {
         char text[16];
-        std::snprintf(text, sizeof text, "01D%05u", address);
+        std::snprintf(text, sizeof text, "%02dD%05u", station, address);
         std::uint8_t buffer[4];
         std::memset(buffer, 0xEE, sizeof buffer);
         etl::TagIoBlock tag{};
         tag.addressText = text;
-        tag.plcNumber = 1;
+        tag.plcNumber = station;
         tag.memoryLetter = 'D';
         tag.addressNumber = address;
         tag.bitNumber = 255;
