@@ -53,20 +53,14 @@ int CmdScan(const Options& o) {
         std::string verdict;
         bool answers = false;
         // "address ok", with the host text where it is a name or a short form.
-        std::string ok = "address ok";
-        if (const auto text = lint.hostText.find(station); text != lint.hostText.end()) {
-            ok += " (\"";
-            ok += text->second;
-            ok += "\")";
-        }
+        const auto named = lint.hostText.find(station);
+        const std::string ok = named == lint.hostText.end() ? "address ok" : "address ok (\"" + named->second + "\")";
         if (summary.stations.count(station) == 0) {
             verdict = "FAIL  not taken by the driver: " + MissingStationReason(lint, station);
         } else if (!lint.usable.at(station)) {
             verdict = "FAIL  host text gives no usable address";
         } else if (summary.failed.count(station) != 0) {
-            verdict = "FAIL  ";
-            verdict += ok;
-            verdict += ", no connection";
+            verdict = "FAIL  " + ok + ", no connection";
         } else {
             char text[16];
             std::snprintf(text, sizeof text, "%02dD00000", station);
@@ -75,19 +69,15 @@ int CmdScan(const Options& o) {
             t.type.dataType = 0;
             RunCheck(&host, t.name, 0, 1, false, &t.check);
             const ReadOutcome r = ReadTag(&host, t, 1);
-            char ms[48];
-            std::snprintf(ms, sizeof ms, "%.1f ms", r.ms);
             answers = r.result == 0;
-            verdict = answers ? "ok    " : "FAIL  ";
-            verdict += ok;
-            verdict += ", connected, ";
+            char line[160];
             if (answers) {
-                verdict += "answers D 0 in ";
+                std::snprintf(line, sizeof line, "ok    %s, connected, answers D 0 in %.1f ms", ok.c_str(), r.ms);
             } else {
-                verdict += "read of D 0: result " + std::to_string(r.result) +
-                           (r.result == 1 ? " (refused) after " : " (no answer) after ");
+                std::snprintf(line, sizeof line, "FAIL  %s, connected, read of D 0: result %ld (%s) after %.1f ms", ok.c_str(),
+                              static_cast<long>(r.result), r.result == 1 ? "refused" : "no answer", r.ms);
             }
-            verdict += ms;
+            verdict = line;
         }
         host.TakeLog();
         std::printf("%s%s\n", head, verdict.c_str());
