@@ -1,10 +1,12 @@
 # The two set-up commands of a fresh Debian 12 machine:
-#   make demo   builds the native tools and runs the demonstration
+#   make demo   builds the driver, etlan and etlan-sim and runs the
+#               demonstration; installs only the compiler, CMake, Ninja and
+#               the tools' header-only libraries
 #   make test   builds and tests every build: native, native with
 #               AddressSanitizer + UBSan, ThreadSanitizer, valgrind
 #               memcheck, 32-bit Windows under Wine, the same sources as
 #               64-bit Windows under 64-bit Wine, and a short run of every
-#               fuzz target
+#               fuzz target; installs all that these need
 # Both install what is missing first (as root, with apt).
 #
 # One stage at a time: make native | asan | mingw | win64 | tsan | valgrind
@@ -59,10 +61,13 @@ bench-silent: deps
 bench-scan: deps
 	@bash scripts/bench-scan.sh
 
-demo: deps
-	@echo "==== demo: building build/native"
-	@cmake --preset native >/dev/null
-	@cmake --build --preset native -j $(JOBS)
+# GoogleTest is none of the demo's packages: without it build/native is
+# configured without the tests (make test installs it and puts them back).
+demo:
+	@bash scripts/install-deps.sh demo
+	@echo "==== demo: building the driver, etlan and etlan-sim in build/native"
+	@cmake --preset native $(if $(wildcard /usr/src/googletest/CMakeLists.txt),,-DETL_TESTS=OFF) >/dev/null
+	@cmake --build --preset native -j $(JOBS) --target ETLANdr QANPRO etlan etlan-sim
 	@bash scripts/demo.sh build/native
 
 clean:

@@ -10,14 +10,8 @@
 
 namespace etl {
 
-void FormatDottedAddress(std::uint32_t address, char* buf, std::size_t size) {
-    const auto* b = reinterpret_cast<const unsigned char*>(&address);
-    std::snprintf(buf, size, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
-}
-
 bool StationAddressUsable(const StationEntry& entry) {
-    return entry.address.family == plat::kAfInet && entry.address.address != 0 &&
-           entry.address.address != 0xFFFFFFFFu;
+    return entry.address.family == plat::kAfInet && UsableAddress(entry.address.address);
 }
 
 bool CheckStationAddress(int station, const StationEntry& entry) {

@@ -17,6 +17,7 @@
 #include "host/qanpro.h"
 #include "platform/file_platform.h"
 #include "platform/socket_platform.h"
+#include "stations/station_host.h"
 #include "stations/station_line.h"
 #include "stations/station_options.h"
 #include "stations/station_table.h"
@@ -27,8 +28,7 @@ namespace {
 std::atomic<std::int32_t> g_pcStationNumber{0};
 
 constexpr int kLineBufferSize = 256;  // a longer line is read in pieces
-constexpr std::size_t kHostTextMax = sizeof(StationEntry::host) - 1;
-constexpr int kHeaderNumberOffset = 8;
+static_assert(kHostTextMax == sizeof(StationEntry::host) - 1, "a host text fills its entry");
 
 // Texts of the file quoted in the log are cut to this length.
 constexpr int kLoggedTextMax = 64;
@@ -72,15 +72,10 @@ int SetSockectAddr(SockAddrIn* address, const char* host, const char* port,
                    const char* protocol) {
     address->family = plat::kAfInet;
     if (host[0] != '\0') {
-        // A text with a full stop is an address as the platform reads it,
-        // never a name: one that is none (a typo) leaves 0.0.0.0, so that
-        // only its own station fails, at connect. Anything else is a name.
+        // A dotted text that is no address (a typo) leaves 0.0.0.0, so that
+        // only its own station fails, at connect.
         std::uint32_t a = 0;
-        if (std::strchr(host, '.') != nullptr) {
-            if (!plat::ParseIpv4(host, &a)) a = 0;
-        } else if (!plat::ResolveHost(host, &a)) {
-            return -1;
-        }
+        if (ReadHostText(host, &a) == HostReading::kUnresolved) return -1;
         address->address = a;
     }
     if (port[0] != '\0') {
@@ -108,7 +103,7 @@ int ReadStations(std::FILE* file, const char* fileName, DriverContext* ctx) {
         // The own station number starts at the ninth character; a
         // shorter header holds none.
         std::int32_t own = 0;
-        if (std::strlen(line) > static_cast<std::size_t>(kHeaderNumberOffset) &&
+        if (std::strlen(line) > kHeaderNumberOffset &&
             ReadDecimal(line + kHeaderNumberOffset, &own)) {
             SetPcStationNumber(own);
         }

@@ -8,12 +8,18 @@
 // driver does.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "host/digits.h"
 
 namespace etl {
+
+// The PC's own station number starts at the header line's ninth character.
+constexpr std::size_t kHeaderNumberOffset = 8;
+// The longest host text; the driver skips a line with a longer one.
+constexpr std::size_t kHostTextMax = 15;
 
 // An empty line, or one that starts with a blank or ';', defines nothing.
 constexpr bool IsStationComment(const char* line) {

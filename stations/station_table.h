@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "host/blocks.h"
+#include "stations/station_host.h"  // FormatDottedAddress, ReadHostText
 
 namespace etl {
 
@@ -64,8 +65,5 @@ void ReleaseStations(DriverContext* context);
 // resolved (the address is then left as it was).
 int SetSockectAddr(SockAddrIn* address, const char* host, const char* port,
                    const char* protocol);
-
-// An address in network order as dotted text; buf holds at least 16 bytes.
-void FormatDottedAddress(std::uint32_t address, char* buf, std::size_t size);
 
 }  // namespace etl

@@ -277,5 +277,28 @@ TEST(EtlanOptions, LintNamesRefusedOptionsAddressesAndPorts) {
     EXPECT_EQ(MissingStationReason(lint, 5), "line 6: station 5: port \"9O94" + port + "5" + fix);
 }
 
+// lint reads host texts with the driver's own code: a short form, a
+// trailing blank and a name give the address the driver connects; a name
+// that does not resolve fails the driver's whole start, so it is an error.
+TEST(EtlanOptions, LintReadsHostTextsAsTheDriverDoes) {
+    const StationLint lint = LintStations("PC-stn: 99\n"
+                                          "01 \"127.1\" \"9094\"\n"
+                                          "02 \"127.0.0.1 \" \"9095\"\n"
+                                          "03 \"localhost\" \" 9096 \"\n"
+                                          "04 \"127.0.0.4\" \"9097\"\n"
+                                          "05 \"etlan-nohost-zz\" \"9098\"\n");
+    const std::string unresolved = "station 5: host name \"etlan-nohost-zz\" cannot be resolved: the driver's start "
+                                   "fails (ColdStart result 2) and no station connects";
+    std::vector<std::tuple<int, bool, std::string>> said;
+    for (const auto& p : lint.problems) said.emplace_back(p.line, p.error, p.text);
+    EXPECT_EQ(said, (std::vector<std::tuple<int, bool, std::string>>{{6, true, unresolved}}));
+    EXPECT_EQ(lint.defined, (std::set<int>{1, 2, 3, 4}));
+    EXPECT_EQ(lint.address, (std::map<int, std::string>{
+                                {1, "127.0.0.1:9094"}, {2, "127.0.0.1:9095"}, {3, "127.0.0.1:9096"}, {4, "127.0.0.4:9097"}}));
+    EXPECT_EQ(lint.hostText, (std::map<int, std::string>{{1, "127.1"}, {2, "127.0.0.1 "}, {3, "localhost"}}));
+    EXPECT_EQ(lint.usable, (std::map<int, bool>{{1, true}, {2, true}, {3, true}, {4, true}}));
+    EXPECT_EQ(MissingStationReason(lint, 5), "line 6: " + unresolved);
+}
+
 }  // namespace
 }  // namespace etl::etlan

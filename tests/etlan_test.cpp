@@ -551,7 +551,7 @@ TEST_F(EtlanFaults, StationFileMistakesAreNamedWithTheirLines) {
                              ":6: error: station 10 is the PC's own number (header line)",
                              ":7: error: station 1 is defined again (first in line 3)", ":8: error: station 2: missing quotes",
                              ":9: error: station 3: host text \"127.000.000.001.5\" is longer than 15",
-                             ":10: error: station 4: host text \"plc-four\" is no usable IPv4 address",
+                             ":10: error: station 4: host name \"plc-four\" cannot be resolved: the driver's start fails",
                              ":11: warning: an empty line: the driver skips it but logs \"station num. too big in line: 10\""}) {
         EXPECT_TRUE(r.Has(line)) << line << "\n" << r.out;
     }
@@ -630,15 +630,19 @@ TEST_F(EtlanFaults, APollReconnectsAStationThatRestarted) {
     EXPECT_EQ(Shell(Quoted(EtlanPath()) + " warmstart 65" + stations_).status, 2);
 }
 
-// etlan scan: one line per station, a summary, failure when one fails.
+// etlan scan: one line per station with the address the driver connects
+// (a name's too), a summary, failure when one fails.
 TEST_F(EtlanFaults, ScanShowsEachStationAndFailsOnAnyFailure) {
+    const std::string port7 = std::to_string(sim_.Port(7));
     const std::string file = dir_.Write("scan.int", "PC-stn: 10\n" + StationLine(1, sim_.Port(1)) +
-                                                        StationLine(7, sim_.Port(7)) + StationLine(8, 1) +
+                                                        "07 \"localhost\" \"" + port7 + "\"\n" + StationLine(8, 1) +
                                                         "65 \"127.0.0.1\" \"1\"\n");
     Outcome r = Etlan("scan -s " + Quoted(file));
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.Has("station  1  127.0.0.1:" + std::to_string(sim_.Port(1)))) << r.out;
     EXPECT_TRUE(r.Has("ok    address ok, connected, answers D 0 in ")) << r.out;
+    EXPECT_TRUE(r.Has("station  7  127.0.0.1:" + port7)) << r.out;
+    EXPECT_TRUE(r.Has("ok    address ok (\"localhost\"), connected, answers D 0 in ")) << r.out;
     EXPECT_TRUE(r.Has("station  8  127.0.0.1:1           FAIL  address ok, no connection")) << r.out;
     EXPECT_TRUE(r.Has("3 station(s): 2 answer, 1 failed")) << r.out;
     EXPECT_TRUE(r.Has(":5: error: station 65 is above 64")) << r.out;

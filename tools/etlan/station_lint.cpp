@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,14 +16,13 @@
 
 #include "host/digits.h"
 #include "host/vocabulary.h"
+#include "platform/socket_platform.h"
+#include "stations/station_host.h"
 #include "stations/station_line.h"
 #include "stations/station_options.h"
 
 namespace etl::etlan {
 namespace {
-
-constexpr std::size_t kHostTextMax = 15;
-constexpr std::size_t kHeaderNumberOffset = 8;
 
 std::vector<std::string> Lines(const std::string& content) {
     std::vector<std::string> lines;
@@ -38,23 +36,6 @@ std::vector<std::string> Lines(const std::string& content) {
         at = end + 1;
     }
     return lines;
-}
-
-// Four decimal numbers 0-255 with full stops between.
-bool IsIpv4(const std::string& text) {
-    const char* p = text.data();
-    const char* end = p + text.size();
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (p == end || *p != '.') return false;
-            ++p;
-        }
-        unsigned v = 0;
-        const auto r = std::from_chars(p, end, v);
-        if (r.ec != std::errc() || r.ptr == p || r.ptr - p > 3 || v > 255) return false;
-        p = r.ptr;
-    }
-    return p == end;
 }
 
 // A port text that can only be the name of a TCP service ("http"): a
@@ -112,6 +93,14 @@ bool StationLint::HasErrors() const {
 }
 
 StationLint LintStations(const std::string& content) {
+    // Host names are looked up as the driver does, with the socket library
+    // started (Winsock wants it).
+    struct Sockets {
+        bool started = plat::SocketsStart(0x0101) == 0;
+        ~Sockets() {
+            if (started) plat::SocketsCleanup();
+        }
+    } sockets;
     StationLint lint;
     auto add = [&](int line, bool error, int station, std::string text) {
         lint.problems.push_back({line, error, station, std::move(text)});
@@ -205,21 +194,29 @@ StationLint LintStations(const std::string& content) {
                                  "knows no such service, the driver does not define " + st + " (write the port number)");
         }
         if (s == 0) add(n, true, s, "station 0 is no station (1-64): no tag can name it");
-        bool usable = false;
-        if (HasOctalOrHexPart(hostText.c_str())) {
+        // The driver reads no host text of a line whose port it refuses, so
+        // it looks up no name there; a dotted text is still worth a word.
+        const bool named = !hostText.empty() && hostText.find('.') == std::string::npos;
+        std::uint32_t ip = 0;
+        const HostReading address = portBad && named ? HostReading::kAddress : ReadHostText(hostText.c_str(), &ip);
+        if (address == HostReading::kOctalOrHex) {
             const std::string meant = WithoutLeadingZeros(hostText);
             add(n, true, s, st + ": host text \"" + hostText + "\" has a part with a leading 0, which the driver would read " +
                                 "in octal or hex (another device): it never connects " + st + " (write " +
                                 (meant.empty() ? std::string("each part in decimal without a leading 0") : "\"" + meant + "\"") + ")");
-        } else {
-            usable = IsIpv4(hostText);
-            if (!usable) add(n, true, s, st + ": host text \"" + hostText + "\" is no usable IPv4 address");
+        } else if (address == HostReading::kNoAddress) {
+            add(n, true, s, st + ": host text \"" + hostText + "\" is no usable IPv4 address");
+        } else if (address == HostReading::kUnresolved) {
+            add(n, true, s, st + ": host name \"" + hostText + "\" cannot be resolved: the driver's start fails "
+                                "(ColdStart result 2) and no station connects");
+            continue;
         }
         if (portBad) {
             // The line wins and fails: an earlier line for the station is undone.
             lint.defined.erase(s);
             lint.address.erase(s);
             lint.usable.erase(s);
+            lint.hostText.erase(s);
             lint.options.erase(s);
             continue;
         }
@@ -237,8 +234,19 @@ StationLint LintStations(const std::string& content) {
         } else {
             lint.options.erase(s);
         }
-        lint.address[s] = hostText + ":" + portText;
+        // The address and port the driver connects; the texts as the file
+        // gives them where it has no address or no port number.
+        const bool usable = address == HostReading::kAddress;
+        char dotted[16];
+        FormatDottedAddress(ip, dotted, sizeof dotted);
+        lint.address[s] = (usable ? std::string(dotted) : hostText) + ":" +
+                          (portNamed ? portText : std::to_string(portNumber));
         lint.usable[s] = usable;
+        if (usable && hostText != dotted) {
+            lint.hostText[s] = hostText;
+        } else {
+            lint.hostText.erase(s);
+        }
         if (const auto it = firstLine.find(s); it != firstLine.end()) {
             add(n, true, s, st + " is defined again (first in line " + std::to_string(it->second) + "): this line wins");
         } else {

@@ -2,10 +2,12 @@
 // passes over with at most a log line: a missing header, an empty or
 // binary file, a station number out of range, the PC's own or twice, a
 // line without its quotes, a host text too long, no IPv4 address or one
-// with a part in octal or hex, a port that is no port number, options that
-// are not understood. Line
-// numbers are the editor's: the header is line 1. No I/O but reading files
-// (and opening the log file that a command line names, to append to).
+// with a part in octal or hex, a host name that does not resolve (which
+// fails the whole start), a port that is no port number, options that are
+// not understood. Host texts are read with the driver's own code
+// (ReadHostText), host names looked up on this machine. Line numbers are
+// the editor's: the header is line 1. No other I/O but reading files (and
+// opening the log file that a command line names, to append to).
 #pragma once
 
 #include <map>
@@ -28,8 +30,9 @@ struct StationLint {
     std::vector<StationProblem> problems;
     int pcNumber = -1;             // the header's own station number, -1 when none
     std::set<int> defined;         // stations the driver takes from the file
-    std::map<int, std::string> address;  // "host:port" of each, as the file gives them
-    std::map<int, bool> usable;          // false: the host text is no IPv4 address
+    std::map<int, std::string> address;   // "address:port" the driver connects ("host:port" when none)
+    std::map<int, bool> usable;           // false: the host text gives no address the driver connects
+    std::map<int, std::string> hostText;  // the host text, where it is not the address itself ("localhost")
     std::map<int, std::string> options;  // the options a station's line gives ("timeout=500 ms")
     bool HasErrors() const;
 };

@@ -4,7 +4,7 @@
 //
 // Memory. All stations serve one memory image: one word array per memory
 // key (the keys of the driver's memory-area table), sized by the CPU model
-// the simulator plays (see Model and kModelTables in command.cpp). An area
+// the simulator plays (see Model, and the tables in memory.cpp). An area
 // has one or two ranges of valid word addresses (the second for special
 // registers such as DT90000 on an FP2); a command touching any word outside
 // them is refused with error 61, a command on an area the model does not

@@ -24,6 +24,13 @@ int CmdLint(const Options& o) {
         std::string stations;
         for (int s : lint.defined) {
             stations += (stations.empty() ? "" : ", ") + std::to_string(s);
+            // A host text that is not the address itself, with what the driver makes of it.
+            if (const auto it = lint.hostText.find(s); it != lint.hostText.end()) {
+                stations += " \"";
+                stations += it->second;
+                stations += "\" = ";
+                stations += lint.address.at(s);
+            }
             if (const auto it = lint.options.find(s); it != lint.options.end()) stations += " [" + it->second + "]";
         }
         std::printf("%s: PC number %s, %d station(s)%s%s%s, %d error(s), %d warning(s)\n", file.c_str(),

@@ -1,6 +1,7 @@
-// etlan scan: every station of the station file, one line each: whether
-// its host text is an address, whether it connected at the start, whether
-// it answers a harmless read (D 0) and how fast.
+// etlan scan: every station of the station file, one line each: the
+// address the driver connects, whether its host text gives one, whether it
+// connected at the start, whether it answers a harmless read (D 0) and how
+// fast.
 #include <cstdio>
 #include <filesystem>
 
@@ -27,8 +28,20 @@ int CmdScan(const Options& o) {
     DriverInfoBlock info{};
     host.GetInfo(&info);
     if (!PrepareStations(o, &dir)) return kExitCannotRun;
+    // The file's errors of the stations that fail on them (line numbers
+    // the editor's), last.
+    const auto explain = [&] {
+        for (const auto& p : lint.problems) {
+            if (p.error && (lint.defined.count(p.station) == 0 || !lint.usable.at(p.station))) {
+                std::fprintf(stderr, "%s:%d: error: %s\n", file.c_str(), p.line, p.text.c_str());
+            }
+        }
+    };
     StartSummary summary;
-    if (!StartDriver(o, &host, &summary)) return kExitFailed;
+    if (!StartDriver(o, &host, &summary)) {
+        explain();
+        return kExitFailed;
+    }
     host.TakeLog();
 
     int good = 0, failed = 0;
@@ -38,13 +51,16 @@ int CmdScan(const Options& o) {
         char head[64];
         std::snprintf(head, sizeof head, "station %2d  %-21s ", station, where.c_str());
         std::string verdict;
-        bool ok = false;
+        bool answers = false;
+        // "address ok", with the host text where it is a name or a short form.
+        const auto named = lint.hostText.find(station);
+        const std::string ok = named == lint.hostText.end() ? "address ok" : "address ok (\"" + named->second + "\")";
         if (summary.stations.count(station) == 0) {
             verdict = "FAIL  not taken by the driver: " + MissingStationReason(lint, station);
         } else if (!lint.usable.at(station)) {
-            verdict = "FAIL  host text is no IPv4 address";
+            verdict = "FAIL  host text gives no usable address";
         } else if (summary.failed.count(station) != 0) {
-            verdict = "FAIL  address ok, no connection";
+            verdict = "FAIL  " + ok + ", no connection";
         } else {
             char text[16];
             std::snprintf(text, sizeof text, "%02dD00000", station);
@@ -53,24 +69,23 @@ int CmdScan(const Options& o) {
             t.type.dataType = 0;
             RunCheck(&host, t.name, 0, 1, false, &t.check);
             const ReadOutcome r = ReadTag(&host, t, 1);
-            char ms[48];
-            std::snprintf(ms, sizeof ms, "%.1f ms", r.ms);
-            ok = r.result == 0;
-            verdict = ok ? std::string("ok    address ok, connected, answers D 0 in ") + ms
-                         : "FAIL  address ok, connected, read of D 0: result " + std::to_string(r.result) + " (" +
-                               (r.result == 1 ? "refused" : "no answer") + ") after " + ms;
+            answers = r.result == 0;
+            char line[160];
+            if (answers) {
+                std::snprintf(line, sizeof line, "ok    %s, connected, answers D 0 in %.1f ms", ok.c_str(), r.ms);
+            } else {
+                std::snprintf(line, sizeof line, "FAIL  %s, connected, read of D 0: result %ld (%s) after %.1f ms", ok.c_str(),
+                              static_cast<long>(r.result), r.result == 1 ? "refused" : "no answer", r.ms);
+            }
+            verdict = line;
         }
         host.TakeLog();
         std::printf("%s%s\n", head, verdict.c_str());
-        ++(ok ? good : failed);
+        ++(answers ? good : failed);
     }
     FinishDriver(o, &host);
     std::printf("%d station(s): %d answer, %d failed\n", good + failed, good, failed);
-    for (const auto& p : lint.problems) {
-        if (p.error && lint.defined.count(p.station) == 0) {
-            std::fprintf(stderr, "%s:%d: error: %s\n", file.c_str(), p.line, p.text.c_str());
-        }
-    }
+    explain();
     return failed == 0 && good != 0 ? kExitOk : kExitFailed;
 }
 
