@@ -20,6 +20,12 @@
 //     valid frames, frames with wrong lengths and texts, random bytes and
 //     random changes of valid frames, in segments of random sizes, in both
 //     directions, on port 9094. Deterministic for a seed.
+//
+//   capture_helper lookalike FILE.pcap
+//     One ET-LAN exchange on port 9096, which the dissector's heuristic must
+//     find, and on ports 5001 to 5008 TCP streams it must leave alone: other
+//     protocols (one whose first byte is also 0x10) and frames that miss
+//     one of its checks.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -262,12 +268,52 @@ int Fuzz(const std::string& path, unsigned seed) {
     return w.Close() ? 0 : 1;
 }
 
+int Lookalike(const std::string& path) {
+    etl::sim::PcapWriter w;
+    if (!w.Open(path)) return 1;
+    std::uint16_t client = 50000;
+    auto stream = [&](std::uint16_t port, const std::string& request, const std::string& answer) {
+        ++client;
+        w.Opened(client, port);
+        w.Carried(client, port, true, request);
+        if (!answer.empty()) w.Carried(client, port, false, answer);
+        w.Closed(client, port, true);
+    };
+    const std::string command = Frame(Expand("%01#RDD0010000100**\\r"));
+    stream(9096, command, Frame(Expand("%01$RDD204{bcc}\\r")));
+    stream(5001, "GET / HTTP/1.1\r\nHost: plc\r\n\r\n", "HTTP/1.1 204 No Content\r\n\r\n");
+    // MQTT's CONNECT: 0x10 and the remaining length.
+    stream(5002, std::string("\x10\x10\x00\x04MQTT\x04\x02\x00\x3c\x00\x04plc1", 18), "");
+    std::string c = command;
+    c[5] = 1;  // a reserved byte
+    stream(5003, c, "");
+    c = command;
+    c[2] = 10;  // a length shorter than the text: no CR at its end
+    stream(5004, c, "");
+    c = command;
+    c[2] = 30;  // a length longer than the text: a CR within it
+    stream(5005, c, "");
+    c = command;
+    c[12] = 'X';
+    stream(5006, c, "");
+    stream(5007, command + "abc", "");  // behind the frame no header
+    // A header alone and then no text.
+    ++client;
+    w.Opened(client, 5008);
+    w.Carried(client, 5008, true, command.substr(0, 12));
+    w.Carried(client, 5008, true, std::string(20, '\x01'));
+    w.Closed(client, 5008, true);
+    return w.Close() ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "client" && argc == 4) return Client(static_cast<std::uint16_t>(std::atoi(argv[2])), argv[3]);
     if (mode == "fuzz" && argc == 4) return Fuzz(argv[2], static_cast<unsigned>(std::atoi(argv[3])));
-    std::fprintf(stderr, "usage: capture_helper client PORT CAPTURE < SCRIPT | fuzz FILE.pcap SEED\n");
+    if (mode == "lookalike" && argc == 3) return Lookalike(argv[2]);
+    std::fprintf(stderr,
+                 "usage: capture_helper client PORT CAPTURE < SCRIPT | fuzz FILE.pcap SEED | lookalike FILE.pcap\n");
     return 2;
 }

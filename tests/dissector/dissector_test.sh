@@ -5,10 +5,13 @@
 #      driver (a read answered in parts, an answer sent in pieces, stray
 #      bytes before an answer), and a raw client sends every command kind,
 #      the texts that draw each negative answer the simulator gives, two
-#      frames in one segment and frames cut across segments;
-#   2. malformed traffic written by capture_helper fuzz.
-# The decoded fields are compared row by row; tshark must exit 0 and never
-# report a Lua error.
+#      frames in one segment and frames cut across segments; a station that
+#      drops an answer (the driver asks again) and requests left unanswered;
+#   2. malformed traffic written by capture_helper fuzz;
+#   3. TCP streams on other ports that the heuristic must leave alone, and
+#      one it must find (capture_helper lookalike).
+# The decoded fields are compared row by row, by Decode As and by the
+# heuristic alone; tshark must exit 0 and never report a Lua error.
 #
 # usage: dissector_test.sh BIN_DIR SOURCE_DIR   (exit 77: tshark is missing)
 set -u
@@ -57,24 +60,24 @@ if [ ! -s "$work/errors.h.txt" ] || ! diff "$work/errors.h.txt" "$work/errors.lu
 fi
 
 # --- the session -------------------------------------------------------------
-"$bin/etlan-sim" --station 1 --station 2 --station 3 --station 4 \
+"$bin/etlan-sim" --station 1 --station 2 --station 3 --station 4 --station 5 \
   --set D100=1234 --set D101=0x5678 --set R10=0x0020 --set R11=0x8001 \
   --set SV5=300 --set EV5=120 --set IX=7 --set LD0=42 --set F0=9 \
-  --for 2 --split 40 --for 3 --pieces 7 --for 4 --stray '\r\n' \
+  --for 2 --split 40 --for 3 --pieces 7 --for 4 --stray '\r\n' --for 5 --drop 1 \
   --record "$work/session.pcap" >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
 for _ in $(seq 100); do
-  [ "$(grep -c '^ready' "$work/sim.out")" -eq 4 ] && break
+  [ "$(grep -c '^ready' "$work/sim.out")" -eq 5 ] && break
   sleep 0.05
 done
 port() { awk -v n="$1" '$1 == "ready" && $3 == n { print $5 }' "$work/sim.out"; }
-p1=$(port 1) p2=$(port 2) p3=$(port 3) p4=$(port 4)
-if [ -z "$p4" ]; then
+p1=$(port 1) p2=$(port 2) p3=$(port 3) p4=$(port 4) p5=$(port 5)
+if [ -z "$p5" ]; then
   echo "FAIL: etlan-sim did not start: $(cat "$work/sim.err")"
   exit 1
 fi
-printf 'ETLANPC 10\n01 "127.0.0.1" "%s"\n02 "127.0.0.1" "%s"\n03 "127.0.0.1" "%s"\n04 "127.0.0.1" "%s"\n' \
-  "$p1" "$p2" "$p3" "$p4" >"$work/stations.int"
+printf 'ETLANPC 10\n01 "127.0.0.1" "%s"\n02 "127.0.0.1" "%s"\n03 "127.0.0.1" "%s"\n04 "127.0.0.1" "%s"\n05 "127.0.0.1" "%s"\n' \
+  "$p1" "$p2" "$p3" "$p4" "$p5" >"$work/stations.int"
 
 etlan() {
   if ! "$bin/etlan" -s "$work/stations.int" "$@" >>"$work/etlan.out" 2>&1; then
@@ -85,8 +88,11 @@ etlan read 01D00100
 etlan write 01D00300 4711
 etlan read 01R00105
 etlan write 01R00107 1
+etlan write 01D00400_D -7
 etlan -c 10 read 02D00100
 etlan -1 poll 01D00100 03D00101
+# Station 5 drops the first answer: the driver asks again after its time-out.
+etlan read 05D00100
 
 zeros120=$(printf '0%.0s' $(seq 120))
 "$bin/capture_helper" client "$p1" "$work/session.pcap" >"$work/client.out" 2>&1 <<EOF || fail "client of station 1: $(cat "$work/client.out")"
@@ -120,8 +126,14 @@ frame %02#RDD0010000119**\r
 frame %02**&\r
 frame %02{bcc}&\r
 EOF
+# Station 4's connection ends behind a request that gets no answer.
 "$bin/capture_helper" client "$p4" "$work/session.pcap" >"$work/client4.out" 2>&1 <<'EOF' || fail "client of station 4: $(cat "$work/client4.out")"
 frame %04#RDD0010000100**\r
+silent %02#RDD0010100101**\r
+EOF
+# The first frame of a connection cut behind its header.
+"$bin/capture_helper" client "$p3" "$work/session.pcap" >"$work/client3.out" 2>&1 <<'EOF' || fail "client of station 3: $(cat "$work/client3.out")"
+split 12 %03#RDD0010000101**\r
 EOF
 
 kill -TERM "$sim_pid"
@@ -130,7 +142,7 @@ sim_pid=
 
 # --- what tshark decodes -----------------------------------------------------
 decode=(-d "tcp.port==$p1,etlan" -d "tcp.port==$p2,etlan" -d "tcp.port==$p3,etlan"
-        -d "tcp.port==$p4,etlan")
+        -d "tcp.port==$p4,etlan" -d "tcp.port==$p5,etlan")
 fields=(-Y etlan -T fields -E occurrence=a
   -e tcp.segment.count -e etlan.text -e etlan.kind -e etlan.command -e etlan.area -e etlan.index
   -e etlan.start -e etlan.end -e etlan.word -e etlan.code -e etlan.error -e etlan.bcc.status
@@ -140,6 +152,12 @@ ts -r "$work/session.pcap" "${decode[@]}" "${fields[@]}" | sed 's/\t*$//' >"$wor
 # A second pass (as Wireshark's display makes) decodes the parts the same.
 ts -2 -r "$work/session.pcap" "${decode[@]}" "${fields[@]}" | sed 's/\t*$//' >"$work/rows2.txt"
 cmp -s "$work/rows.txt" "$work/rows2.txt" || fail "a second pass decodes differently"
+# The heuristic alone (no port of the session is 9094) decodes the same.
+# Heuristics first: an ephemeral port may be one that a dissector of
+# another protocol is registered for.
+ts -r "$work/session.pcap" -o tcp.try_heuristic_first:TRUE "${fields[@]}" | sed 's/\t*$//' >"$work/rows3.txt"
+cmp -s "$work/rows.txt" "$work/rows3.txt" ||
+  fail "the heuristic decodes differently from Decode As: $(diff "$work/rows.txt" "$work/rows3.txt" | head -5)"
 # Answers point to their command, and on a second pass the command to its
 # answer: the WK write, and the read in three parts (every part to the command).
 one() { ts -r "$work/session.pcap" "${decode[@]}" "$@" -T fields -E occurrence=f | sort -u | tr '\n' ' '; }
@@ -184,6 +202,7 @@ expect_row "" '%01#RCCR00100010**\r' 1 RCC R "" 10 10 "" "" "" 2
 expect_row "" '%01$RC200013\r' 3 "" "" "" "" "" 32 RC "" 1
 expect_row "" '%01#WCSR0107125\r' 1 WCS R "" "" "" "" "" "" 1 "" "" "" 10 7 1
 expect_row "" '%01$WC14\r' 3 "" "" "" "" "" "" WC "" 1
+expect_row "" '%01#WDD0040000401F9FFFFFF**\r' 1 WD D "" 400 401 65529,65535 "" "" 2
 expect_row "" '%02#RDD0010000109**\r' 1 RD D "" 100 109 "" "" "" 2
 expect_row "" '%02$RDD204785600000000000000000000006B&\r' 3 "" "" "" "" "" 1234,22136,0,0,0,0,0 RD "" 1 1 1
 expect_row "" '%02**&\r' 2 "" "" "" "" "" "" "" "" 2 "" "" 2
@@ -191,6 +210,9 @@ expect_row "" '%02000000000027\r' 5 "" "" "" "" "" 0,0,0 "" "" 1 2
 # An answer sent in pieces of 7 bytes: one frame over four segments.
 expect_row "" '%03#RDD0010100101**\r' 1 RD D "" 101 101 "" "" "" 2
 expect_row 4 '%03$RD785618\r' 3 "" "" "" "" "" 22136 RD "" 1
+# A connection's first frame cut behind its header, and its answer.
+expect_row 2 '%03#RDD0010000101**\r' 1 RD D "" 100 101 "" "" "" 2
+expect_row 5 '%03$RDD20478566A\r' 3 "" "" "" "" "" 1234,22136 RD "" 1
 # The raw client: every command kind and its answer.
 expect_row "" '%01#RCCR0010001106\r' 1 RCC R "" 10 11 "" "" "" 1
 expect_row "" '%01$RCA000018069\r' 3 "" "" "" "" "" 160,32769 RC "" 1
@@ -267,9 +289,42 @@ for line in 'Word DT100: 1234 (0x04D2)' 'Word WR11: 32769 (0x8001)' 'Word SV5: 3
 done
 grep -q 'Lua Error' "$work/session.txt" && fail "Lua error in the session: $(grep -m3 'Lua Error' "$work/session.txt")"
 
-# The port preference instead of Decode As.
-n=$(ts -r "$work/session.pcap" -o "etlan.port:$p1" -Y etlan | wc -l)
-m=$(ts -r "$work/session.pcap" -o "etlan.port:$p1" -Y "etlan && tcp.port != $p1" | wc -l)
+# Requests without an answer: station 5's first (the driver asks again after
+# its time-out), the text for station 2 on station 1's connection (the next
+# request comes) and the last request on station 4's connection (the
+# connection ends). One pass marks the next request; two passes also the
+# request itself. No other request is marked.
+read -r dropped retry _ < <(ts -r "$work/session.pcap" "${decode[@]}" -Y 'etlan.station == "05" && etlan.kind == 1' \
+                             -T fields -e frame.number | tr '\n' ' ')
+[ "$(one -Y "etlan.unanswered_in == $dropped" -e frame.number)" = "$retry " ] ||
+  fail "the driver's second request (frame $retry) does not name frame $dropped as unanswered"
+grep -qF "[Expert Info (Warning/Sequence): the request in frame $dropped got no answer in " "$work/session.txt" ||
+  fail "-V output lacks the expert item of the request after frame $dropped"
+silent=$(one -Y "etlan.station == \"02\" && tcp.dstport == $p1" -e frame.number)
+together=$(one -Y 'count(etlan.command) == 2' -e frame.number)
+last=$(one -Y "etlan.station == \"02\" && tcp.dstport == $p4" -e frame.number)
+ts -2 -r "$work/session.pcap" "${decode[@]}" -Y etlan.unanswered -T fields -e frame.number \
+  -e _ws.expert.message | sed 's/, [0-9.]* s later$//' >"$work/unanswered.txt"
+printf '%s\n' "$dropped${T}no answer to this request before the next one in frame $retry" \
+  "${silent% }${T}no answer to this request before the next one in frame ${together% }" \
+  "${last% }${T}no answer to this request before the connection or the capture ends" >"$work/unanswered.want"
+cmp -s "$work/unanswered.want" "$work/unanswered.txt" ||
+  fail "requests marked unanswered on a second pass: $(cat "$work/unanswered.txt")"
+# Two commands in one segment: each answer has its own command's words.
+ts -r "$work/session.pcap" "${decode[@]}" -Y "etlan.request_in == ${together% } && etlan.word == 1234" -O etlan |
+  grep -qF 'Word DT100: 1234 (0x04D2)' || fail "the first answer to the two commands of frame $together is not DT100's"
+
+# The Info column: a write's values (two words also as a signed 32-bit
+# value), a bit read by its contacts and the contacts that are on.
+ts -r "$work/session.pcap" "${decode[@]}" -Y etlan -T fields -e _ws.col.Info >"$work/info.txt"
+for line in '01 command WD DT300 := 4711' '01 command WD DT400-DT401 := 65529, 65535 (32-bit -7)' \
+            '01 command RCC R100-R10F (WR10)' '01 positive answer RC 1 word (R105 on)'; do
+  grep -qFx -- "$line" "$work/info.txt" || fail "the Info column lacks: $line"
+done
+
+# The port preference instead of Decode As (the heuristic off).
+n=$(ts -r "$work/session.pcap" --disable-heuristic etlan_tcp -o "etlan.port:$p1" -Y etlan | wc -l)
+m=$(ts -r "$work/session.pcap" --disable-heuristic etlan_tcp -o "etlan.port:$p1" -Y "etlan && tcp.port != $p1" | wc -l)
 { [ "$n" -gt 30 ] && [ "$m" -eq 0 ]; } || fail "preference etlan.port:$p1 decodes $n frames ($m on other ports)"
 
 # --- malformed frames ----------------------------------------------------------
@@ -283,6 +338,19 @@ bad=$(ts -r "$work/fuzz.pcap" -Y 'etlan.malformed || etlan.stray' | wc -l)
 all=$(ts -r "$work/fuzz.pcap" -Y 'etlan' | wc -l)
 [ "$bad" -gt 500 ] || fail "only $bad of $all decoded packets are marked malformed"
 echo "fuzz capture: $all packets decoded, $bad marked malformed"
+# The same through the heuristic, without the port.
+ts -r "$work/fuzz.pcap" -o etlan.port:0 -V >"$work/fuzz-heuristic.txt"
+grep -q 'Lua Error' "$work/fuzz-heuristic.txt" &&
+  fail "Lua error on malformed frames found by the heuristic: $(grep -m3 'Lua Error' "$work/fuzz-heuristic.txt")"
+
+# --- other TCP traffic -------------------------------------------------------
+# The heuristic finds the exchange on port 9096 and nothing else.
+if "$bin/capture_helper" lookalike "$work/lookalike.pcap" >"$work/lookalike.out" 2>&1; then
+  found=$(ts -r "$work/lookalike.pcap" -Y etlan -T fields -e tcp.srcport -e tcp.dstport -e etlan.kind | tr '\t\n' ', ')
+  [ "$found" = "50001,9096,1 9096,50001,3 " ] || fail "the heuristic decodes in the look-alike capture: $found"
+else
+  fail "capture_helper lookalike: $(cat "$work/lookalike.out")"
+fi
 
 if [ $failures -ne 0 ]; then
   echo "$failures check(s) failed; rows decoded:"

@@ -12,7 +12,14 @@
 -- plugins folder that Help > About > Folders names), or load it for one run
 -- with  tshark -X lua_script:etlan.lua ...
 -- Port: preference "etlan.port" (default 9094, 0 for none); any other port
--- through Decode As (tshark: -d tcp.port==PORT,etlan).
+-- through Decode As (tshark: -d tcp.port==PORT,etlan), or found by the
+-- heuristic "etlan_tcp" (a TCP stream whose data begin with an ET-LAN
+-- frame: header, length and text checked strictly), which then keeps the
+-- whole connection.
+--
+-- Requests and answers are paired per connection: a request that another
+-- request follows without an answer between, or that the connection (or
+-- the capture) ends behind, is marked with an expert item.
 --
 -- Malformed input never stops the dissection: what does not parse is marked
 -- with an expert item of the "Malformed" group and the next frame follows.
@@ -24,6 +31,8 @@ local HEADER_SIZE = 12
 -- A longer announced text is no ET-LAN frame (a unit's answer buffer holds
 -- 2048 characters); such a header is not waited for.
 local MAX_TEXT = 4096
+-- The shortest text: "%", the station, the block check code and the CR.
+local MIN_TEXT = 6
 
 -- The error codes of a negative answer and their meaning: the same list as
 -- mewtocol/plc_errors.h (tests/dissector_test.sh compares them).
@@ -113,12 +122,14 @@ local f = {
     answer_in = ProtoField.framenum("etlan.answer_in", "Answer in frame", base.NONE,
                                     frametype and frametype.RESPONSE),
     time = ProtoField.relative_time("etlan.time", "Time since the command"),
+    unanswered_in = ProtoField.framenum("etlan.unanswered_in", "Unanswered request in frame",
+                                        base.NONE),
 }
 etlan.fields = {
     f.type, f.reserved1, f.length, f.reserved, f.dst, f.src, f.text, f.kind, f.station,
     f.command, f.area, f.index, f.start, f["end"], f.count, f.word_address, f.bit, f.contact,
     f.params, f.data, f.word, f.code, f.error, f.bcc, f.bcc_status, f.bcc_expected, f.more,
-    f.part, f.asks_part, f.request_in, f.answer_in, f.time,
+    f.part, f.asks_part, f.request_in, f.answer_in, f.time, f.unanswered_in,
 }
 
 local ef = {
@@ -134,11 +145,16 @@ local ef = {
                                expert.group.SEQUENCE, expert.severity.WARN),
     unknown = ProtoExpert.new("etlan.unknown_command", "Command unknown to this dissector",
                               expert.group.UNDECODED, expert.severity.NOTE),
+    unanswered = ProtoExpert.new("etlan.unanswered", "Request without an answer",
+                                 expert.group.SEQUENCE, expert.severity.WARN),
+    after_unanswered = ProtoExpert.new("etlan.after_unanswered", "Request after one without an answer",
+                                       expert.group.SEQUENCE, expert.severity.WARN),
 }
-etlan.experts = { ef.malformed, ef.stray, ef.bad_bcc, ef.negative, ef.sequence, ef.unknown }
+etlan.experts = { ef.malformed, ef.stray, ef.bad_bcc, ef.negative, ef.sequence, ef.unknown,
+                  ef.unanswered, ef.after_unanswered }
 
 etlan.prefs.port = Pref.uint("TCP port", DEFAULT_PORT,
-                             "TCP port of the ET-LAN units (0: none; other ports through Decode As)")
+                             "TCP port of the ET-LAN units (0: none; other ports through Decode As or the heuristic)")
 
 local tcp_port_table = DissectorTable.get("tcp.port")
 local registered_port = 0
@@ -163,6 +179,9 @@ local contact_areas = {
     T = { "T word ", "timer contact" },
     C = { "C word ", "counter contact" },
 }
+-- The relays, whose contacts are named by word number and bit digit (R13:
+-- word 1, bit 3).
+local relay_areas = { X = true, Y = true, R = true, L = true }
 local data_areas = {
     D = { "DT", "data register DT" },
     L = { "LD", "link data register LD" },
@@ -175,16 +194,59 @@ local answer_of = {
     WDI = "WD", RS = "RS", WS = "WS", RK = "RK", WK = "WK",
 }
 
--- Per TCP stream, what the last command asked and how far its answer has
--- come; per frame, what that state was when the frame was first seen, so
--- that a frame reads the same on every later pass.
+-- Per TCP stream: the requests that wait for their answers, oldest first
+-- (a station answers in order), the command whose answer is coming in
+-- parts and how far it has come, and the station's port once a frame has
+-- told it. Per frame, what that state was when the frame was first seen
+-- and the direction it was given, so that a frame reads the same on every
+-- later pass.
 local streams = {}
 local seen = {}
+local directions = {}
 local tcp_stream_field = Field.new("tcp.stream")
 
 function etlan.init()
     streams = {}
     seen = {}
+    directions = {}
+end
+
+local function stream_state(id)
+    local st = streams[id]
+    if st == nil then
+        st = { part = 0, pending = {} }
+        streams[id] = st
+    end
+    return st
+end
+
+-- A request's first look: the requests still waiting from earlier segments
+-- get no answer any more (the host has moved on; requests of one segment
+-- are answered one after the other); this one waits from now on. ctx.follows
+-- lists the ones it leaves unanswered.
+local function request_seen(st, ctx, entry, pinfo)
+    local waiting = {}
+    for _, p in ipairs(st.pending) do
+        if p.frame < pinfo.number then
+            p.next_request, p.waited = pinfo.number, pinfo.abs_ts - p.time
+            ctx.follows = ctx.follows or {}
+            ctx.follows[#ctx.follows + 1] = p
+        else
+            waiting[#waiting + 1] = p
+        end
+    end
+    entry.frame, entry.time = pinfo.number, pinfo.abs_ts
+    waiting[#waiting + 1] = entry
+    st.pending = waiting
+    ctx.own = entry
+end
+
+-- An answer's first look: it answers the oldest waiting request (nil when
+-- none waits).
+local function answer_seen(st, pinfo)
+    local p = table.remove(st.pending, 1)
+    if p ~= nil then p.answer_frame = pinfo.number end
+    return p
 end
 
 local function is_hex(s) return s ~= "" and s:match("^[0-9A-Fa-f]+$") ~= nil end
@@ -213,6 +275,39 @@ end
 local function word_label(prefix, address)
     if prefix == nil or address == nil then return "" end
     return prefix .. tostring(address) .. ": "
+end
+
+-- The values of a write for the Info column: the words (the first eight
+-- of a longer write), a word with its top bit set also signed, two words
+-- of registers or relays (not the set or elapsed values of two timers)
+-- also as the 32-bit value they form (the lower address the low word),
+-- signed.
+local function written_values(data, words, pairs_form_32)
+    local values = {}
+    for i = 1, math.min(words, 8) do values[i] = tostring(word_value(data:sub(4 * i - 3, 4 * i))) end
+    local s = table.concat(values, ", ")
+    if words > 8 then s = s .. string.format(", ... (%d words)", words) end
+    if words == 1 then
+        local v = word_value(data)
+        if v >= 0x8000 then s = s .. string.format(" (signed %d)", v - 0x10000) end
+    elseif words == 2 and pairs_form_32 then
+        local v = word_value(data:sub(1, 4)) + word_value(data:sub(5, 8)) * 0x10000
+        if v >= 0x80000000 then v = v - 0x100000000 end
+        s = s .. string.format(" (32-bit %d)", v)
+    end
+    return s
+end
+
+-- The contacts of a relay word that are on: R13 R15, or "none on".
+local function contacts_on(contacts, value)
+    local on = {}
+    for bit = 0, 15 do
+        if math.floor(value / 2 ^ bit) % 2 == 1 then
+            on[#on + 1] = string.format("%s%d%X", contacts[1], contacts[2], bit)
+        end
+    end
+    if #on == 0 then return "none on" end
+    return table.concat(on, " ") .. " on"
 end
 
 -- One dissection of a text: the tree it fills and the range the text
@@ -299,7 +394,7 @@ function Text:command(body, pos)
     local read = code:sub(1, 1) == "R"
     local cmd = field(f.command, 1, #code, code)
     local req = { code = code }
-    local prefix, rest, widths
+    local prefix, rest, widths, relay
     if code == "RCS" or code == "WCS" then
         cmd:append_text(read and " (read one contact)" or " (write one contact)")
     else
@@ -314,6 +409,7 @@ function Text:command(body, pos)
         end
         field(f.area, 4, 1, area):append_text(", " .. a[2])
         prefix, rest, widths = a[1], 5, { 4, 4 }
+        if relay_areas[area] then relay = area end
         if code:sub(2, 3) == "CS" then
             local want = read and 8 or 9
             if #body ~= want then
@@ -379,7 +475,16 @@ function Text:command(body, pos)
         self.bad = true
     end
     req.prefix, req.start = prefix, first
-    req.summary = string.format("%s %s%d-%s%d", code, prefix, first, prefix, last)
+    if first == last then
+        req.summary = string.format("%s %s%d", code, prefix, first)
+    else
+        req.summary = string.format("%s %s%d-%s%d", code, prefix, first, prefix, last)
+    end
+    -- A bit read reads the contact's whole word: named by its contacts.
+    if read and relay ~= nil and first == last then
+        req.summary = string.format("%s %s%d0-%s%dF (%s%d)", code, relay, first, relay, first, prefix, first)
+        req.contacts = { relay, first }
+    end
     local data_pos = rest + sw + ew
     local data = body:sub(data_pos)
     if read then
@@ -390,6 +495,9 @@ function Text:command(body, pos)
                                               words, 4 * words, #data))
         end
         self:add_words(data, data_pos, "", prefix, first, false)
+        if words > 0 and #data == 4 * words and is_hex(data) then
+            req.summary = req.summary .. " := " .. written_values(data, words, code ~= "WS" and code ~= "WK")
+        end
     end
     return req
 end
@@ -411,8 +519,9 @@ local function dissect_text(tvb, offset, s, pinfo, tree, dir, key, stream_id)
         if cr ~= #s then t:malformed(text_item, "bytes behind the CR that ends the text") end
         body = s:sub(1, cr - 1)
     end
-    if body:sub(1, 1) ~= "%" or #body < 3 then
-        t:malformed(text_item, "the text does not start with % and a station number")
+    local start_char = body:sub(1, 1)
+    if (start_char ~= "%" and start_char ~= "<") or #body < 3 then
+        t:malformed(text_item, "the text does not start with % (or <) and a station number")
         tree:add(f.kind, tvb(offset, 0), KIND_OTHER):set_generated()
         return "not MEWTOCOL-COM"
     end
@@ -441,51 +550,74 @@ local function dissect_text(tvb, offset, s, pinfo, tree, dir, key, stream_id)
     -- further part follows.
     if more and kind ~= KIND_NEXT_PART then tree:add(f.more, t:range(#body, 1), true) end
 
+    -- What this frame continues: taken from the stream on the first look,
+    -- kept for every later one; a request joins the waiting ones, an answer
+    -- takes the oldest.
+    local st = stream_state(stream_id)
+    local ctx = seen[key]
+    local first_look = ctx == nil
+    local request = kind == KIND_COMMAND or kind == KIND_NEXT_PART
+    if first_look then
+        ctx = { req = st.req, part = st.part, more = st.more, carry = st.carry or "", address = st.address }
+        seen[key] = ctx
+        if request then
+            request_seen(st, ctx, { next_part = kind == KIND_NEXT_PART }, pinfo)
+        else
+            ctx.answered = answer_seen(st, pinfo)
+        end
+    end
+
+    -- A request names its answer's frame once that has been seen (a second
+    -- pass, as Wireshark's display makes; tshark -2), or says that none
+    -- came; it names the requests before it that got no answer.
+    local function pairing()
+        local own = ctx.own
+        if own == nil then return end
+        if own.answer_frame ~= nil then
+            tree:add(f.answer_in, t:range(1, 0), own.answer_frame):set_generated()
+        elseif own.next_request ~= nil then
+            tree:add_proto_expert_info(ef.unanswered, string.format(
+                "no answer to this request before the next one in frame %d, %.3f s later",
+                own.next_request, own.waited))
+        elseif not first_look then
+            tree:add_proto_expert_info(ef.unanswered,
+                                       "no answer to this request before the connection or the capture ends")
+        end
+        for _, p in ipairs(ctx.follows or {}) do
+            local item = tree:add(f.unanswered_in, t:range(1, 0), p.frame)
+            item:set_generated()
+            item:add_proto_expert_info(ef.after_unanswered, string.format(
+                "the request in frame %d got no answer in %.3f s", p.frame, p.waited))
+        end
+    end
+
     -- The block check code: the two characters before the CR (or before '&').
     local minimum = (kind == KIND_COMMAND) and 6 or (kind == KIND_PART or kind == KIND_NEXT_PART) and 5 or 8
     if #core < minimum then
         t:malformed(text_item, "a text too short for its kind")
+        if request then pairing() end
         return kind_names[kind] .. " (too short)"
     end
-    -- What this frame continues: taken from the stream on the first look,
-    -- kept for every later one.
-    local st = streams[stream_id]
-    if st == nil then
-        st = { part = 0 }
-        streams[stream_id] = st
-    end
-    local ctx = seen[key]
-    local first_look = ctx == nil
-    if first_look then
-        ctx = { req = st.req, part = st.part, more = st.more, carry = st.carry or "", address = st.address }
-        seen[key] = ctx
-    end
 
-    -- An answer (or its part) points to its command, with the time since.
-    local function link_command(command)
-        if command == nil or command.frame == nil then return end
-        tree:add(f.request_in, t:range(1, 0), command.frame):set_generated()
+    -- An answer (or its part) points to its request, with the time since.
+    local function link_request(r)
+        if r == nil or r.frame == nil then return end
+        tree:add(f.request_in, t:range(1, 0), r.frame):set_generated()
         -- to whole microseconds, the resolution of a capture's time stamps
-        local us = math.floor((pinfo.abs_ts - command.time) * 1e6 + 0.5)
+        local us = math.floor((pinfo.abs_ts - r.time) * 1e6 + 0.5)
         if us < 0 then us = 0 end
         local secs = math.floor(us / 1e6)
         tree:add(f.time, t:range(1, 0), NSTime.new(secs, (us - secs * 1e6) * 1000)):set_generated()
-        if first_look and command.answer_frame == nil then command.answer_frame = pinfo.number end
     end
 
     local summary
     if kind == KIND_COMMAND then
         local req = t:command(core:sub(5, -3), 5)
         if first_look then
-            req.frame, req.time = pinfo.number, pinfo.abs_ts
-            ctx.own = req
-            st.req, st.part, st.more, st.carry, st.address = req, 0, false, "", nil
+            for k, v in pairs(req) do ctx.own[k] = v end
+            st.req, st.part, st.more, st.carry, st.address = nil, 0, false, "", nil
         end
-        -- Known once the answer has been seen (a second pass, as Wireshark's
-        -- display makes; tshark -2).
-        if ctx.own ~= nil and ctx.own.answer_frame ~= nil then
-            tree:add(f.answer_in, t:range(1, 0), ctx.own.answer_frame):set_generated()
-        end
+        pairing()
         summary = "command " .. (req.summary or req.code or "?")
     elseif kind == KIND_NEXT_PART then
         if ctx.more then
@@ -496,6 +628,7 @@ local function dissect_text(tvb, offset, s, pinfo, tree, dir, key, stream_id)
             tree:add_proto_expert_info(ef.sequence, "a next-part request with no answer in parts pending")
             summary = "next-part request (nothing pending)"
         end
+        pairing()
     elseif kind == KIND_NEGATIVE then
         local code = core:sub(5, -3)
         if #code ~= 2 or not is_dec(code) then
@@ -509,14 +642,15 @@ local function dissect_text(tvb, offset, s, pinfo, tree, dir, key, stream_id)
             summary = string.format("negative answer %02d (%s)", n, meaning)
         end
         if more then t:malformed(text_item, "a negative answer in parts") end
-        link_command(ctx.req)
+        link_request(ctx.answered)
         if first_look then st.req, st.part, st.more = nil, 0, false end
     else
         local req, carry, address, part, data, data_pos
         if kind == KIND_POSITIVE then
             local code = core:sub(5, 6)
             local code_item = tree:add(f.code, t:range(5, 2), code)
-            req = ctx.req
+            req = ctx.answered
+            if req ~= nil and req.next_part then req = nil end
             if req ~= nil and answer_of[req.code] ~= nil and answer_of[req.code] ~= code then
                 code_item:add_proto_expert_info(ef.sequence, "the answer code " .. code ..
                                                 " does not answer the command " .. req.code)
@@ -536,7 +670,7 @@ local function dissect_text(tvb, offset, s, pinfo, tree, dir, key, stream_id)
             end
             summary = "answer"
         end
-        link_command(req)
+        link_request(req)
         if part ~= nil then
             tree:add(f.part, t:range(1, 0), part):set_generated()
             summary = summary .. string.format(" part %d%s", part, more and " (more follow)" or " (last)")
@@ -555,6 +689,11 @@ local function dissect_text(tvb, offset, s, pinfo, tree, dir, key, stream_id)
             left, address = t:add_words(data, data_pos, carry, prefix, address, more)
             local words = math.floor((#carry + #data) / 4)
             if words > 0 then summary = summary .. string.format(" %d word%s", words, words == 1 and "" or "s") end
+            -- The contacts that are on in a word of relays read alone.
+            if req ~= nil and req.contacts ~= nil and kind == KIND_POSITIVE and not more and #data == 4 and
+                is_hex(data) then
+                summary = summary .. " (" .. contacts_on(req.contacts, word_value(data)) .. ")"
+            end
         end
         if first_look then
             st.part = part or 0
@@ -627,25 +766,58 @@ local function next_header(tvb, offset, total)
     return total
 end
 
-function etlan.dissector(tvb, pinfo, tree)
+-- The direction of the frame at offset: toward the station's port a
+-- request, from it an answer. That port is the one the dissector was
+-- chosen by (preference, Decode As); otherwise the stream's first command
+-- ('#' behind the station) or answer ('$' or '!') tells it. Kept per frame.
+local function direction(tvb, offset, avail, pinfo, st, key)
+    local d = directions[key]
+    if d == nil then
+        local port
+        if pinfo.match_uint == pinfo.src_port or pinfo.match_uint == pinfo.dst_port then
+            port = pinfo.match_uint
+        else
+            if st.station_port == nil and avail >= HEADER_SIZE + 4 then
+                local mark = tvb(offset + HEADER_SIZE + 3, 1):uint()
+                if mark == 0x23 then
+                    st.station_port = pinfo.dst_port
+                elseif mark == 0x24 or mark == 0x21 then
+                    st.station_port = pinfo.src_port
+                end
+            end
+            port = st.station_port
+        end
+        d = ""
+        if port ~= nil and pinfo.src_port ~= pinfo.dst_port then
+            if port == pinfo.dst_port then
+                d = "request"
+            elseif port == pinfo.src_port then
+                d = "answer"
+            end
+        end
+        directions[key] = d
+    end
+    if d == "" then return nil end
+    return d
+end
+
+local function dissect(tvb, pinfo, tree)
     local total = tvb:len()
     if total == 0 then return 0 end
     pinfo.cols.protocol = etlan.name
-    local dir
-    if pinfo.match_uint == pinfo.src_port and pinfo.match_uint ~= pinfo.dst_port then
-        dir = "answer"
-    elseif pinfo.match_uint == pinfo.dst_port and pinfo.match_uint ~= pinfo.src_port then
-        dir = "request"
-    end
     local stream_field = tcp_stream_field()
     local stream_id = stream_field and stream_field.value or -1
+    local st = stream_state(stream_id)
     local infos = {}
     local offset = 0
-    local index = 0
+    -- A frame's key: the packet and where the frame begins in it. A packet
+    -- can be dissected twice, a reassembled frame and the rest of its own
+    -- bytes: the two buffers begin at different places of the packet (the
+    -- reassembled one at 0).
+    local base_key = pinfo.number .. ":" .. tvb:offset() .. ":"
     while offset < total do
         local left = total - offset
-        index = index + 1
-        local key = pinfo.number .. ":" .. index
+        local key = base_key .. offset
         if tvb(offset, 1):uint() ~= 0x10 then
             local stop = next_header(tvb, offset + 1, total)
             local item = tree:add(etlan, tvb(offset, stop - offset))
@@ -659,7 +831,8 @@ function etlan.dissector(tvb, pinfo, tree)
                 pinfo.desegment_len = DESEGMENT_ONE_MORE_SEGMENT
                 break
             end
-            infos[#infos + 1] = dissect_frame(tvb, offset, left, pinfo, tree, dir, key, stream_id)
+            infos[#infos + 1] = dissect_frame(tvb, offset, left, pinfo, tree,
+                                              direction(tvb, offset, left, pinfo, st, key), key, stream_id)
             offset = total
         else
             local length = tvb(offset + 2, 2):le_uint()
@@ -670,10 +843,12 @@ function etlan.dissector(tvb, pinfo, tree)
                     pinfo.desegment_len = size - left
                     break
                 end
-                infos[#infos + 1] = dissect_frame(tvb, offset, left, pinfo, tree, dir, key, stream_id)
+                infos[#infos + 1] = dissect_frame(tvb, offset, left, pinfo, tree,
+                                                  direction(tvb, offset, left, pinfo, st, key), key, stream_id)
                 offset = total
             else
-                infos[#infos + 1] = dissect_frame(tvb, offset, size, pinfo, tree, dir, key, stream_id)
+                infos[#infos + 1] = dissect_frame(tvb, offset, size, pinfo, tree,
+                                                  direction(tvb, offset, size, pinfo, st, key), key, stream_id)
                 offset = offset + size
             end
         end
@@ -681,6 +856,53 @@ function etlan.dissector(tvb, pinfo, tree)
     if #infos > 0 then pinfo.cols.info = table.concat(infos, "; ") end
     return total
 end
+etlan.dissector = dissect
+
+-- Whether the buffer begins with an ET-LAN frame, checked strictly enough
+-- that other TCP traffic is left alone: bytes 0 and 1 0x10 0x00, bytes 4 to
+-- 9 zero, a text length a frame can have; when the text has begun, "%" or
+-- "<" and a station of two hexadecimal digits, printable characters up to
+-- the CR that ends the announced length, and behind the frame nothing or
+-- the next header. A header alone is enough (a host may send the text
+-- after it); the frame is then reassembled and checked again whole.
+local function begins_frame(tvb)
+    local total = tvb:len()
+    if total < HEADER_SIZE then return false end
+    if tvb(0, 1):uint() ~= 0x10 or tvb(1, 1):uint() ~= 0 then return false end
+    for i = 4, 9 do
+        if tvb(i, 1):uint() ~= 0 then return false end
+    end
+    local length = tvb(2, 2):le_uint()
+    if length < MIN_TEXT or length > MAX_TEXT then return false end
+    local present = math.min(length, total - HEADER_SIZE)
+    if present == 0 then return true end
+    local text = tvb:raw(HEADER_SIZE, present)
+    local complete = present == length
+    if not text:match("^[%%<]") then return false end
+    if not text:sub(2, 3):match("^%x*$") then return false end
+    local body = complete and text:sub(1, -2) or text
+    if body:find("[^\32-\126]") then return false end
+    if complete and text:sub(-1) ~= "\r" then return false end
+    local behind = HEADER_SIZE + length
+    if total > behind then
+        if tvb(behind, 1):uint() ~= 0x10 then return false end
+        if total > behind + 1 and tvb(behind + 1, 1):uint() ~= 0 then return false end
+    end
+    return true
+end
+
+local function heuristic(tvb, pinfo, tree)
+    if not begins_frame(tvb) then return false end
+    -- Once a whole frame has passed, the connection is ET-LAN: its further
+    -- segments, frames cut across them and stray bytes go to the dissector
+    -- without this check.
+    if tvb:len() >= HEADER_SIZE + tvb(2, 2):le_uint() then pinfo.conversation = etlan end
+    -- Called directly: through its handle (etlan.dissector) the dissector
+    -- could no longer ask TCP for the rest of a frame.
+    dissect(tvb, pinfo, tree)
+    return true
+end
 
 register_port(DEFAULT_PORT)
 tcp_port_table:add_for_decode_as(etlan)
+etlan:register_heuristic("tcp", heuristic)
