@@ -7,14 +7,7 @@
 namespace etl::tools {
 namespace {
 
-std::vector<const CLI::Option*> AllOptions(const CLI::App& app) {
-    std::vector<const CLI::Option*> all = app.get_options();
-    for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {
-        const auto more = sub->get_options();
-        all.insert(all.end(), more.begin(), more.end());
-    }
-    return all;
-}
+using Options = std::vector<const CLI::Option*>;
 
 bool TakesValue(const CLI::Option& o) { return o.get_items_expected_max() != 0; }
 
@@ -50,83 +43,65 @@ CLI::Validator Number(long low, long high, const std::string& allowed) {
         [low, high, what](std::string& text) {
             long v = 0;
             if (!ToNumber(text, low, high, &v)) return "\"" + text + "\" is not " + what;
-            text = std::to_string(v);
+            text = std::to_string(v);  // plain decimal for CLI11, which reads 010 as octal
             return std::string();
         },
         what);
 }
 
-CLI::Validator NotEmpty(const std::string& what) {
-    return CLI::Validator([what](std::string& text) { return text.empty() ? "\"\" is not " + what : std::string(); },
+CLI::Validator Check(const std::string& what, const std::function<bool(const std::string&)>& ok) {
+    return CLI::Validator([what, ok](std::string& text) { return ok(text) ? std::string() : "\"" + text + "\" is not " + what; },
                           what);
 }
 
-CLI::Validator Allows(const std::string& what) {
-    return CLI::Validator([](std::string&) { return std::string(); }, what);
+CLI::Validator NotEmpty(const std::string& what) {
+    return Check(what, [](const std::string& text) { return !text.empty(); });
 }
 
 bool FullLongOptions(const CLI::App& app, std::vector<std::string>* words, std::string* why, bool stopAtHelp) {
-    const std::vector<const CLI::Option*> options = AllOptions(app);
     // --help or --version, alone or ending a cluster of flags.
-    const auto help = [](const CLI::Option* o) {
-        const auto& names = o->get_lnames();
-        return std::find(names.begin(), names.end(), "help") != names.end() ||
-               std::find(names.begin(), names.end(), "version") != names.end();
+    const auto ends = [stopAtHelp](const CLI::Option* o) {
+        return stopAtHelp && o != nullptr && (o->check_lname("help") || o->check_lname("version"));
     };
     std::vector<std::string> out;
     for (std::size_t i = 0; i < words->size(); ++i) {
         const std::string& word = (*words)[i];
+        const bool more = i + 1 < words->size();
         if (word == "--") {
             out.insert(out.end(), words->begin() + static_cast<std::ptrdiff_t>(i), words->end());
             break;
         }
         if (word.rfind("--", 0) != 0) {
             out.push_back(word);
-            const CLI::Option* short_option = OptionOf(app, word);
-            if (stopAtHelp && short_option != nullptr && help(short_option)) break;
-            if (TakesNextWord(app, word) && i + 1 < words->size()) out.push_back((*words)[++i]);
+            if (ends(OptionOf(app, word))) break;
+            if (TakesNextWord(app, word) && more) out.push_back((*words)[++i]);
             continue;
         }
-        const std::size_t eq = word.find('=');
-        const std::string given = word.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-        std::vector<std::string> names;  // the long names that begin so, each once
-        const CLI::Option* match = nullptr;
-        for (const CLI::Option* o : options) {
+        const std::size_t eq = std::min(word.find('='), word.size());
+        const std::string given = word.substr(0, eq);
+        std::vector<std::string> names;  // the long names that begin so
+        const CLI::Option* match = app.get_option_no_throw(given);
+        for (const CLI::Option* o : match == nullptr && given.size() > 2 ? app.get_options() : Options{}) {
             for (const std::string& name : o->get_lnames()) {
-                if (name == given) {
-                    names.assign(1, name);
-                    match = o;
-                    break;
-                }
-                if (!given.empty() && name.rfind(given, 0) == 0 &&
-                    std::find(names.begin(), names.end(), name) == names.end()) {
-                    names.push_back(name);
-                    match = o;
-                }
+                if (name.rfind(given.substr(2), 0) != 0) continue;
+                names.push_back("--" + name);
+                match = o;
             }
-            if (!names.empty() && names[0] == given) break;
         }
-        std::string dashed = "--";
-        dashed += given;
-        if (names.empty()) {
-            *why = "unknown option " + dashed;
+        if (match == nullptr || names.size() > 1) {
+            *why = names.empty() ? "unknown option " + given : "option " + given + " is ambiguous: " + ListText(names);
             return false;
         }
-        if (names.size() > 1) {
-            for (std::string& name : names) name.insert(0, "--");
-            *why = "option " + dashed + " is ambiguous: " + ListText(names);
-            return false;
-        }
-        out.push_back("--" + names[0]);
-        if (eq != std::string::npos && !TakesValue(*match)) {
+        out.push_back(names.empty() ? given : names[0]);
+        if (eq < word.size() && !TakesValue(*match)) {
             *why = "option " + out.back() + " takes no value (\"" + word.substr(eq + 1) + "\" given)";
             return false;
         }
-        if (eq != std::string::npos) {
+        if (eq < word.size()) {
             out.push_back(word.substr(eq + 1));
-        } else if (TakesValue(*match) && i + 1 < words->size()) {
+        } else if (TakesValue(*match) && more) {
             out.push_back((*words)[++i]);  // the value, whatever it looks like
-        } else if (stopAtHelp && help(match)) {
+        } else if (ends(match)) {
             break;
         }
     }
@@ -221,8 +196,8 @@ std::string HelpFormat::make_help(const CLI::App* app, std::string name, CLI::Ap
 
 // "-s, --stations FILE": the names, then what the option takes.
 std::string HelpFormat::make_option_name(const CLI::Option* o, bool) const {
-    std::string names = o->get_name(false, true);
-    for (std::size_t at = names.find(','); at != std::string::npos; at = names.find(',', at + 2)) names.insert(at + 1, " ");
+    std::string names;
+    for (const char c : o->get_name(false, true)) names += c == ',' ? std::string(", ") : std::string(1, c);
     return names;
 }
 

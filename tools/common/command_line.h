@@ -4,6 +4,7 @@
 // what the option takes, and help pages with the tools' usage lines.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -20,17 +21,17 @@ bool ToNumber(std::string_view text, long low, long high, long* out);
 // "a, b and c".
 std::string ListText(const std::vector<std::string>& items);
 
-// A number from low to high, made plain decimal for CLI11 (which reads 010
-// as octal); its description, what it allows, names it in messages.
+// Validators whose description, what they allow, names it in messages
+// ("option --count needs a value: a number from 1 to 1000"). A number from
+// low to high, made plain decimal.
 CLI::Validator Number(long low, long high, const std::string& allowed = "");
-// A text that is not empty, described as what.
+// A text for which ok holds ("\"TEXT\" is not WHAT" otherwise); a text
+// that is not empty.
+CLI::Validator Check(const std::string& what, const std::function<bool(const std::string&)>& ok);
 CLI::Validator NotEmpty(const std::string& what);
-// Only a description of what an option allows, checked elsewhere.
-CLI::Validator Allows(const std::string& what);
 
 // Every long option word up to "--" in its full form: a prefix that one
-// long name of app or its subcommands begins with expanded ("--dri" is
-// "--driver"), and "--name=value" split into two words. False with a
+// long name of app begins with expanded ("--dri" is "--driver"), and "--name=value" split into two words. False with a
 // message for a name that no or several long names begin with, and for a
 // value given to an option that takes none. With stopAtHelp the words
 // after --help or --version (or a cluster ending in -h or -V) are left

@@ -225,42 +225,35 @@ CLI::Validator Count(const std::string& command) {
         number.get_description());
 }
 
-CLI::Validator Seconds(double low, double high, const std::string& what) {
-    return CLI::Validator(
-        [low, high, what](std::string& text) {
-            errno = 0;
-            char* end = nullptr;
-            const double v = std::strtod(text.c_str(), &end);
-            const bool blank = text.empty() || std::isspace(static_cast<unsigned char>(text[0])) || text[0] == '+';
-            if (blank || errno != 0 || *end != '\0' || !(v >= low && v <= high)) return "\"" + text + "\" is not " + what;
-            return std::string();
-        },
-        what);
+CLI::Validator Seconds(double low, double high) {
+    return tools::Check("a number of seconds from 0.1 to 3600", [low, high](const std::string& text) {
+        errno = 0;
+        char* end = nullptr;
+        const double v = std::strtod(text.c_str(), &end);
+        const bool blank = text.empty() || std::isspace(static_cast<unsigned char>(text[0])) || text[0] == '+';
+        return !blank && errno == 0 && *end == '\0' && v >= low && v <= high;
+    });
 }
 
 // --raw HOST:PORT: a host text and a port from 1 to 65535.
 CLI::Validator RawAddress() {
-    const std::string what = "HOST:PORT (a port from 1 to 65535)";
-    return CLI::Validator(
-        [what](std::string& text) {
-            const auto colon = text.rfind(':');
-            long port = 0;
-            const bool ok = colon != std::string::npos && colon != 0 &&
-                            tools::ToNumber(std::string_view(text).substr(colon + 1), 1, 65535, &port);
-            return ok ? std::string() : "\"" + text + "\" is not " + what;
-        },
-        what);
+    return tools::Check("HOST:PORT (a port from 1 to 65535)", [](const std::string& text) {
+        const auto colon = text.rfind(':');
+        long port = 0;
+        return colon != std::string::npos && colon != 0 &&
+               tools::ToNumber(std::string_view(text).substr(colon + 1), 1, 65535, &port);
+    });
 }
 
 // Whether an option means something to the command: a whole word of the
 // list. The overview ("") shows every option.
-bool Uses(const std::string& command, std::string_view list) {
-    if (command.empty() || list == "all") return true;
-    for (std::size_t at = list.find(command); at != std::string_view::npos; at = list.find(command, at + 1)) {
-        const std::size_t end = at + command.size();
-        if ((at == 0 || list[at - 1] == ' ') && (end == list.size() || list[end] == ' ')) return true;
-    }
-    return false;
+bool Uses(const std::string& command, const char* list) {
+    std::string words = " ", word = " ";
+    words += list;
+    words += " ";
+    word += command;
+    word += " ";
+    return command.empty() || words == " all " || words.find(word) != std::string::npos;
 }
 
 // The options the command takes (every option for the overview, c empty),
@@ -339,7 +332,7 @@ void AddOptions(CLI::App* app, const std::string& c, Options* o) {
     value("--silent-limit", &o->silentLimit, "S", kBench,
           "wait at most S seconds for that ColdStart\n(default 5); a ColdStart still running then is\n"
           "reported as \"> S s\" and etlan ends without EndVpi",
-          Seconds(0.1, 3600, "a number of seconds from 0.1 to 3600"));
+          Seconds(0.1, 3600));
 }
 
 // etlan's command line: the overview's app, every option on it, and one

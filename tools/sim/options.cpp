@@ -1,6 +1,7 @@
 #include "tools/sim/options.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -131,7 +132,7 @@ struct Line {
         app.footer(kFooter);
         for (const Spec& s : kOptions) {
             CLI::Option* o = s.value != nullptr ? app.add_option(s.names)->option_text(s.value) : app.add_flag(s.names);
-            o->description(s.help)->group(s.group)->check(tools::Allows(s.allowed));
+            o->description(s.help)->group(s.group)->check(tools::Check(s.allowed, [](const std::string&) { return true; }));
             specs[o] = &s;
         }
     }
@@ -139,13 +140,6 @@ struct Line {
 
 std::string Refused(const Spec& s, const std::string& value) {
     return std::string("option ") + s.names + ": \"" + value + "\" is not " + s.allowed;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 // \r, \n, \xHH and \\ to their bytes; false with the escape that is none
@@ -161,8 +155,9 @@ bool Unescape(const std::string& in, std::string* out, std::string* bad) {
         if (e == 'r' || e == 'n' || e == '\\') {
             *out += e == 'r' ? '\r' : e == 'n' ? '\n' : '\\';
             ++i;
-        } else if (e == 'x' && i + 3 < in.size() && HexValue(in[i + 2]) >= 0 && HexValue(in[i + 3]) >= 0) {
-            *out += static_cast<char>(HexValue(in[i + 2]) * 16 + HexValue(in[i + 3]));
+        } else if (e == 'x' && i + 3 < in.size() && std::isxdigit(static_cast<unsigned char>(in[i + 2])) &&
+                   std::isxdigit(static_cast<unsigned char>(in[i + 3]))) {
+            *out += static_cast<char>(std::stoi(in.substr(i + 2, 2), nullptr, 16));
             i += 3;
         } else {
             *bad = in.substr(i, e == 'x' ? 4 : 2);
