@@ -16,7 +16,7 @@ namespace {
 
 // The commands: their arguments, a line for the overview and the text that
 // ends their --help, after the options they take.
-struct CommandSpec {
+struct CommandRule {
     const char* name;
     int minArgs, maxArgs;  // maxArgs -1: no limit
     const char* arguments;
@@ -24,7 +24,7 @@ struct CommandSpec {
     const char* page;
 };
 
-constexpr CommandSpec kCommands[] = {
+constexpr CommandRule kCommands[] = {
     {"info", 0, 0, "", "identity of the driver (code 14) and its banner",
      R"(Calls the driver's identity function (code 14) without a context and shows
 the values it reports: the vendor text, the banner (drawn from code page 437
@@ -201,7 +201,7 @@ std::string CommandList() {
     return list;
 }
 
-const CommandSpec* SpecOf(const std::string& command) {
+const CommandRule* RuleOf(const std::string& command) {
     for (const auto& c : kCommands) {
         if (command == c.name) return &c;
     }
@@ -225,13 +225,13 @@ CLI::Validator Count(const std::string& command) {
         number.get_description());
 }
 
-CLI::Validator Seconds(double low, double high) {
-    return tools::Check("a number of seconds from 0.1 to 3600", [low, high](const std::string& text) {
+CLI::Validator Seconds() {
+    return tools::Check("a number of seconds from 0.1 to 3600", [](const std::string& text) {
         errno = 0;
         char* end = nullptr;
         const double v = std::strtod(text.c_str(), &end);
         const bool blank = text.empty() || std::isspace(static_cast<unsigned char>(text[0])) || text[0] == '+';
-        return !blank && errno == 0 && *end == '\0' && v >= low && v <= high;
+        return !blank && errno == 0 && *end == '\0' && v >= 0.1 && v <= 3600;
     });
 }
 
@@ -332,7 +332,7 @@ void AddOptions(CLI::App* app, const std::string& c, Options* o) {
     value("--silent-limit", &o->silentLimit, "S", kBench,
           "wait at most S seconds for that ColdStart\n(default 5); a ColdStart still running then is\n"
           "reported as \"> S s\" and etlan ends without EndVpi",
-          Seconds(0.1, 3600));
+          Seconds());
 }
 
 // etlan's command line: the overview's app, every option on it, and one
@@ -352,7 +352,7 @@ struct Line {
         app.require_subcommand(0, 1);  // a command's argument named like a command stays an argument
         app.footer(kOverview);
         AddOptions(&app, "", o);
-        for (const CommandSpec& c : kCommands) {
+        for (const CommandRule& c : kCommands) {
             CLI::App* sub = app.add_subcommand(c.name, c.summary);
             sub->group("Commands");
             sub->allow_extras();
@@ -387,7 +387,7 @@ struct Line {
 };
 
 // The arguments' count against the command's synopsis.
-bool CheckArguments(const CommandSpec& c, const std::vector<std::string>& args, std::string* why) {
+bool CheckArguments(const CommandRule& c, const std::vector<std::string>& args, std::string* why) {
     std::string takes = c.name;
     takes += " takes ";
     takes += c.arguments[0] != '\0' ? c.arguments : "no arguments";
@@ -469,8 +469,8 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
         return false;
     }
     o->args.insert(o->args.end(), after.begin(), after.end());
-    if (!CheckArguments(*SpecOf(o->command), o->args, why)) return false;
-    if (o->command == "help" && !o->args.empty() && SpecOf(o->args[0]) == nullptr) {
+    if (!CheckArguments(*RuleOf(o->command), o->args, why)) return false;
+    if (o->command == "help" && !o->args.empty() && RuleOf(o->args[0]) == nullptr) {
         *why = "help: no command \"" + o->args[0] + "\" (one of " + CommandList() + ")";
         return false;
     }

@@ -38,7 +38,7 @@ constexpr char kOtherGroup[] = "Other";
 // The options in the order of --help. What a value option allows names it
 // in messages; a fault option with a number sets that field of Faults, a
 // fault flag that one.
-struct Spec {
+struct OptionEntry {
     const char* group;
     const char* names;  // a short form only where one has always been taken
     const char* value;  // nullptr: a flag
@@ -49,7 +49,7 @@ struct Spec {
     bool Faults::*flag = nullptr;
 };
 
-const Spec kOptions[] = {
+const OptionEntry kOptions[] = {
     {kStationsGroup, "--station", "N[:PORT]",
      "N[:PORT] with N a station number from 1 to 255 and PORT a port from 0 to 65535 (0: any free port)",
      "add station N (1-255) on PORT (0 or none: any free port);\nrepeat it for more stations, each number and port once"},
@@ -119,7 +119,7 @@ const Spec kOptions[] = {
 // and values: they are read here in the order given.
 struct Line {
     CLI::App app{kDescription, "etlan-sim"};
-    std::map<const CLI::Option*, const Spec*> specs;
+    std::map<const CLI::Option*, const OptionEntry*> entries;
 
     Line() {
         auto format = std::make_shared<tools::HelpFormat>();
@@ -130,15 +130,15 @@ struct Line {
         app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
         app.allow_extras();
         app.footer(kFooter);
-        for (const Spec& s : kOptions) {
+        for (const OptionEntry& s : kOptions) {
             CLI::Option* o = s.value != nullptr ? app.add_option(s.names)->option_text(s.value) : app.add_flag(s.names);
             o->description(s.help)->group(s.group)->check(tools::Check(s.allowed, [](const std::string&) { return true; }));
-            specs[o] = &s;
+            entries[o] = &s;
         }
     }
 };
 
-std::string Refused(const Spec& s, const std::string& value) {
+std::string Refused(const OptionEntry& s, const std::string& value) {
     return std::string("option ") + s.names + ": \"" + value + "\" is not " + s.allowed;
 }
 
@@ -285,18 +285,18 @@ bool AddStation(const std::string& v, SimOptions* o, std::string* why) {
 // One option with its value, in the order given; scope is the station of
 // the last --for (0: every station). False with *why when the value is
 // refused; an empty *why then names the value and what the option allows.
-bool Apply(const Spec& spec, const std::string& v, int* scope, std::vector<std::pair<int, std::string>>* scopes,
+bool Apply(const OptionEntry& entry, const std::string& v, int* scope, std::vector<std::pair<int, std::string>>* scopes,
            SimOptions* o, std::string* why) {
-    const std::string_view name = spec.names;
+    const std::string_view name = entry.names;
     const auto edit = [&](std::function<void(StationSettings&)> change) {
         o->edits.emplace_back(*scope, std::move(change));
     };
     long n = 0;
-    if (spec.flag != nullptr) {
-        edit([flag = spec.flag](StationSettings& s) { s.faults.*flag = true; });
-    } else if (spec.number != nullptr) {
-        if (!ToNumber(v, spec.low, spec.high, &n)) return false;
-        edit([number = spec.number, value = static_cast<int>(n)](StationSettings& s) { s.faults.*number = value; });
+    if (entry.flag != nullptr) {
+        edit([flag = entry.flag](StationSettings& s) { s.faults.*flag = true; });
+    } else if (entry.number != nullptr) {
+        if (!ToNumber(v, entry.low, entry.high, &n)) return false;
+        edit([number = entry.number, value = static_cast<int>(n)](StationSettings& s) { s.faults.*number = value; });
     } else if (name == "--station") {
         return AddStation(v, o, why);
     } else if (name == "--model") {
@@ -387,15 +387,15 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* why) {
     std::vector<std::pair<int, std::string>> scopes;  // each --for N with its text
     std::map<const CLI::Option*, std::size_t> taken;  // the values of each option read so far
     for (const CLI::Option* option : line.app.parse_order()) {
-        const Spec& spec = *line.specs.at(option);
+        const OptionEntry& entry = *line.entries.at(option);
         const std::string value = option->results().at(taken[option]++);
-        if (std::string_view(spec.names) == "-h,--help" || std::string_view(spec.names) == "-V,--version") {
-            (spec.names[1] == 'h' ? o->help : o->version) = true;
+        if (std::string_view(entry.names) == "-h,--help" || std::string_view(entry.names) == "-V,--version") {
+            (entry.names[1] == 'h' ? o->help : o->version) = true;
             return true;
         }
         why->clear();
-        if (!Apply(spec, value, &scope, &scopes, o, why)) {
-            if (why->empty()) *why = Refused(spec, value);
+        if (!Apply(entry, value, &scope, &scopes, o, why)) {
+            if (why->empty()) *why = Refused(entry, value);
             return false;
         }
     }
