@@ -49,26 +49,26 @@ struct BadLine {
 TEST(EtlanOptions, WrongLinesAreRefusedNamingTheArgumentAndWhatItTakes) {
     const BadLine rows[] = {
         // Values of number options: junk, blanks, signs, range, overflow.
-        {{"read", "01D00100", "-c", "5x"}, {"option -c", "\"5x\"", "not a number from 1 to 1000"}},
+        {{"read", "01D00100", "-c", "5x"}, {"option --count", "\"5x\"", "not a number from 1 to 1000"}},
         {{"read", "01D00100", "-c", " 5"}, {"\" 5\"", "from 1 to 1000"}},
         {{"read", "01D00100", "-c", "+5"}, {"\"+5\"", "from 1 to 1000"}},
         {{"read", "01D00100", "-c", "0"}, {"\"0\"", "from 1 to 1000"}},
         {{"read", "01D00100", "-c", "-5"}, {"\"-5\"", "from 1 to 1000"}},
-        {{"read", "01D00100", "-c", ""}, {"option -c", "\"\""}},
+        {{"read", "01D00100", "-c", ""}, {"option --count", "\"\""}},
         {{"read", "01D00100", "-c", "99999999999999999999"}, {"\"99999999999999999999\"", "from 1 to 1000"}},
         {{"read", "01D00100", "--count=1001"}, {"option --count", "\"1001\" is above 1000", "27 elements"}},
         {{"bench", "-c", "10000001"}, {"\"10000001\"", "from 1 to 10000000"}},
         {{"read", "01D00100", "-c"}, {"option -c needs a value", "a number from 1 to 1000"}},
         {{"read", "01D00100", "--count"}, {"option --count needs a value"}},
-        {{"start", "-d", "1000"}, {"option -d", "\"1000\"", "from 0 to 999"}},
-        {{"start", "-d", "x"}, {"option -d", "\"x\"", "from 0 to 999"}},
-        {{"read", "01D00100", "-t", "99999999999"}, {"option -t", "\"99999999999\""}},
-        {{"poll", "01D00100", "-l", "5"}, {"option -l", "\"5\"", "from 10 to 3600000"}},
-        {{"poll", "01D00100", "-n", "0"}, {"option -n", "\"0\"", "from 1 to"}},
+        {{"start", "-d", "1000"}, {"option --driver", "\"1000\"", "from 0 to 999"}},
+        {{"start", "-d", "x"}, {"option --driver", "\"x\"", "from 0 to 999"}},
+        {{"read", "01D00100", "-t", "99999999999"}, {"option --type", "\"99999999999\""}},
+        {{"poll", "01D00100", "-l", "5"}, {"option --interval", "\"5\"", "from 10 to 3600000"}},
+        {{"poll", "01D00100", "-n", "0"}, {"option --polls", "\"0\"", "from 1 to"}},
         {{"bench", "--plc", "65"}, {"option --plc", "\"65\"", "from 1 to 64"}},
         {{"bench", "--silent-limit", "5x"}, {"option --silent-limit", "\"5x\"", "seconds from 0.1 to 3600"}},
         // Text options: empty, missing, malformed.
-        {{"read", "01D00100", "-s", ""}, {"option -s", "\"\"", "station file"}},
+        {{"read", "01D00100", "-s", ""}, {"option --stations", "\"\"", "station file"}},
         {{"read", "01D00100", "-s"}, {"option -s needs a value", "station file"}},
         {{"read", "01D00100", "--library="}, {"option --library", "\"\""}},
         {{"read", "01D00100", "--log", ""}, {"option --log", "\"\""}},
@@ -80,7 +80,7 @@ TEST(EtlanOptions, WrongLinesAreRefusedNamingTheArgumentAndWhatItTakes) {
         {{"write", "01D00100", "5", "-c", "2"}, {"option -c is for check, read, poll and bench", "not for write"}},
         {{"info", "-s", "zavUR01.int"}, {"option -s is for", "not for info"}},
         {{"lint", "--library", "x.so"}, {"option --library", "not for lint"}},
-        {{"check", "01D00100", "--trace"}, {"--trace is for read, write, poll and scan", "not for check"}},
+        {{"check", "01D00100", "--trace"}, {"--trace is for scan, read, write and poll", "not for check"}},
         {{"read", "01D00100", "--csv"}, {"--csv is for poll"}},
         {{"warmstart", "1", "-t", "3"}, {"option -t", "not for warmstart"}},
         {{"start", "--verify"}, {"option --verify is for write", "not for start"}},
@@ -101,9 +101,14 @@ TEST(EtlanOptions, WrongLinesAreRefusedNamingTheArgumentAndWhatItTakes) {
         {{"read", "01D00100", "-x"}, {"unknown option -x"}},
         {{"read", "01D00100", "--frobnicate"}, {"unknown option --frobnicate"}},
         {{"-1", "write", "01D00100", "5"}, {"option -1 is for poll"}},
-        {{"read", "01D00100", "-q", "-v"}, {"-q and -v exclude each other"}},
-        {{"poll", "01D00100", "--csv", "--json"}, {"--csv and --json exclude each other"}},
-        {{"poll", "01D00100", "-1", "-n", "3"}, {"-1 and -n exclude each other"}},
+        {{"read", "01D00100", "-q", "-v"}, {"option --quiet excludes --verbose"}},
+        {{"poll", "01D00100", "--csv", "--json"}, {"option --csv excludes --json"}},
+        {{"poll", "01D00100", "-1", "-n", "3"}, {"option --once excludes --polls"}},
+        // Long options: a value given to a flag, a prefix of several names.
+        {{"write", "01D00100", "5", "--verify=yes"}, {"option --verify takes no value (\"yes\" given)"}},
+        {{"poll", "01D00100", "--once=1"}, {"option --once takes no value (\"1\" given)"}},
+        {{"poll", "01D00100", "--s", "x"}, {"option --s is ambiguous", "--stations", "--suffix", "--silent-limit"}},
+        {{"check", "01D00100", "--", "-x"}, {"check takes TAG: unexpected argument \"-x\""}},
     };
     for (const BadLine& row : rows) {
         Options o;
@@ -129,7 +134,7 @@ TEST(EtlanOptions, LinesThatLookWrongButAreRightPass) {
         {{"poll", "01D00300", "-1q", "-d1"}, {"01D00300"}},
         {{"read", "01D00100", "-t", "-1"}, {"01D00100"}},
         {{"bench", "-c", "5000", "--raw", "127.0.0.1:9094"}, {}},
-        {{"read", "--help", "-n", "3"}, {}},  // help whatever else the line holds
+        {{"read", "--help", "-n", "3"}, {"3"}},  // help whatever else the line holds
         {{"help", "read"}, {"read"}},
     };
     for (const Good& row : rows) {

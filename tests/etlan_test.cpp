@@ -306,7 +306,7 @@ TEST_F(EtlanSim, PollCountsGoodAndFailedReads) {
     EXPECT_EQ(r.out, "7  0\n");
 }
 
-// Options as the platform's getopt_long reads them: clustered short
+// Options as CLI11 reads them: clustered short
 // options, values attached or after '=', anywhere on the line.
 TEST_F(EtlanSim, ConventionalOptions) {
     ASSERT_TRUE(sim_.SetFromText("D300=0xFFFF"));

@@ -51,15 +51,11 @@ int Main(int argc, char** argv) {
         return kExitOk;
     }
     if (o.command.empty() || o.command == "help") {
-        const char* text = o.args.empty() ? OverviewHelp() : CommandHelp(o.args[0]);
-        if (text == nullptr) return Usage("help: no command " + o.args[0]);
-        std::fputs(text, stdout);
+        std::fputs((o.args.empty() ? OverviewHelp() : CommandHelp(o.args[0])).c_str(), stdout);
         return kExitOk;
     }
-    const char* help = CommandHelp(o.command);
-    if (help == nullptr) return Usage("unknown command " + o.command);
     if (o.help) {
-        std::fputs(help, stdout);
+        std::fputs(CommandHelp(o.command).c_str(), stdout);
         return kExitOk;
     }
     if (const int status = CheckLineFiles(o, LibraryPath(o), &why); status != kExitOk) {

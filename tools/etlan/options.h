@@ -1,6 +1,7 @@
-// etlan's command line: a command, its arguments and options in the manner
-// of the common field-bus pollers (-s station file, -d driver, -c count,
-// -t type, -l interval, -1 once, -o timing, -q, -v), anywhere on the line.
+// etlan's command line, read with CLI11: a command, its arguments and
+// options in the manner of the common field-bus pollers (-s station file,
+// -d driver, -c count, -t type, -l interval, -1 once, -o timing, -q, -v),
+// anywhere on the line.
 #pragma once
 
 #include <string>
@@ -43,13 +44,13 @@ struct Options {
 };
 
 // False with a message in *why on a malformed line: an unknown option or
-// command, a value that is not what the option takes (named as given, with
-// what it takes), an option that means nothing to the command, too few or
-// too many arguments. Each command checks its arguments' values itself.
+// command, a value that is not what the option takes (named, with what it
+// takes), an option that means nothing to the command, too few or too many
+// arguments. Each command checks its arguments' values itself.
 bool ParseOptions(int argc, char** argv, Options* out, std::string* why);
 
-// Usage texts: the overview, and one per command (nullptr when unknown).
-const char* OverviewHelp();
-const char* CommandHelp(const std::string& command);
+// Usage texts: the overview, and one per command (empty when unknown).
+std::string OverviewHelp();
+std::string CommandHelp(const std::string& command);
 
 }  // namespace etl::etlan

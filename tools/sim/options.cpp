@@ -1,194 +1,145 @@
 #include "tools/sim/options.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <string_view>
 
-#include <getopt.h>
+#include "tools/common/command_line.h"
 
 namespace etl::sim {
 namespace {
 
-const char kUsage[] =
-    "usage: etlan-sim --station N[:PORT]... [options]\n"
+using tools::ToNumber;
+
+constexpr char kDescription[] =
     "Simulated PLC stations, each an ET-LAN unit on its own 127.0.0.1 port,\n"
     "answering MEWTOCOL-COM behind the 12-byte ET-LAN header. All stations\n"
     "share one memory image. Prints \"ready station N port P\" per station once\n"
     "it listens, then runs until SIGINT or SIGTERM. A value follows its option\n"
     "as the next word or after '=' (--split 118, --split=118); options are\n"
-    "read in the order given.\n"
-    "\n"
-    "Stations and memory:\n"
-    "  --station N[:PORT]    add station N (1-255) on PORT (0 or none: any free port);\n"
-    "                        repeat it for more stations, each number and port once\n"
-    "  --model NAME          memory sizes of generous (default), fp2, fp3 or fp5;\n"
-    "                        addresses past an area's end are refused with 61\n"
-    "  --set AREA=VALUE      initial value, e.g. D100=1234, R10=0x0020, LD5=-1,\n"
-    "                        D200=0x12345678 (two words, low word first); areas are\n"
-    "                        the memory letters or LD, IX, IY, I0-IF, SV, EV;\n"
-    "                        values from -32768 to 0xFFFFFFFF\n"
-    "  --file PATH           lines of AREA=VALUE (blank lines and # comments allowed)\n"
-    "\n"
-    "Answers (every station, or after --for N station N only):\n"
-    "  --for N|all           scope of the answer and fault options that follow;\n"
-    "                        N is a station given with --station\n"
-    "  --split N             answers longer than N characters (CR included) go in\n"
-    "                        parts, each asked for with %NN**& (PLCs: 118; 0: whole;\n"
-    "                        otherwise 12 to 65535)\n"
-    "  --station-field F     how a station writes its number: hex (default: station\n"
-    "                        10 is 0A) or decimal (10), taking texts that name it\n"
-    "                        in either form; hex-only or decimal-only take texts in\n"
-    "                        that form alone (or EE), others go unanswered\n"
-    "\n"
-    "Faults (every station, or after --for N station N only):\n"
-    "  --delay-ms MS         delay each answer (0 to 600000)\n"
-    "  --answer-twice MS     send each answer a second time, the same bytes, MS ms\n"
-    "                        after the first (0 to 600000)\n"
-    "  --crlf                end each answer with CR LF (the header's length counts\n"
-    "                        the text up to its CR)\n"
-    "  --pieces N            send answers in pieces of N bytes (0: whole) ...\n"
-    "  --piece-pause-ms MS   ... with this pause between them (0 to 600000)\n"
-    "  --drop N              drop the next N answers (-1: all)\n"
-    "  --negative N[:CODE]   answer the next N requests negatively (-1: all) with\n"
-    "                        error CODE (0 to 99, default 42)\n"
-    "  --close-after-request close the connection after each request, unanswered\n"
-    "  --refuse              no listener: connects are refused, open connections dropped\n"
-    "  --refuse-new          no listener: connects are refused, open connections stay\n"
-    "  --never-accept        full accept queue: connects hang\n"
-    "  --stray TEXT          bytes sent before each answer (\\r \\n \\xHH \\\\ escapes)\n"
-    "  --oversized           positive answers of 3000 bytes\n"
-    "  --wrong-station N     answers carry station number N (0 to 255)\n"
-    "  --garbage             answers that are not MEWTOCOL at all\n"
-    "  --part-fault KIND[:P] a fault of part P (1 to 1000, default 2) of an answer\n"
-    "                        in parts: bad-bcc, extra-part, missing-part,\n"
-    "                        never-comes, truncated\n"
-    "\n"
-    "Other:\n"
-    "  -v, --verbose         log every request and answer to stderr\n"
-    "  --trace               print the frames each way and the connections' events to\n"
-    "                        stderr as etlan --trace does (-> request, <- answer,\n"
-    "                        == event or what a station does instead of answering)\n"
-    "  --record FILE.pcap    write every connection's packets to a capture file\n"
-    "                        (pcap, Ethernet, TCP on 127.0.0.1, no privileges)\n"
-    "  --stdin-stop          also stop when standard input reaches its end\n"
-    "  -V, --version         etlan-sim's version\n"
-    "  -h, --help            this text\n"
-    "\n"
+    "read in the order given.";
+
+constexpr char kFooter[] =
     "Exit status: 0 stopped by a signal or the end of standard input; 1 a\n"
     "station could not listen or the capture file could not be written; 2 a\n"
     "wrong command line.\n";
 
-// The options; a short form only where one has always been taken.
-enum Id : int {
-    kStation = 0x100,
-    kModel,
-    kSet,
-    kFile,
-    kFor,
-    kSplit,
-    kStationField,
-    kDelayMs,
-    kAnswerTwice,
-    kCrlf,
-    kPieces,
-    kPiecePauseMs,
-    kDrop,
-    kNegative,
-    kCloseAfterRequest,
-    kRefuse,
-    kRefuseNew,
-    kNeverAccept,
-    kStray,
-    kOversized,
-    kWrongStation,
-    kGarbage,
-    kPartFault,
-    kTrace,
-    kRecord,
-    kStdinStop,
-};
-
-struct OptionEntry {
-    const char* name;
-    int id;
-    const char* allowed;  // nullptr: takes no value
-};
-
-constexpr char kStationAllowed[] =
-    "N[:PORT] with N a station number from 1 to 255 and PORT a port from 0 to 65535 (0: any free port)";
 constexpr char kMs[] = "a number of milliseconds from 0 to 600000";
-constexpr char kSplitAllowed[] = "0 or a number from 12 to 65535";
-constexpr char kDropAllowed[] = "-1 (every answer) or a number from 0 to 1000000000";
-constexpr char kNegativeAllowed[] =
-    "N[:CODE] with N -1 (every request) or a number from 0 to 1000000000 and CODE an error code from 0 to 99";
-constexpr char kPartFaultAllowed[] =
-    "KIND[:PART] with KIND bad-bcc, extra-part, missing-part, never-comes or truncated and PART a number from 1 to "
-    "1000";
+constexpr char kStationsGroup[] = "Stations and memory";
+constexpr char kAnswersGroup[] = "Answers (every station, or after --for N station N only)";
+constexpr char kFaultsGroup[] = "Faults (every station, or after --for N station N only)";
+constexpr char kOtherGroup[] = "Other";
 
-constexpr OptionEntry kOptionTable[] = {
-    {"help", 'h', nullptr},
-    {"version", 'V', nullptr},
-    {"verbose", 'v', nullptr},
-    {"station", kStation, kStationAllowed},
-    {"model", kModel, "generous, fp2, fp3 or fp5"},
-    {"set", kSet, "AREA=VALUE, e.g. D100=1234"},
-    {"file", kFile, "the path of a file of AREA=VALUE lines"},
-    {"for", kFor, "all or a station number from 1 to 255"},
-    {"split", kSplit, kSplitAllowed},
-    {"station-field", kStationField, "hex or decimal, or hex-only or decimal-only (texts in that form alone)"},
-    {"delay-ms", kDelayMs, kMs},
-    {"answer-twice", kAnswerTwice, kMs},
-    {"crlf", kCrlf, nullptr},
-    {"pieces", kPieces, "a number of bytes from 0 to 65535 (0: whole answers)"},
-    {"piece-pause-ms", kPiecePauseMs, kMs},
-    {"drop", kDrop, kDropAllowed},
-    {"negative", kNegative, kNegativeAllowed},
-    {"close-after-request", kCloseAfterRequest, nullptr},
-    {"refuse", kRefuse, nullptr},
-    {"refuse-new", kRefuseNew, nullptr},
-    {"never-accept", kNeverAccept, nullptr},
-    {"stray", kStray, "a text with the escapes \\r, \\n, \\xHH and \\\\"},
-    {"oversized", kOversized, nullptr},
-    {"wrong-station", kWrongStation, "a station number from 0 to 255"},
-    {"garbage", kGarbage, nullptr},
-    {"part-fault", kPartFault, kPartFaultAllowed},
-    {"trace", kTrace, nullptr},
-    {"record", kRecord, "a file name"},
-    {"stdin-stop", kStdinStop, nullptr},
+// The options in the order of --help. What a value option allows names it
+// in messages; a fault option with a number sets that field of Faults, a
+// fault flag that one.
+struct OptionEntry {
+    const char* group;
+    const char* names;  // a short form only where one has always been taken
+    const char* value;  // nullptr: a flag
+    const char* allowed;
+    const char* help;
+    long low = 0, high = 0;
+    int Faults::*number = nullptr;
+    bool Faults::*flag = nullptr;
 };
 
-// '+': options are taken in the order given and reading stops at the
-// first word that is none (an error here); ':' reports a missing value.
-constexpr char kShortOptions[] = "+:hVv";
+const OptionEntry kOptions[] = {
+    {kStationsGroup, "--station", "N[:PORT]",
+     "N[:PORT] with N a station number from 1 to 255 and PORT a port from 0 to 65535 (0: any free port)",
+     "add station N (1-255) on PORT (0 or none: any free port);\nrepeat it for more stations, each number and port once"},
+    {kStationsGroup, "--model", "NAME", "generous, fp2, fp3 or fp5",
+     "memory sizes of generous (default), fp2, fp3 or fp5;\naddresses past an area's end are refused with 61"},
+    {kStationsGroup, "--set", "AREA=VALUE", "AREA=VALUE, e.g. D100=1234",
+     "initial value, e.g. D100=1234, R10=0x0020, LD5=-1,\nD200=0x12345678 (two words, low word first); areas are\n"
+     "the memory letters or LD, IX, IY, I0-IF, SV, EV;\nvalues from -32768 to 0xFFFFFFFF"},
+    {kStationsGroup, "--file", "PATH", "the path of a file of AREA=VALUE lines",
+     "lines of AREA=VALUE (blank lines and # comments allowed)"},
+    {kAnswersGroup, "--for", "N|all", "all or a station number from 1 to 255",
+     "scope of the answer and fault options that follow;\nN is a station given with --station"},
+    {kAnswersGroup, "--split", "N", "0 or a number from 12 to 65535",
+     "answers longer than N characters (CR included) go in\nparts, each asked for with %NN**& (PLCs: 118; 0: whole;\n"
+     "otherwise 12 to 65535)"},
+    {kAnswersGroup, "--station-field", "F",
+     "hex or decimal, or hex-only or decimal-only (texts in that form alone)",
+     "how a station writes its number: hex (default: station\n10 is 0A) or decimal (10), taking texts that name it\n"
+     "in either form; hex-only or decimal-only take texts in\nthat form alone (or EE), others go unanswered"},
+    {kFaultsGroup, "--delay-ms", "MS", kMs, "delay each answer (0 to 600000)", 0, 600000, &Faults::delayMs},
+    {kFaultsGroup, "--answer-twice", "MS", kMs,
+     "send each answer a second time, the same bytes, MS ms\nafter the first (0 to 600000)", 0, 600000,
+     &Faults::duplicateAfterMs},
+    {kFaultsGroup, "--crlf", nullptr, "",
+     "end each answer with CR LF (the header's length counts\nthe text up to its CR)", 0, 0, nullptr, &Faults::crlf},
+    {kFaultsGroup, "--pieces", "N", "a number of bytes from 0 to 65535 (0: whole answers)",
+     "send answers in pieces of N bytes (0: whole) ...", 0, 65535, &Faults::pieceBytes},
+    {kFaultsGroup, "--piece-pause-ms", "MS", kMs, "... with this pause between them (0 to 600000)", 0, 600000,
+     &Faults::piecePauseMs},
+    {kFaultsGroup, "--drop", "N", "-1 (every answer) or a number from 0 to 1000000000",
+     "drop the next N answers (-1: all)", -1, 1000000000, &Faults::dropAnswers},
+    {kFaultsGroup, "--negative", "N[:CODE]",
+     "N[:CODE] with N -1 (every request) or a number from 0 to 1000000000 and CODE an error code from 0 to 99",
+     "answer the next N requests negatively (-1: all) with\nerror CODE (0 to 99, default 42)"},
+    {kFaultsGroup, "--close-after-request", nullptr, "", "close the connection after each request, unanswered",
+     0, 0, nullptr, &Faults::closeAfterRequest},
+    {kFaultsGroup, "--refuse", nullptr, "", "no listener: connects are refused, open connections dropped", 0, 0,
+     nullptr, &Faults::refuseConnections},
+    {kFaultsGroup, "--refuse-new", nullptr, "", "no listener: connects are refused, open connections stay", 0, 0,
+     nullptr, &Faults::refuseNewConnections},
+    {kFaultsGroup, "--never-accept", nullptr, "", "full accept queue: connects hang", 0, 0, nullptr,
+     &Faults::neverAccept},
+    {kFaultsGroup, "--stray", "TEXT", "a text with the escapes \\r, \\n, \\xHH and \\\\",
+     "bytes sent before each answer (\\r \\n \\xHH \\\\ escapes)"},
+    {kFaultsGroup, "--oversized", nullptr, "", "positive answers of 3000 bytes", 0, 0, nullptr,
+     &Faults::oversizedAnswer},
+    {kFaultsGroup, "--wrong-station", "N", "a station number from 0 to 255", "answers carry station number N (0 to 255)",
+     0, 255, &Faults::wrongStation},
+    {kFaultsGroup, "--garbage", nullptr, "", "answers that are not MEWTOCOL at all", 0, 0, nullptr, &Faults::garbage},
+    {kFaultsGroup, "--part-fault", "KIND[:P]",
+     "KIND[:PART] with KIND bad-bcc, extra-part, missing-part, never-comes or truncated and PART a number from 1 "
+     "to 1000",
+     "a fault of part P (1 to 1000, default 2) of an answer\nin parts: bad-bcc, extra-part, missing-part,\n"
+     "never-comes, truncated"},
+    {kOtherGroup, "-v,--verbose", nullptr, "", "log every request and answer to stderr"},
+    {kOtherGroup, "--trace", nullptr, "",
+     "print the frames each way and the connections' events to\nstderr as etlan --trace does (-> request, <- answer,\n"
+     "== event or what a station does instead of answering)"},
+    {kOtherGroup, "--record", "FILE.pcap", "a file name",
+     "write every connection's packets to a capture file\n(pcap, Ethernet, TCP on 127.0.0.1, no privileges)"},
+    {kOtherGroup, "--stdin-stop", nullptr, "", "also stop when standard input reaches its end"},
+    {kOtherGroup, "-V,--version", nullptr, "", "etlan-sim's version"},
+    {kOtherGroup, "-h,--help", nullptr, "", "this text"},
+};
 
-const OptionEntry* OptionOf(int id) {
-    for (const OptionEntry& s : kOptionTable) {
-        if (s.id == id) return &s;
+// etlan-sim's options on CLI11, which only splits the line into options
+// and values: they are read here in the order given.
+struct Line {
+    CLI::App app{kDescription, "etlan-sim"};
+    std::map<const CLI::Option*, const OptionEntry*> entries;
+
+    Line() {
+        auto format = std::make_shared<tools::HelpFormat>();
+        format->column_width(24);
+        format->pages["etlan-sim"] = {"", "--station N[:PORT]... [options]"};
+        app.formatter(format);
+        app.set_help_flag();
+        app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        app.allow_extras();
+        app.footer(kFooter);
+        for (const OptionEntry& s : kOptions) {
+            CLI::Option* o = s.value != nullptr ? app.add_option(s.names)->option_text(s.value) : app.add_flag(s.names);
+            o->description(s.help)->group(s.group)->check(tools::Check(s.allowed, [](const std::string&) { return true; }));
+            entries[o] = &s;
+        }
     }
-    return nullptr;
-}
+};
 
-// A whole decimal number from low to high, nothing before or after it.
-bool Number(std::string_view text, long low, long high, long* out) {
-    long v = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, v);
-    if (text.empty() || ec != std::errc() || ptr != end || v < low || v > high) return false;
-    *out = v;
-    return true;
-}
-
-std::string Refused(const std::string& name, const std::string& value, const std::string& allowed) {
-    return "option --" + name + ": \"" + value + "\" is not " + allowed;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+std::string Refused(const OptionEntry& s, const std::string& value) {
+    return std::string("option ") + s.names + ": \"" + value + "\" is not " + s.allowed;
 }
 
 // \r, \n, \xHH and \\ to their bytes; false with the escape that is none
@@ -204,8 +155,9 @@ bool Unescape(const std::string& in, std::string* out, std::string* bad) {
         if (e == 'r' || e == 'n' || e == '\\') {
             *out += e == 'r' ? '\r' : e == 'n' ? '\n' : '\\';
             ++i;
-        } else if (e == 'x' && i + 3 < in.size() && HexValue(in[i + 2]) >= 0 && HexValue(in[i + 3]) >= 0) {
-            *out += static_cast<char>(HexValue(in[i + 2]) * 16 + HexValue(in[i + 3]));
+        } else if (e == 'x' && i + 3 < in.size() && std::isxdigit(static_cast<unsigned char>(in[i + 2])) &&
+                   std::isxdigit(static_cast<unsigned char>(in[i + 3]))) {
+            *out += static_cast<char>(std::stoi(in.substr(i + 2, 2), nullptr, 16));
             i += 3;
         } else {
             *bad = in.substr(i, e == 'x' ? 4 : 2);
@@ -225,7 +177,7 @@ bool ParsePartFault(const std::string& v, Faults* f) {
     const std::size_t colon = v.find(':');
     const std::string kind = v.substr(0, colon);
     long at = 2;
-    if (colon != std::string::npos && !Number(std::string_view(v).substr(colon + 1), 1, 1000, &at)) return false;
+    if (colon != std::string::npos && !ToNumber(std::string_view(v).substr(colon + 1), 1, 1000, &at)) return false;
     for (const auto& [name, value] : kKinds) {
         if (kind == name) {
             f->partFault = value;
@@ -241,8 +193,8 @@ bool ParsePartFault(const std::string& v, Faults* f) {
 bool NumberPair(const std::string& v, long low, long high, long low2, long high2, long* first, long* second) {
     const std::size_t colon = v.find(':');
     const std::string_view text(v);
-    if (!Number(text.substr(0, colon), low, high, first)) return false;
-    return colon == std::string::npos || Number(text.substr(colon + 1), low2, high2, second);
+    if (!ToNumber(text.substr(0, colon), low, high, first)) return false;
+    return colon == std::string::npos || ToNumber(text.substr(colon + 1), low2, high2, second);
 }
 
 std::string Trimmed(std::string_view s) {
@@ -309,38 +261,99 @@ bool ReadSetFile(const std::string& path, std::vector<SimOptions::Set>* sets, st
     return true;
 }
 
-// Why getopt_long refused the word it was reading (its short option in
-// optopt), in words.
-std::string Diagnose(const char* word, int optopt) {
-    const std::string w = word != nullptr ? word : "";
-    if (w.rfind("--", 0) != 0) {
-        if (optopt > 0 && optopt < 0x100) {
-            return "unknown option -" + std::string(1, static_cast<char>(optopt)) +
-                   " (etlan-sim --help lists the options)";
+// What a station option sets.
+bool AddStation(const std::string& v, SimOptions* o, std::string* why) {
+    long number = 0;
+    long port = 0;
+    if (!NumberPair(v, 1, 255, 0, 65535, &number, &port)) return false;
+    for (const auto& s : o->stations) {
+        if (s.number == number) {
+            *why = "option --station: \"" + v + "\": station " + std::to_string(number) +
+                   " is given twice (each station number once)";
+            return false;
         }
-        return "unknown option " + w + " (etlan-sim --help lists the options)";
-    }
-    const std::size_t eq = w.find('=');
-    const std::string name = w.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-    std::vector<const OptionEntry*> matches;
-    for (const OptionEntry& s : kOptionTable) {
-        if (name == s.name) {
-            matches.assign(1, &s);
-            break;
+        if (port != 0 && s.port == port) {
+            *why = "option --station: \"" + v + "\": port " + std::to_string(port) + " is station " +
+                   std::to_string(s.number) + "'s already (each port once)";
+            return false;
         }
-        if (!name.empty() && std::string_view(s.name).substr(0, name.size()) == name) matches.push_back(&s);
     }
-    if (matches.empty()) return "unknown option --" + name + " (etlan-sim --help lists the options)";
-    if (matches.size() > 1) {
-        std::string all;
-        for (const OptionEntry* s : matches) all += std::string(all.empty() ? "" : ", ") + "--" + s->name;
-        return "option --" + name + " is ambiguous: " + all;
+    o->stations.push_back({static_cast<int>(number), static_cast<std::uint16_t>(port)});
+    return true;
+}
+
+// One option with its value, in the order given; scope is the station of
+// the last --for (0: every station). False with *why when the value is
+// refused; an empty *why then names the value and what the option allows.
+bool Apply(const OptionEntry& entry, const std::string& v, int* scope, std::vector<std::pair<int, std::string>>* scopes,
+           SimOptions* o, std::string* why) {
+    const std::string_view name = entry.names;
+    const auto edit = [&](std::function<void(StationSettings&)> change) {
+        o->edits.emplace_back(*scope, std::move(change));
+    };
+    long n = 0;
+    if (entry.flag != nullptr) {
+        edit([flag = entry.flag](StationSettings& s) { s.faults.*flag = true; });
+    } else if (entry.number != nullptr) {
+        if (!ToNumber(v, entry.low, entry.high, &n)) return false;
+        edit([number = entry.number, value = static_cast<int>(n)](StationSettings& s) { s.faults.*number = value; });
+    } else if (name == "--station") {
+        return AddStation(v, o, why);
+    } else if (name == "--model") {
+        return ParseModel(v, &o->model);
+    } else if (name == "--set") {
+        o->sets.push_back({v, "option --set"});
+    } else if (name == "--file") {
+        return ReadSetFile(v, &o->sets, why);
+    } else if (name == "--for") {
+        if (v != "all" && !ToNumber(v, 1, 255, &n)) return false;
+        *scope = static_cast<int>(n);
+        if (n != 0) scopes->emplace_back(*scope, v);
+    } else if (name == "--split") {
+        if (!ToNumber(v, 0, 65535, &n) || (n != 0 && n < 12)) return false;
+        edit([split = static_cast<int>(n)](StationSettings& s) { s.split = split; });
+    } else if (name == "--station-field") {
+        const bool strict = v == "hex-only" || v == "decimal-only";
+        const StationField field = v == "decimal" || v == "decimal-only" ? StationField::kDecimal : StationField::kHex;
+        if (!strict && v != "hex" && v != "decimal") return false;
+        edit([field, strict](StationSettings& s) {
+            s.field = field;
+            s.strictField = strict;
+        });
+    } else if (name == "--negative") {
+        long code = 42;
+        if (!NumberPair(v, -1, 1000000000, 0, 99, &n, &code)) return false;
+        edit([count = static_cast<int>(n), code = static_cast<int>(code)](StationSettings& s) {
+            s.faults.negativeAnswers = count;
+            s.faults.negativeCode = code;
+        });
+    } else if (name == "--stray") {
+        std::string bytes;
+        std::string bad;
+        if (!Unescape(v, &bytes, &bad)) {
+            *why = "option --stray: \"" + v + "\": \"" + bad + "\" is not one of the escapes \\r, \\n, " +
+                   "\\xHH (two hex digits) and \\\\";
+            return false;
+        }
+        edit([bytes](StationSettings& s) { s.faults.strayBytes = bytes; });
+    } else if (name == "--part-fault") {
+        Faults parsed;
+        if (!ParsePartFault(v, &parsed)) return false;
+        edit([parsed](StationSettings& s) {
+            s.faults.partFault = parsed.partFault;
+            s.faults.partFaultAt = parsed.partFaultAt;
+        });
+    } else if (name == "-v,--verbose") {
+        o->verbose = true;
+    } else if (name == "--trace") {
+        o->trace = true;
+    } else if (name == "--record") {
+        o->recordPath = v;
+        return !v.empty();
+    } else if (name == "--stdin-stop") {
+        o->stdinStop = true;
     }
-    const OptionEntry& s = *matches[0];
-    if (s.allowed == nullptr) {
-        return "option --" + std::string(s.name) + " takes no value (\"" + w.substr(eq + 1) + "\" given)";
-    }
-    return "option --" + std::string(s.name) + " needs a value: " + s.allowed;
+    return true;
 }
 
 }  // namespace
@@ -353,212 +366,46 @@ StationSettings SimOptions::SettingsFor(int station) const {
     return settings;
 }
 
-const char* SimUsage() { return kUsage; }
+const char* SimUsage() {
+    static const std::string text = Line().app.help();
+    return text.c_str();
+}
 
 bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* why) {
-    std::vector<option> longOptions;
-    for (const OptionEntry& s : kOptionTable) {
-        longOptions.push_back({s.name, s.allowed != nullptr ? required_argument : no_argument, nullptr, s.id});
+    Line line;
+    std::vector<std::string> words(argv + 1, argv + argc);
+    if (!tools::FullLongOptions(line.app, &words, why, true)) {
+        if (why->rfind("unknown option", 0) == 0) *why += " (etlan-sim --help lists the options)";
+        return false;
     }
-    longOptions.push_back({nullptr, 0, nullptr, 0});
+    const auto end = std::find(words.begin(), words.end(), "--");
+    const std::vector<std::string> after(end == words.end() ? end : end + 1, words.end());
+    words.erase(end, words.end());
+    if (!tools::ParseWords(&line.app, words, why)) return false;
 
-    int scope = 0;  // 0: every station
+    int scope = 0;                                    // 0: every station
     std::vector<std::pair<int, std::string>> scopes;  // each --for N with its text
-    auto edit = [&](std::function<void(Faults&)> f) {
-        o->edits.emplace_back(scope, [f = std::move(f)](StationSettings& s) { f(s.faults); });
-    };
-    opterr = 0;
-    optind = 0;  // a fresh start, also after a line that ended inside a cluster
-    for (;;) {
-        const int at = optind == 0 ? 1 : optind;  // the word being read
-        const int c = getopt_long(argc, argv, kShortOptions, longOptions.data(), nullptr);
-        if (c == -1) break;
-        if (c == '?' || c == ':') {
-            *why = Diagnose(at < argc ? argv[at] : nullptr, optopt);
-            return false;
+    std::map<const CLI::Option*, std::size_t> taken;  // the values of each option read so far
+    for (const CLI::Option* option : line.app.parse_order()) {
+        const OptionEntry& entry = *line.entries.at(option);
+        const std::string value = option->results().at(taken[option]++);
+        if (std::string_view(entry.names) == "-h,--help" || std::string_view(entry.names) == "-V,--version") {
+            (entry.names[1] == 'h' ? o->help : o->version) = true;
+            return true;
         }
-        const OptionEntry* entry = OptionOf(c);
-        if (entry == nullptr) {
-            *why = "unknown option " + std::string(at < argc ? argv[at] : "");
+        why->clear();
+        if (!Apply(entry, value, &scope, &scopes, o, why)) {
+            if (why->empty()) *why = Refused(entry, value);
             return false;
-        }
-        const std::string name = entry->name;
-        const std::string v = optarg != nullptr && entry->allowed != nullptr ? optarg : "";
-        long n = 0;
-        switch (c) {
-            case 'h':
-                o->help = true;
-                return true;
-            case 'V':
-                o->version = true;
-                return true;
-            case 'v':
-                o->verbose = true;
-                break;
-            case kStation: {
-                long number = 0;
-                long port = 0;
-                if (!NumberPair(v, 1, 255, 0, 65535, &number, &port)) {
-                    *why = Refused(name, v, entry->allowed);
-                    return false;
-                }
-                for (const auto& s : o->stations) {
-                    if (s.number == number) {
-                        *why = "option --station: \"" + v + "\": station " + std::to_string(number) +
-                               " is given twice (each station number once)";
-                        return false;
-                    }
-                    if (port != 0 && s.port == port) {
-                        *why = "option --station: \"" + v + "\": port " + std::to_string(port) +
-                               " is station " + std::to_string(s.number) + "'s already (each port once)";
-                        return false;
-                    }
-                }
-                o->stations.push_back({static_cast<int>(number), static_cast<std::uint16_t>(port)});
-                break;
-            }
-            case kModel:
-                if (!ParseModel(v, &o->model)) {
-                    *why = Refused(name, v, entry->allowed);
-                    return false;
-                }
-                break;
-            case kSet:
-                o->sets.push_back({v, "option --set"});
-                break;
-            case kFile:
-                if (!ReadSetFile(v, &o->sets, why)) return false;
-                break;
-            case kFor:
-                if (v == "all") {
-                    scope = 0;
-                } else if (Number(v, 1, 255, &n)) {
-                    scope = static_cast<int>(n);
-                    scopes.emplace_back(scope, v);
-                } else {
-                    *why = Refused(name, v, entry->allowed);
-                    return false;
-                }
-                break;
-            case kSplit:
-                if (!Number(v, 0, 65535, &n) || (n != 0 && n < 12)) {
-                    *why = Refused(name, v, entry->allowed);
-                    return false;
-                }
-                o->edits.emplace_back(scope, [split = static_cast<int>(n)](StationSettings& s) { s.split = split; });
-                break;
-            case kStationField: {
-                const bool strict = v == "hex-only" || v == "decimal-only";
-                const StationField field =
-                    v == "decimal" || v == "decimal-only" ? StationField::kDecimal : StationField::kHex;
-                if (!strict && v != "hex" && v != "decimal") {
-                    *why = Refused(name, v, entry->allowed);
-                    return false;
-                }
-                o->edits.emplace_back(scope, [field, strict](StationSettings& s) {
-                    s.field = field;
-                    s.strictField = strict;
-                });
-                break;
-            }
-            case kDelayMs:
-            case kAnswerTwice:
-            case kPiecePauseMs:
-            case kPieces:
-            case kDrop:
-            case kWrongStation: {
-                const long low = c == kDrop ? -1 : 0;
-                const long high = c == kDrop ? 1000000000 : c == kPieces ? 65535 : c == kWrongStation ? 255 : 600000;
-                if (!Number(v, low, high, &n)) {
-                    *why = Refused(name, v, entry->allowed);
-                    return false;
-                }
-                const int value = static_cast<int>(n);
-                if (c == kDelayMs) edit([value](Faults& f) { f.delayMs = value; });
-                if (c == kAnswerTwice) edit([value](Faults& f) { f.duplicateAfterMs = value; });
-                if (c == kPiecePauseMs) edit([value](Faults& f) { f.piecePauseMs = value; });
-                if (c == kPieces) edit([value](Faults& f) { f.pieceBytes = value; });
-                if (c == kDrop) edit([value](Faults& f) { f.dropAnswers = value; });
-                if (c == kWrongStation) edit([value](Faults& f) { f.wrongStation = value; });
-                break;
-            }
-            case kNegative: {
-                long count = 0;
-                long code = 42;
-                if (!NumberPair(v, -1, 1000000000, 0, 99, &count, &code)) {
-                    *why = Refused(name, v, entry->allowed);
-                    return false;
-                }
-                edit([count, code](Faults& f) {
-                    f.negativeAnswers = static_cast<int>(count);
-                    f.negativeCode = static_cast<int>(code);
-                });
-                break;
-            }
-            case kStray: {
-                std::string bytes;
-                std::string bad;
-                if (!Unescape(v, &bytes, &bad)) {
-                    *why = "option --stray: \"" + v + "\": \"" + bad + "\" is not one of the escapes \\r, \\n, " +
-                           "\\xHH (two hex digits) and \\\\";
-                    return false;
-                }
-                edit([bytes](Faults& f) { f.strayBytes = bytes; });
-                break;
-            }
-            case kPartFault: {
-                Faults parsed;
-                if (!ParsePartFault(v, &parsed)) {
-                    *why = Refused(name, v, entry->allowed);
-                    return false;
-                }
-                edit([parsed](Faults& f) {
-                    f.partFault = parsed.partFault;
-                    f.partFaultAt = parsed.partFaultAt;
-                });
-                break;
-            }
-            case kCloseAfterRequest:
-                edit([](Faults& f) { f.closeAfterRequest = true; });
-                break;
-            case kRefuse:
-                edit([](Faults& f) { f.refuseConnections = true; });
-                break;
-            case kRefuseNew:
-                edit([](Faults& f) { f.refuseNewConnections = true; });
-                break;
-            case kNeverAccept:
-                edit([](Faults& f) { f.neverAccept = true; });
-                break;
-            case kOversized:
-                edit([](Faults& f) { f.oversizedAnswer = true; });
-                break;
-            case kGarbage:
-                edit([](Faults& f) { f.garbage = true; });
-                break;
-            case kCrlf:
-                edit([](Faults& f) { f.crlf = true; });
-                break;
-            case kTrace:
-                o->trace = true;
-                break;
-            case kRecord:
-                if (v.empty()) {
-                    *why = Refused(name, v, entry->allowed);
-                    return false;
-                }
-                o->recordPath = v;
-                break;
-            case kStdinStop:
-                o->stdinStop = true;
-                break;
-            default:
-                *why = "unknown option " + std::string(at < argc ? argv[at] : "");
-                return false;
         }
     }
-    if (optind < argc) {
-        *why = "unexpected argument \"" + std::string(argv[optind]) +
+    const std::vector<std::string> extras = line.app.remaining();
+    if (!extras.empty() && extras[0].size() > 1 && extras[0][0] == '-') {
+        *why = "unknown option " + extras[0] + " (etlan-sim --help lists the options)";
+        return false;
+    }
+    if (!extras.empty() || !after.empty()) {
+        *why = "unexpected argument \"" + (extras.empty() ? after[0] : extras[0]) +
                "\": etlan-sim takes options only (etlan-sim --help lists them)";
         return false;
     }

@@ -1,6 +1,6 @@
-// etlan-sim's command line, read with getopt_long in the order given: the
-// answer and fault options apply to every station, or after --for N to
-// station N only, so their order matters and nothing is permuted.
+// etlan-sim's command line, read with CLI11 in the order given: the answer
+// and fault options apply to every station, or after --for N to station N
+// only, so their order matters.
 #pragma once
 
 #include <cstdint>

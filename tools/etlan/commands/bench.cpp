@@ -10,7 +10,6 @@ namespace etl::etlan {
 
 int CmdBench(const Options& given) {
     Options o = given;
-    if (!o.args.empty()) return Usage("bench takes no arguments (options only)");
     if (!o.silent.empty()) {
         // Named from here: the bench runs in the station file's directory.
         std::error_code ec;

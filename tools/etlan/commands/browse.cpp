@@ -8,7 +8,6 @@
 namespace etl::etlan {
 
 int CmdBrowse(const Options& o) {
-    if (!o.args.empty()) return Usage("browse takes no arguments");
     DriverHost host;
     if (!LoadDriver(o, &host)) return kExitCannotRun;
     char text[32] = {};

@@ -41,7 +41,6 @@ void PrintCheckFields(const TagAddressBlock& b) {
 }  // namespace
 
 int CmdCheck(const Options& o) {
-    if (o.args.size() != 1) return Usage("check takes one TAG");
     DriverHost host;
     if (!LoadDriver(o, &host)) return kExitCannotRun;
     const std::string& tag = o.args[0];

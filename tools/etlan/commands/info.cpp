@@ -9,7 +9,6 @@
 namespace etl::etlan {
 
 int CmdInfo(const Options& o) {
-    if (!o.args.empty()) return Usage("info takes no arguments");
     DriverHost host;
     if (!LoadDriver(o, &host)) return kExitCannotRun;
     DriverInfoBlock info{};

@@ -244,7 +244,6 @@ void PrintStatistics(std::FILE* to, const PollTotals& totals, const std::vector<
 }  // namespace
 
 int CmdPoll(const Options& o) {
-    if (o.args.empty()) return Usage("poll takes one or more TAGs");
     StationDir dir;
     DriverHost host;
     std::vector<Tag> tags;

@@ -12,7 +12,6 @@
 namespace etl::etlan {
 
 int CmdRead(const Options& o) {
-    if (o.args.size() != 1) return Usage("read takes one TAG");
     // The most elements one request takes for this memory code.
     const std::string& text = o.args[0];
     const char letter = text.size() > 2 ? static_cast<char>(std::toupper(static_cast<unsigned char>(text[2]))) : '\0';
@@ -27,7 +26,6 @@ int CmdRead(const Options& o) {
     std::vector<int> counts{first.count};
     if (o.count > limit) {
         const int bits = tags[0].check.block.bitSize;
-        if (bits == 1) return Usage("a block read of bit tags is not possible: no --count for " + tags[0].name);
         for (int at = limit; at < o.count; at += limit) {
             Tag t;
             t.type = tags[0].type;

@@ -20,7 +20,6 @@ std::string JoinNumbers(const std::set<int>& s) {
 }  // namespace
 
 int CmdStart(const Options& o) {
-    if (!o.args.empty()) return Usage("start takes no arguments");
     StationDir dir;
     if (!PrepareStations(o, &dir)) return kExitCannotRun;
     DriverHost host;

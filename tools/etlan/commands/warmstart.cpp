@@ -11,7 +11,6 @@
 namespace etl::etlan {
 
 int CmdWarmStart(const Options& o) {
-    if (o.args.empty()) return Usage("warmstart takes one or more station numbers");
     std::set<int> stations;
     std::vector<int> order;
     for (const std::string& arg : o.args) {

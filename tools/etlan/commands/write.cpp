@@ -9,8 +9,6 @@
 
 namespace etl::etlan {
 int CmdWrite(const Options& o) {
-    if (o.args.size() < 2) return Usage("write takes a TAG and a VALUE, or several values for consecutive addresses");
-    if (o.countGiven && o.count != 1) return Usage("write takes its values as arguments: no --count");
     StationDir dir;
     DriverHost host;
     std::vector<Tag> tags;
