@@ -299,8 +299,9 @@ good1=$(printf '%s\n' "$out" | sed -n 's/^tag 01D00100: good \([0-9]*\),.*/\1/p'
 rounds=$(printf '%s\n' "$out" | sed -n 's/^\([0-9]*\) rounds in \([0-9.]*\) s.*/\1 rounds in \2 s/p')
 ok=1
 secs=$(printf '%s\n' "$rounds" | sed -n 's/.* in \([0-9.]*\) s/\1/p')
-[ "$good1" = 30 ] && awk -v s="${secs:-99}" 'BEGIN { exit !(s < 5.5) }' && ok=0
-record_check "poll with PLC 8 silent: station 1's reads" "30 good, 30 rounds in < 5.5 s" "${good1:-?} good, ${rounds:-?}" "$ok"
+# Without the rest each round would wait 0.6 s for station 8: about 18 s.
+[ "$good1" = 30 ] && awk -v s="${secs:-99}" 'BEGIN { exit !(s < 10) }' && ok=0
+record_check "poll with PLC 8 silent: station 1's reads" "30 good, 30 rounds in < 10 s" "${good1:-?} good, ${rounds:-?}" "$ok"
 rest=$(printf '%s\n' "$out" | sed -n 's/.*log | \(ZavUR: station 8 fails: .*\)/\1/p' | head -1)
 record "  the host log: station 8 rests" "ZavUR: station 8 fails: no answer within 200 ms to %08#RDD0010000100**; resting 1 s" "$rest"
 back=$(printf '%s\n' "$out" | sed -n 's/.*log | \(ZavUR: station 8 answers again after [0-9]* failed exchanges\).*/\1/p' | head -1)
@@ -343,8 +344,8 @@ stop_sim7
 
 total=$(($(ms_now) - t_start))
 ok=1
-[ "$total" -lt 20000 ] && ok=0
-record_check "whole demo" "< 20 s" "$(awk -v t="$total" 'BEGIN{printf "%.1f", t/1000}') s" "$ok"
+[ "$total" -lt 30000 ] && ok=0
+record_check "whole demo" "< 30 s" "$(awk -v t="$total" 'BEGIN{printf "%.1f", t/1000}') s" "$ok"
 
 # ---------------------------------------------------------------- table
 echo
