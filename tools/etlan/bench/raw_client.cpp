@@ -1,20 +1,101 @@
 #include "tools/etlan/bench/raw_client.h"
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <optional>
+
+#include <asio/write.hpp>
 
 #include "host/blocks.h"
 #include "host/digits.h"
 #include "mewtocol/etlan_frame.h"
 #include "stations/station_line.h"
 #include "tools/common/frame_text.h"
+#include "tools/etlan/station_endpoint.h"
 
 namespace etl::etlan {
 namespace {
 
 constexpr int kHeaderSize = static_cast<int>(kEtlanHeaderSize);
 
+// The socket option that bounds a blocking receive (SO_RCVTIMEO), in the
+// form each system takes it.
+class ReceiveTimeout {
+public:
+    explicit ReceiveTimeout(int ms) {
+#if defined(_WIN32)
+        value_ = static_cast<DWORD>(ms);
+#else
+        value_.tv_sec = ms / 1000;
+        value_.tv_usec = (ms % 1000) * 1000;
+#endif
+    }
+    template <typename Protocol> int level(const Protocol&) const { return SOL_SOCKET; }
+    template <typename Protocol> int name(const Protocol&) const { return SO_RCVTIMEO; }
+    template <typename Protocol> const void* data(const Protocol&) const { return &value_; }
+    template <typename Protocol> std::size_t size(const Protocol&) const { return sizeof value_; }
+
+private:
+#if defined(_WIN32)
+    DWORD value_;
+#else
+    timeval value_;
+#endif
+};
+
 }  // namespace
+
+bool RawConnection::Open(const std::string& host, const std::string& port, int connectMs, int receiveMs,
+                         std::string* why) {
+    Close();
+    asio::ip::tcp::endpoint to;
+    if (!StationEndpoint(host, port, &to, why)) {
+        *why = "cannot resolve " + host + ":" + port + ": " + *why;
+        return false;
+    }
+    std::optional<std::error_code> result;
+    socket_.async_connect(to, [&result](std::error_code ec) { result = ec; });
+    io_.restart();
+    io_.run_for(std::chrono::milliseconds(connectMs));
+    if (!result || *result) {
+        const std::error_code ec = result ? *result : std::make_error_code(std::errc::timed_out);
+        *why = "cannot connect to " + host + ":" + port + ": " + ec.message();
+        Close();
+        return false;
+    }
+    // The exchanges are plain blocking calls: one send, and receives that
+    // give up after receiveMs.
+    std::error_code ec;
+    socket_.non_blocking(false, ec);
+    if (!ec) socket_.set_option(ReceiveTimeout(receiveMs), ec);
+    if (ec) {
+        *why = "cannot connect to " + host + ":" + port + ": " + ec.message();
+        Close();
+        return false;
+    }
+    return true;
+}
+
+bool RawConnection::Send(const void* data, int length) {
+    std::error_code ec;
+    asio::write(socket_, asio::buffer(data, static_cast<std::size_t>(length)), ec);
+    return !ec;
+}
+
+// The system's own receive: one call that blocks until bytes come or the
+// time set with ReceiveTimeout runs out (Asio's receive would then wait on).
+int RawConnection::Receive(void* buffer, int size) {
+    const auto n = ::recv(socket_.native_handle(), static_cast<char*>(buffer), size, 0);
+    return n < 0 ? -1 : static_cast<int>(n);
+}
+
+void RawConnection::Close() {
+    std::error_code ignored;
+    socket_.close(ignored);
+    io_.restart();
+    io_.run();  // what was under way ends
+}
 
 // The header's ninth character starts the PC's own station number; the
 // station lines are taken apart by the driver's own rules
