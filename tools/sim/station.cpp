@@ -372,7 +372,11 @@ void Station::Close(Connection& c, bool byClient, const std::string& why) {
         shared_.Trace(number_, "==", why + " (port " + std::to_string(c.peer) + ")");
     }
     if (Recorder* r = shared_.recorder) r->Closed(c.peer, port_, byClient);
+    // Shut down first: on Windows a program the process started meanwhile
+    // may hold the socket too (inherited with the one made in advance for
+    // the accept), and closing one copy would leave the connection open.
     std::error_code ignored;
+    c.socket.shutdown(tcp::socket::shutdown_both, ignored);
     c.socket.close(ignored);
     c.closed = true;
 }
