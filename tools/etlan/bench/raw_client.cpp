@@ -19,31 +19,6 @@ namespace {
 
 constexpr int kHeaderSize = static_cast<int>(kEtlanHeaderSize);
 
-// The socket option that bounds a blocking receive (SO_RCVTIMEO), in the
-// form each system takes it.
-class ReceiveTimeout {
-public:
-    explicit ReceiveTimeout(int ms) {
-#if defined(_WIN32)
-        value_ = static_cast<DWORD>(ms);
-#else
-        value_.tv_sec = ms / 1000;
-        value_.tv_usec = (ms % 1000) * 1000;
-#endif
-    }
-    template <typename Protocol> int level(const Protocol&) const { return SOL_SOCKET; }
-    template <typename Protocol> int name(const Protocol&) const { return SO_RCVTIMEO; }
-    template <typename Protocol> const void* data(const Protocol&) const { return &value_; }
-    template <typename Protocol> std::size_t size(const Protocol&) const { return sizeof value_; }
-
-private:
-#if defined(_WIN32)
-    DWORD value_;
-#else
-    timeval value_;
-#endif
-};
-
 }  // namespace
 
 bool RawConnection::Open(const std::string& host, const std::string& port, int connectMs, int receiveMs,
@@ -65,15 +40,20 @@ bool RawConnection::Open(const std::string& host, const std::string& port, int c
         return false;
     }
     // The exchanges are plain blocking calls: one send, and receives that
-    // give up after receiveMs.
+    // give up after receiveMs (SO_RCVTIMEO, in the form each system takes).
     std::error_code ec;
     socket_.non_blocking(false, ec);
-    if (!ec) socket_.set_option(ReceiveTimeout(receiveMs), ec);
     if (ec) {
         *why = "cannot connect to " + host + ":" + port + ": " + ec.message();
         Close();
         return false;
     }
+#if defined(_WIN32)
+    const DWORD limit = static_cast<DWORD>(receiveMs);
+#else
+    const timeval limit{receiveMs / 1000, (receiveMs % 1000) * 1000};
+#endif
+    setsockopt(socket_.native_handle(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
     return true;
 }
 
@@ -84,7 +64,7 @@ bool RawConnection::Send(const void* data, int length) {
 }
 
 // The system's own receive: one call that blocks until bytes come or the
-// time set with ReceiveTimeout runs out (Asio's receive would then wait on).
+// time set with SO_RCVTIMEO runs out (Asio's receive would then wait on).
 int RawConnection::Receive(void* buffer, int size) {
     const auto n = ::recv(socket_.native_handle(), static_cast<char*>(buffer), size, 0);
     return n < 0 ? -1 : static_cast<int>(n);
