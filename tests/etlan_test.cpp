@@ -796,6 +796,17 @@ TEST_F(EtlanFaults, TraceShowsTheFramesOnTheWire) {
     EXPECT_TRUE(r.Has("== st 08  127.0.0.1:1: no connection (")) << r.out;
     EXPECT_TRUE(r.Has("not relayed, the driver connects there itself")) << r.out;
     EXPECT_TRUE(r.Has("read failed, result 2")) << r.out;
+    // The relay reads a host text as the driver does: one in octal, which
+    // the driver never connects, is not relayed either (though a station
+    // listens at what inet_aton makes of it).
+    std::string octalFile = "PC-stn: 10\n01 \"127.000.0.1\" \"";
+    octalFile += std::to_string(sim_.Port(1)) + "\"\n";
+    const std::string octal = " -s " + Quoted(dir_.Write("octal.int", octalFile));
+    const int requests = sim_.Requests(1);
+    r = Shell(Quoted(EtlanPath()) + " read 01D00100 --trace" + octal);
+    EXPECT_EQ(r.status, Shell(Quoted(EtlanPath()) + " read 01D00100" + octal).status);
+    EXPECT_TRUE(r.Has("\"127.000.0.1\" has a part in octal or hex")) << r.out;
+    EXPECT_EQ(sim_.Requests(1), requests);
 
     std::atomic<bool> ended{false};
     const int before = sim_.Requests(1);

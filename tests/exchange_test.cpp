@@ -501,8 +501,8 @@ public:
 
 private:
     struct SocketsStarted {  // the peer's sockets need the library started (Winsock)
-        SocketsStarted() { etl::simnet::SimNetStart(); }
-        ~SocketsStarted() { etl::simnet::SimNetStop(); }
+        SocketsStarted() { etl::testnet::NetStart(); }
+        ~SocketsStarted() { etl::testnet::NetStop(); }
     } sockets_;
     etl::test::LoopbackPeer peer_;
     std::vector<std::string> answers_;

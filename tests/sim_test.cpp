@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
-#include "tools/sim/net/sim_socket.h"
+#include "tests/support/test_socket.h"
 #include "tools/sim/options.h"
 #include "tools/sim/simulator.h"
 
@@ -22,8 +22,8 @@ using etl::sim::Execute;
 using etl::sim::Faults;
 using etl::sim::Memory;
 using etl::sim::Simulator;
-using etl::simnet::kNoSimSocket;
-using etl::simnet::SimSocket;
+using etl::testnet::kNoSocket;
+using etl::testnet::Socket;
 using Clock = std::chrono::steady_clock;
 
 long Since(Clock::time_point t) {
@@ -471,18 +471,18 @@ class Client {
 public:
     ~Client() { Close(); }
     bool Connect(std::uint16_t port, int ms = 2000) {
-        s_ = etl::simnet::SimConnectStart(port);
-        if (s_ == kNoSimSocket) return false;
-        if (etl::simnet::SimConnectWait(s_, ms)) return true;
+        s_ = etl::testnet::ConnectStart(port);
+        if (s_ == kNoSocket) return false;
+        if (etl::testnet::ConnectWait(s_, ms)) return true;
         Close();
         return false;
     }
     void Close() {
-        etl::simnet::SimClose(s_);
-        s_ = kNoSimSocket;
+        etl::testnet::Close(s_);
+        s_ = kNoSocket;
     }
     bool Send(const std::string& bytes) {
-        return etl::simnet::SimSendAll(s_, bytes.data(), static_cast<int>(bytes.size()));
+        return etl::testnet::SendAll(s_, bytes.data(), static_cast<int>(bytes.size()));
     }
     // Reads until n bytes have arrived, the peer closed, or ms passed.
     std::string Read(std::size_t n, int ms = 2000) {
@@ -492,9 +492,9 @@ public:
         reads_ = 0;
         while (got.size() < n && Since(start) < ms) {
             bool ready = false;
-            if (etl::simnet::SimPoll(&s_, 1, 10, &ready) <= 0 || !ready) continue;
+            if (etl::testnet::Poll(&s_, 1, 10, &ready) <= 0 || !ready) continue;
             char buf[4096];
-            int k = etl::simnet::SimRecv(s_, buf, static_cast<int>(std::min<std::size_t>(
+            int k = etl::testnet::Recv(s_, buf, static_cast<int>(std::min<std::size_t>(
                                                       sizeof buf, n - got.size())));
             if (k <= 0) {
                 closed_ = true;
@@ -517,7 +517,7 @@ public:
     int reads() const { return reads_; }
 
 private:
-    SimSocket s_ = kNoSimSocket;
+    Socket s_ = kNoSocket;
     bool closed_ = false;
     int reads_ = 0;
 };

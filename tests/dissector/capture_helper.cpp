@@ -38,13 +38,13 @@
 #include <thread>
 #include <vector>
 
-#include "tools/sim/net/sim_socket.h"
+#include "tests/support/test_socket.h"
 #include "tools/sim/pcap_writer.h"
 #include "tools/sim/simulator.h"
 
 namespace {
 
-using etl::simnet::SimSocket;
+using etl::testnet::Socket;
 
 std::string Expand(const std::string& in) {
     std::string out;
@@ -81,7 +81,7 @@ std::string Frame(const std::string& text) {
 }
 
 // Reads until `answers` texts ending in CR have come, or ms pass.
-bool Await(SimSocket s, int answers, int ms) {
+bool Await(Socket s, int answers, int ms) {
     int seen = 0;
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (seen < answers) {
@@ -90,9 +90,9 @@ bool Await(SimSocket s, int answers, int ms) {
                         .count();
         if (left <= 0) return false;
         bool readable = false;
-        if (etl::simnet::SimPoll(&s, 1, static_cast<int>(left), &readable) <= 0) continue;
+        if (etl::testnet::Poll(&s, 1, static_cast<int>(left), &readable) <= 0) continue;
         char buf[4096];
-        int n = etl::simnet::SimRecv(s, buf, sizeof buf);
+        int n = etl::testnet::Recv(s, buf, sizeof buf);
         if (n <= 0) return false;
         for (int i = 0; i < n; ++i) {
             if (buf[i] == '\r') ++seen;
@@ -129,9 +129,9 @@ int Recorded(const std::string& capture, std::uint16_t port, const std::string& 
 }
 
 // Sends bytes and waits (20 s at most) until the station has read them.
-bool SendTaken(SimSocket s, std::uint16_t port, const std::string& capture, const std::string& bytes) {
+bool SendTaken(Socket s, std::uint16_t port, const std::string& capture, const std::string& bytes) {
     const int before = Recorded(capture, port, bytes);
-    if (!etl::simnet::SimSendAll(s, bytes.data(), static_cast<int>(bytes.size()))) return false;
+    if (!etl::testnet::SendAll(s, bytes.data(), static_cast<int>(bytes.size()))) return false;
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (Recorded(capture, port, bytes) <= before) {
         if (std::chrono::steady_clock::now() >= until) {
@@ -144,9 +144,9 @@ bool SendTaken(SimSocket s, std::uint16_t port, const std::string& capture, cons
 }
 
 int Client(std::uint16_t port, const std::string& capture) {
-    if (!etl::simnet::SimNetStart()) return 1;
-    SimSocket s = etl::simnet::SimConnectStart(port);
-    if (s == etl::simnet::kNoSimSocket || !etl::simnet::SimConnectWait(s, 2000)) {
+    if (!etl::testnet::NetStart()) return 1;
+    Socket s = etl::testnet::ConnectStart(port);
+    if (s == etl::testnet::kNoSocket || !etl::testnet::ConnectWait(s, 2000)) {
         std::fprintf(stderr, "capture_helper: cannot connect to port %u\n", port);
         return 1;
     }
@@ -178,11 +178,11 @@ int Client(std::uint16_t port, const std::string& capture) {
         bool sent;
         if (cut > 0 && cut < out.size()) {
             sent = SendTaken(s, port, capture, out.substr(0, cut));
-            sent = sent && etl::simnet::SimSendAll(s, out.data() + cut, static_cast<int>(out.size() - cut));
+            sent = sent && etl::testnet::SendAll(s, out.data() + cut, static_cast<int>(out.size() - cut));
         } else if (answers == 0) {
             sent = SendTaken(s, port, capture, out);
         } else {
-            sent = etl::simnet::SimSendAll(s, out.data(), static_cast<int>(out.size()));
+            sent = etl::testnet::SendAll(s, out.data(), static_cast<int>(out.size()));
         }
         if (!sent) {
             std::fprintf(stderr, "capture_helper: send failed: %s\n", line.c_str());
@@ -193,8 +193,8 @@ int Client(std::uint16_t port, const std::string& capture) {
             status = 1;
         }
     }
-    etl::simnet::SimClose(s);
-    etl::simnet::SimNetStop();
+    etl::testnet::Close(s);
+    etl::testnet::NetStop();
     return status;
 }
 

@@ -18,14 +18,14 @@
 #include <utility>
 #include <vector>
 
-#include "tools/sim/net/sim_socket.h"
+#include "tests/support/test_socket.h"
 #include "tools/sim/pcap_writer.h"
 #include "tools/sim/simulator.h"
 
 namespace {
 
 using etl::sim::Bcc;
-using etl::simnet::SimSocket;
+using etl::testnet::Socket;
 
 std::string Request(int station, const std::string& body) {
     char head[4];
@@ -43,24 +43,24 @@ std::string Request(int station, const std::string& body) {
 // sent and received.
 std::pair<std::string, std::string> Talk(std::uint16_t port, int station, int requests) {
     std::string sent, got;
-    SimSocket s = etl::simnet::SimConnectStart(port);
-    if (s == etl::simnet::kNoSimSocket || !etl::simnet::SimConnectWait(s, 2000)) return {};
+    Socket s = etl::testnet::ConnectStart(port);
+    if (s == etl::testnet::kNoSocket || !etl::testnet::ConnectWait(s, 2000)) return {};
     for (int i = 0; i < requests; ++i) {
         char body[32];
         std::snprintf(body, sizeof body, "RDD%05d%05d", i, i + i % 3);
         std::string frame = Request(station, body);
-        if (!etl::simnet::SimSendAll(s, frame.data(), static_cast<int>(frame.size()))) break;
+        if (!etl::testnet::SendAll(s, frame.data(), static_cast<int>(frame.size()))) break;
         sent += frame;
         std::string answer;
         while (answer.empty() || answer.back() != '\r') {
             char buf[512];
-            int n = etl::simnet::SimRecv(s, buf, sizeof buf);
+            int n = etl::testnet::Recv(s, buf, sizeof buf);
             if (n <= 0) return {};
             answer.append(buf, static_cast<std::size_t>(n));
         }
         got += answer;
     }
-    etl::simnet::SimClose(s);
+    etl::testnet::Close(s);
     return {sent, got};
 }
 

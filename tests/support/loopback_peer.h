@@ -1,7 +1,7 @@
 // The tests' own end of a connection: a listener on an ephemeral 127.0.0.1
 // port that plays the PLC, the connections it accepts, and byte order for
-// the driver's socket addresses. Built on the simulator's socket shim, so it
-// works the same on every platform.
+// the driver's socket addresses. Built on the tests' plain sockets
+// (test_socket.h), so it works the same on every platform.
 #pragma once
 
 #include <cstddef>
@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "tools/sim/net/sim_socket.h"
+#include "tests/support/test_socket.h"
 
 namespace etl::test {
 
-using PeerSocket = etl::simnet::SimSocket;
-constexpr PeerSocket kNoPeer = etl::simnet::kNoSimSocket;
+using PeerSocket = etl::testnet::Socket;
+constexpr PeerSocket kNoPeer = etl::testnet::kNoSocket;
 
 // Whether a peer listens, or only holds its port so that every connection
 // to it is refused.

@@ -1,9 +1,12 @@
 // The few things etlan needs from the operating system besides the driver
-// library: the environment, the console and temporary names. One file per
+// library and its sockets: the environment, the console, temporary names,
+// the process's CPU time and signals. One file per
 // platform (console_posix.cpp, console_win32.cpp), chosen by the build.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <thread>
 
 namespace etl::etlan {
 
@@ -19,6 +22,13 @@ bool OutputIsTerminal();
 
 // Process id, for unique temporary names.
 long ProcessId();
+
+// CPU seconds (user + system) of every thread of this process so far.
+double ProcessCpuSeconds();
+
+// A thread beside the command's own (the trace's relay) that takes none of
+// the stop signals: Ctrl-C and SIGTERM stay with the command's thread.
+std::thread StartQuietThread(std::function<void()> body);
 
 // Ctrl-C and SIGTERM (the console's close and break events on Windows).
 // While a command watches for them (WatchStop), the first only asks it to

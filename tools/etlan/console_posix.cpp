@@ -1,6 +1,8 @@
 #include <csignal>
 #include <cstdlib>
 
+#include <pthread.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "tools/etlan/console.h"
@@ -35,6 +37,24 @@ void PrepareConsole() {}
 bool OutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 
 long ProcessId() { return static_cast<long>(getpid()); }
+
+double ProcessCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+std::thread StartQuietThread(std::function<void()> body) {
+    // The new thread inherits the mask in force while it is created.
+    sigset_t stop, previous;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, &previous);
+    std::thread t(std::move(body));
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return t;
+}
 
 void InstallStopHandlers() {
     struct sigaction action {};

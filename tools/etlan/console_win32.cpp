@@ -46,6 +46,18 @@ bool OutputIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
 
 long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
 
+double ProcessCpuSeconds() {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+    const auto seconds = [](const FILETIME& t) {  // in 100 ns units
+        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime) * 1e-7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
+// The console's events come on a thread of the system's own.
+std::thread StartQuietThread(std::function<void()> body) { return std::thread(std::move(body)); }
+
 void InstallStopHandlers() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 void WatchStop(bool on) {

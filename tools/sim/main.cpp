@@ -1,25 +1,18 @@
 // etlan-sim: simulated PLC stations behind ET-LAN units on 127.0.0.1.
-#include <atomic>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <thread>
+
+#include <asio/io_context.hpp>
+#include <asio/signal_set.hpp>
 
 #include "etl_version.h"
 #include "tools/common/std_streams.h"
 #include "tools/sim/options.h"
 #include "tools/sim/pcap_writer.h"
 #include "tools/sim/simulator.h"
-
-namespace {
-
-volatile std::sig_atomic_t g_signalled = 0;
-std::atomic<bool> g_stdinClosed{false};
-
-void OnSignal(int) { g_signalled = 1; }
-
-}  // namespace
 
 int main(int argc, char** argv) {
     etl::tools::OpenStandardStreams();  // before any socket or file is opened
@@ -65,8 +58,10 @@ int main(int argc, char** argv) {
         sim.SetSplit(st.number, settings.split);
         sim.SetStationField(st.number, settings.field, settings.strictField);
     }
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
+    // Runs until SIGINT or SIGTERM (or the end of standard input), asleep.
+    auto stop = std::make_shared<asio::io_context>();
+    asio::signal_set signals(*stop, SIGINT, SIGTERM);
+    signals.async_wait([stop](const std::error_code&, int) { stop->stop(); });
     if (!sim.Start()) {
         std::fprintf(stderr, "etlan-sim: a station could not listen\n");
         return 1;
@@ -76,15 +71,13 @@ int main(int argc, char** argv) {
     }
     std::fflush(stdout);
     if (options.stdinStop) {
-        std::thread([] {
+        std::thread([stop] {
             while (std::fgetc(stdin) != EOF) {
             }
-            g_stdinClosed = true;
+            stop->stop();
         }).detach();
     }
-    while (g_signalled == 0 && !g_stdinClosed) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    stop->run();
     sim.Stop();
     if (!recordPath.empty() && !capture.Close()) {
         std::fprintf(stderr, "etlan-sim: writing the capture file %s failed\n", recordPath.c_str());

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "host/vocabulary.h"
-#include "tools/etlan/bench/bench_platform.h"
 #include "tools/etlan/bench/clients.h"
 #include "tools/etlan/bench/raw_client.h"
 #include "tools/etlan/commands/command.h"
+#include "tools/etlan/console.h"
 
 namespace etl::etlan {
 namespace {

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "host/blocks.h"
-#include "tools/etlan/bench/bench_platform.h"
 #include "tools/etlan/bench/raw_client.h"
 #include "tools/etlan/driver.h"
 

@@ -1,13 +1,18 @@
 #include "tools/etlan/bench/raw_client.h"
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <optional>
+
+#include <asio/write.hpp>
 
 #include "host/blocks.h"
 #include "host/digits.h"
 #include "mewtocol/etlan_frame.h"
 #include "stations/station_line.h"
 #include "tools/common/frame_text.h"
+#include "tools/etlan/station_endpoint.h"
 
 namespace etl::etlan {
 namespace {
@@ -15,6 +20,62 @@ namespace {
 constexpr int kHeaderSize = static_cast<int>(kEtlanHeaderSize);
 
 }  // namespace
+
+bool RawConnection::Open(const std::string& host, const std::string& port, int connectMs, int receiveMs,
+                         std::string* why) {
+    Close();
+    asio::ip::tcp::endpoint to;
+    if (!StationEndpoint(host, port, &to, why)) {
+        *why = "cannot resolve " + host + ":" + port + ": " + *why;
+        return false;
+    }
+    std::optional<std::error_code> result;
+    socket_.async_connect(to, [&result](std::error_code ec) { result = ec; });
+    io_.restart();
+    io_.run_for(std::chrono::milliseconds(connectMs));
+    if (!result || *result) {
+        const std::error_code ec = result ? *result : std::make_error_code(std::errc::timed_out);
+        *why = "cannot connect to " + host + ":" + port + ": " + ec.message();
+        Close();
+        return false;
+    }
+    // The exchanges are plain blocking calls: one send, and receives that
+    // give up after receiveMs (SO_RCVTIMEO, in the form each system takes).
+    std::error_code ec;
+    socket_.non_blocking(false, ec);
+    if (ec) {
+        *why = "cannot connect to " + host + ":" + port + ": " + ec.message();
+        Close();
+        return false;
+    }
+#if defined(_WIN32)
+    const DWORD limit = static_cast<DWORD>(receiveMs);
+#else
+    const timeval limit{receiveMs / 1000, (receiveMs % 1000) * 1000};
+#endif
+    setsockopt(socket_.native_handle(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+    return true;
+}
+
+bool RawConnection::Send(const void* data, int length) {
+    std::error_code ec;
+    asio::write(socket_, asio::buffer(data, static_cast<std::size_t>(length)), ec);
+    return !ec;
+}
+
+// The system's own receive: one call that blocks until bytes come or the
+// time set with SO_RCVTIMEO runs out (Asio's receive would then wait on).
+int RawConnection::Receive(void* buffer, int size) {
+    const auto n = ::recv(socket_.native_handle(), static_cast<char*>(buffer), size, 0);
+    return n < 0 ? -1 : static_cast<int>(n);
+}
+
+void RawConnection::Close() {
+    std::error_code ignored;
+    socket_.close(ignored);
+    io_.restart();
+    io_.run();  // what was under way ends
+}
 
 // The header's ninth character starts the PC's own station number; the
 // station lines are taken apart by the driver's own rules

@@ -1,13 +1,37 @@
-// The bench's raw client as far as it is text: the station file read as
-// the driver reads it, the very frames the driver sends, and the answers
-// decoded. Its socket is in bench_platform.h.
+// The bench's raw client: the station file read as the driver reads it,
+// the very frames the driver sends, the answers decoded, and its own plain
+// connection to the station.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+
 namespace etl::etlan {
+
+// A blocking TCP connection used one exchange at a time: one send,
+// receives until the caller has what it wants. Nothing else happens on it,
+// so each exchange costs one send and (usually) one receive system call.
+class RawConnection {
+public:
+    // Connects to host and port (read as the driver reads a station's
+    // texts) within connectMs; a receive then gives up after receiveMs.
+    // False with a reason in *why.
+    bool Open(const std::string& host, const std::string& port, int connectMs, int receiveMs, std::string* why);
+    // Sends every byte; false on an error.
+    bool Send(const void* data, int length);
+    // Bytes received (> 0); 0 when the peer closed; -1 on an error or when
+    // the receive time ran out.
+    int Receive(void* buffer, int size);
+    void Close();
+
+private:
+    asio::io_context io_;
+    asio::ip::tcp::socket socket_{io_};
+};
 
 struct StationAddress {
     int number = -1;

@@ -1,26 +1,33 @@
 #include "tools/etlan/trace/relay.h"
 
-#include <algorithm>
-#include <atomic>
+#include <array>
 #include <chrono>
 #include <cstdint>
-#include <list>
 #include <map>
+#include <optional>
 #include <thread>
 #include <vector>
+
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/write.hpp>
 
 #include "host/digits.h"
 #include "host/vocabulary.h"
 #include "stations/station_line.h"
 #include "tools/common/frame_text.h"
+#include "tools/etlan/console.h"
+#include "tools/etlan/station_endpoint.h"
 #include "tools/etlan/text.h"
-#include "tools/etlan/trace/relay_net.h"
 
 namespace etl::etlan {
 namespace {
 
-namespace net = relaynet;
-using Clock = std::chrono::steady_clock;
+using asio::ip::tcp;
+using std::chrono::milliseconds;
 using tools::FrameReader;
 
 constexpr std::size_t kHeaderNumberOffset = 8;  // the PC's number in the header line
@@ -86,35 +93,41 @@ std::string Now() {
     return tools::TraceStamp(now.time, now.ms);
 }
 
+std::string EndpointText(const tcp::endpoint& e) { return e.address().to_string() + ":" + std::to_string(e.port()); }
+
 }  // namespace
 
 struct TraceRelay::Impl {
     // A station the driver reaches through the relay.
     struct Route {
+        explicit Route(asio::io_context& io) : listener(io) {}
         int station = 0;
-        net::Endpoint upstream;
-        std::string where;                // "host:port" as the file gives them
-        net::Handle listener = net::kNone;
-        net::Handle ready = net::kNone;   // the connection made at the start, for the driver's first
+        tcp::endpoint upstream;
+        std::string where;  // "host:port" as the file gives them
+        tcp::acceptor listener;
+        std::optional<tcp::socket> ready;  // the connection made at the start, for the driver's first
     };
-    // One connection of the driver joined to one of the station.
+    // One connection of the driver joined to one of the station. Each side
+    // is read once the other has taken what it sent before.
     struct Link {
-        Route* route = nullptr;
-        net::Handle driver = net::kNone;
-        net::Handle plc = net::kNone;
-        bool connecting = false;          // the station's connection is under way
-        Clock::time_point deadline;
-        bool draining = false;            // one side closed: the other gets what is pending, then closes
-        std::string toPlc, toDriver;      // received, not yet sent on
+        Link(asio::io_context& io, Route& r) : route(&r), driver(io), plc(io), timer(io) {}
+        Route* route;
+        tcp::socket driver, plc;
+        asio::steady_timer timer;  // bounds the connection to the station ...
+        bool connecting = false;   // ... while it is under way
+        std::array<char, 4096> toPlc{}, toDriver{};
         FrameReader fromDriver, fromPlc;
         bool dead = false;
     };
+    using LinkPtr = std::shared_ptr<Link>;
 
     std::FILE* out;
+    asio::io_context io;
+    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
+    asio::steady_timer end{io};
+    bool ended = false;
     std::vector<std::unique_ptr<Route>> routes;
-    std::list<Link> links;
-    net::Wake wake;
-    std::atomic<bool> stop{false};
+    std::vector<LinkPtr> links;
     std::thread thread;
 
     explicit Impl(std::FILE* to) : out(to) {}
@@ -126,203 +139,117 @@ struct TraceRelay::Impl {
     }
     void Event(const Link& l, const std::string& text) { Line(l.route->station, "==", text); }
 
-    void CloseLink(Link& l) {
-        for (const auto& s : l.fromDriver.Flush()) Line(l.route->station, "->", s);
-        for (const auto& s : l.fromPlc.Flush()) Line(l.route->station, "<-", s);
-        net::Close(l.driver);
-        net::Close(l.plc);
-        l.driver = l.plc = net::kNone;
-        l.dead = true;
+    void CloseLink(const LinkPtr& l) {
+        for (const auto& s : l->fromDriver.Flush()) Line(l->route->station, "->", s);
+        for (const auto& s : l->fromPlc.Flush()) Line(l->route->station, "<-", s);
+        std::error_code ignored;
+        l->driver.close(ignored);
+        l->plc.close(ignored);
+        l->timer.cancel();
+        l->dead = true;
+        std::erase(links, l);
     }
 
-    // Sends what is pending for one side; false (traced, link closed) on an
-    // error.
-    bool Flush(Link& l, net::Handle to, std::string& pending, const char* whom) {
-        while (!pending.empty()) {
-            int error = 0;
-            const long n = net::Send(to, pending.data(), pending.size(), &error);
-            if (n == net::kWouldBlock) return true;
-            if (n == net::kFailed) {
-                Event(l, std::string("closed: sending to the ") + whom + " failed: " + net::ErrorText(error));
-                CloseLink(l);
-                return false;
+    // Takes what one side sends: traced frame by frame first, then sent on.
+    void Pump(const LinkPtr& l, bool fromDriver) {
+        tcp::socket& from = fromDriver ? l->driver : l->plc;
+        std::array<char, 4096>& buffer = fromDriver ? l->toPlc : l->toDriver;
+        from.async_read_some(asio::buffer(buffer), [this, l, fromDriver](std::error_code ec, std::size_t n) {
+            if (l->dead) return;
+            FrameReader& reader = fromDriver ? l->fromDriver : l->fromPlc;
+            const char* mark = fromDriver ? "->" : "<-";
+            if (!ec) {
+                const char* data = (fromDriver ? l->toPlc : l->toDriver).data();
+                for (const auto& s : reader.Feed(data, n)) Line(l->route->station, mark, s);
+                asio::async_write(fromDriver ? l->plc : l->driver, asio::buffer(data, n),
+                                  [this, l, fromDriver](std::error_code e, std::size_t) {
+                                      if (l->dead) return;
+                                      if (!e) return Pump(l, fromDriver);
+                                      Event(*l, std::string("closed: sending to the ") +
+                                                    (fromDriver ? "station" : "driver") + " failed: " + e.message());
+                                      CloseLink(l);
+                                  });
+                return;
             }
-            pending.erase(0, static_cast<std::size_t>(n));
-        }
-        return true;
-    }
-
-    // Takes what one side sent: traced frame by frame first, then sent on.
-    void Pump(Link& l, bool fromDriver) {
-        const net::Handle from = fromDriver ? l.driver : l.plc;
-        const net::Handle to = fromDriver ? l.plc : l.driver;
-        std::string& pending = fromDriver ? l.toPlc : l.toDriver;
-        FrameReader& reader = fromDriver ? l.fromDriver : l.fromPlc;
-        const char* mark = fromDriver ? "->" : "<-";
-        char buffer[4096];
-        int error = 0;
-        const long n = net::Receive(from, buffer, sizeof buffer, &error);
-        if (n == net::kWouldBlock) return;
-        if (n > 0) {
-            for (const auto& s : reader.Feed(buffer, static_cast<std::size_t>(n))) Line(l.route->station, mark, s);
-            pending.append(buffer, static_cast<std::size_t>(n));
-            Flush(l, to, pending, fromDriver ? "station" : "driver");
-            return;
-        }
-        for (const auto& s : reader.Flush()) Line(l.route->station, mark, s);
-        Event(l, n == 0 ? (fromDriver ? "closed by the driver" : "closed by the station")
-                        : std::string("closed: receiving from the ") + (fromDriver ? "driver" : "station") +
-                              " failed: " + net::ErrorText(error));
-        if (n == 0 && !pending.empty()) {
-            // What the closing side sent before it closed still goes on.
-            l.draining = true;
-            if (fromDriver) {
-                net::Close(l.driver);
-                l.driver = net::kNone;
-            } else {
-                net::Close(l.plc);
-                l.plc = net::kNone;
-            }
-            return;
-        }
-        CloseLink(l);
+            for (const auto& s : reader.Flush()) Line(l->route->station, mark, s);
+            Event(*l, ec == asio::error::eof ? (fromDriver ? "closed by the driver" : "closed by the station")
+                                             : std::string("closed: receiving from the ") +
+                                                   (fromDriver ? "driver" : "station") + " failed: " + ec.message());
+            CloseLink(l);
+        });
     }
 
     void Accept(Route& r) {
-        for (;;) {
-            const net::Handle d = net::Accept(r.listener);
-            if (d == net::kNone) return;
-            Link& l = links.emplace_back();
-            l.route = &r;
-            l.driver = d;
-            if (r.ready != net::kNone) {
-                l.plc = r.ready;
-                r.ready = net::kNone;
-                Event(l, "the driver connected: joined to the connection to " + r.where + " made at the start");
-                continue;
-            }
-            std::string why;
-            l.plc = net::Connect(r.upstream, &why);
-            if (l.plc == net::kNone) {
-                Event(l, "the driver connected again; no connection to " + r.where + " (" + why +
-                             "): the driver's connection closed");
-                CloseLink(l);
-                continue;
-            }
-            l.connecting = true;
-            l.deadline = Clock::now() + std::chrono::milliseconds(kConnectMs);
-            Event(l, "the driver connected again: connecting to " + r.where);
-        }
+        auto l = std::make_shared<Link>(io, r);
+        r.listener.async_accept(l->driver, [this, &r, l](std::error_code ec) {
+            if (ended || ec == asio::error::operation_aborted) return;
+            if (!ec) Joined(l);
+            Accept(r);
+        });
     }
 
-    void Connected(Link& l, const net::Watch& w) {
-        int error = net::ConnectError(l.plc);
-        const bool failed = error != 0 || (w.failed && !w.writable);
-        if (!failed && !w.writable) return;
-        l.connecting = false;
-        if (!failed) {
-            Event(l, "connected to " + l.route->where);
-            if (!l.toPlc.empty()) Flush(l, l.plc, l.toPlc, "station");
+    // A connection of the driver: joined to the one made at the start, or to
+    // a new one.
+    void Joined(const LinkPtr& l) {
+        Route& r = *l->route;
+        links.push_back(l);
+        if (r.ready) {
+            l->plc = std::move(*r.ready);
+            r.ready.reset();
+            Event(*l, "the driver connected: joined to the connection to " + r.where + " made at the start");
+            Pump(l, true);
+            Pump(l, false);
             return;
         }
-        Event(l, "no connection to " + l.route->where + " (" +
-                     (error != 0 ? net::ErrorText(error) : std::string("failed")) + "): the driver's connection closed");
-        CloseLink(l);
+        Event(*l, "the driver connected again: connecting to " + r.where);
+        l->connecting = true;
+        l->timer.expires_after(milliseconds(kConnectMs));
+        l->timer.async_wait([this, l](std::error_code ec) {
+            if (ec || l->dead || !l->connecting) return;
+            Event(*l, "no connection to " + l->route->where + " within " + std::to_string(kConnectMs) +
+                          " ms: the driver's connection closed");
+            CloseLink(l);
+        });
+        l->plc.async_connect(r.upstream, [this, l](std::error_code ec) {
+            if (l->dead) return;
+            l->connecting = false;
+            l->timer.cancel();
+            if (ec) {
+                Event(*l, "no connection to " + l->route->where + " (" + ec.message() +
+                              "): the driver's connection closed");
+                CloseLink(l);
+                return;
+            }
+            Event(*l, "connected to " + l->route->where);
+            Pump(l, true);
+            Pump(l, false);
+        });
     }
 
-    void Run() {
-        std::vector<net::Watch> watches;
-        std::vector<Link*> linkOf;  // per watch: its link, nullptr for the wake and the listeners
-        std::vector<Route*> routeOf;
-        for (;;) {
-            // Once asked to stop, one more look without waiting: what the
-            // driver closed before the stop is traced as its own doing.
-            const bool stopping = stop;
-            watches.clear();
-            linkOf.clear();
-            routeOf.clear();
-            auto add = [&](net::Handle s, bool read, bool write, Link* l, Route* r) {
-                net::Watch w;
-                w.socket = s;
-                w.read = read;
-                w.write = write;
-                watches.push_back(w);
-                linkOf.push_back(l);
-                routeOf.push_back(r);
-            };
-            add(wake.ReadHandle(), true, false, nullptr, nullptr);
-            for (auto& r : routes) add(r->listener, true, false, nullptr, r.get());
-            int timeout = -1;
-            const auto now = Clock::now();
-            for (Link& l : links) {
-                if (l.connecting) {
-                    add(l.plc, false, true, &l, nullptr);
-                    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(l.deadline - now).count();
-                    const int ms = static_cast<int>(std::max<long long>(0, left) + 1);
-                    timeout = timeout < 0 ? ms : std::min(timeout, ms);
-                } else if (l.draining) {
-                    if (l.driver != net::kNone) add(l.driver, false, true, &l, nullptr);
-                    if (l.plc != net::kNone) add(l.plc, false, true, &l, nullptr);
-                } else {
-                    // A side is read only once the other has taken what it sent.
-                    add(l.driver, l.toPlc.empty(), !l.toDriver.empty(), &l, nullptr);
-                    add(l.plc, l.toDriver.empty(), !l.toPlc.empty(), &l, nullptr);
-                }
+    // The end of the command. What is ready is taken first (the timer's
+    // wait comes after the sockets' events of the same look), so that what
+    // the driver closed before the stop is traced as its own doing; what is
+    // still open then is closed.
+    void End() {
+        end.expires_after(milliseconds(0));
+        end.async_wait([this](std::error_code) {
+            ended = true;
+            while (!links.empty()) {
+                const LinkPtr l = links.front();
+                Event(*l, "closed at the end of the command");
+                CloseLink(l);
             }
-            if (net::Wait(watches, stopping ? 0 : timeout) < 0) {
-                if (stopping) break;
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                continue;
-            }
-            for (std::size_t i = 1; i < watches.size(); ++i) {
-                const net::Watch& w = watches[i];
-                if (Route* r = routeOf[i]; r != nullptr) {
-                    if (w.readable) Accept(*r);
-                    continue;
-                }
-                Link& l = *linkOf[i];
-                if (l.dead) continue;
-                if (l.connecting) {
-                    if (w.writable || w.failed) {
-                        Connected(l, w);
-                    } else if (Clock::now() >= l.deadline) {
-                        Event(l, "no connection to " + l.route->where + " within " + std::to_string(kConnectMs) +
-                                     " ms: the driver's connection closed");
-                        CloseLink(l);
-                    }
-                    continue;
-                }
-                const bool isDriver = w.socket == l.driver;
-                if (l.draining) {
-                    if (w.writable || w.failed) {
-                        std::string& pending = isDriver ? l.toDriver : l.toPlc;
-                        if (Flush(l, w.socket, pending, isDriver ? "driver" : "station") && pending.empty()) CloseLink(l);
-                    }
-                    continue;
-                }
-                if (w.writable && !Flush(l, w.socket, isDriver ? l.toDriver : l.toPlc, isDriver ? "driver" : "station")) {
-                    continue;
-                }
-                if (w.readable || w.failed) Pump(l, isDriver);
-            }
-            // A link waiting for its connection whose time ran out while
-            // others kept the wait busy.
-            for (Link& l : links) {
-                if (!l.dead && l.connecting && Clock::now() >= l.deadline) {
-                    Event(l, "no connection to " + l.route->where + " within " + std::to_string(kConnectMs) +
-                                 " ms: the driver's connection closed");
-                    CloseLink(l);
-                }
-            }
-            links.remove_if([](const Link& l) { return l.dead; });
-            if (watches[0].readable) wake.Drain();
-            if (stopping) break;
+            Close();
+            work.reset();
+        });
+    }
+
+    void Close() {
+        std::error_code ignored;
+        for (auto& r : routes) {
+            r->listener.close(ignored);
+            if (r->ready) r->ready->close(ignored);
         }
-        for (Link& l : links) {
-            Event(l, "closed at the end of the command");
-            CloseLink(l);
-        }
-        links.clear();
     }
 };
 
@@ -333,54 +260,33 @@ TraceRelay::~TraceRelay() { Stop(); }
 std::string TraceRelay::Redirect(const std::string& content) {
     Impl& m = *impl_;
     const std::vector<StationText> texts = StationTexts(content);
-    if (!m.wake.Ok()) {
-        m.Line(0, "==", "no trace: the relay cannot wait for its sockets");
-        return content;
-    }
     // Every station's connection at once, each given kConnectMs.
     struct Attempt {
-        const StationText* text;
-        net::Endpoint to;
-        net::Handle s = net::kNone;
+        explicit Attempt(asio::io_context& io) : socket(io) {}
+        tcp::socket socket;
+        tcp::endpoint to;
         std::string why;
-        bool settled = false;
+        std::shared_ptr<std::optional<std::error_code>> result = std::make_shared<std::optional<std::error_code>>();
     };
-    std::vector<Attempt> attempts;
+    std::vector<std::unique_ptr<Attempt>> attempts;
     for (const StationText& t : texts) {
-        Attempt a{&t, {}, net::kNone, {}, false};
-        if (!net::Resolve(t.host, t.port, &a.to, &a.why) || (a.s = net::Connect(a.to, &a.why)) == net::kNone) {
-            a.settled = true;
-        }
-        attempts.push_back(std::move(a));
-    }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kConnectMs);
-    for (;;) {
-        std::vector<net::Watch> watches;
-        std::vector<Attempt*> of;
-        for (Attempt& a : attempts) {
-            if (a.settled) continue;
-            net::Watch w;
-            w.socket = a.s;
-            w.write = true;
-            watches.push_back(w);
-            of.push_back(&a);
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (watches.empty() || left <= 0) break;
-        if (net::Wait(watches, static_cast<int>(left)) < 0) break;
-        for (std::size_t i = 0; i < watches.size(); ++i) {
-            const net::Watch& w = watches[i];
-            if (!w.writable && !w.failed) continue;
-            Attempt& a = *of[i];
-            const int error = net::ConnectError(a.s);
-            a.settled = true;
-            if (error != 0 || !w.writable) {
-                a.why = error != 0 ? net::ErrorText(error) : "failed";
-                net::Close(a.s);
-                a.s = net::kNone;
-            }
+        Attempt& a = *attempts.emplace_back(std::make_unique<Attempt>(m.io));
+        if (StationEndpoint(t.host, t.port, &a.to, &a.why)) {
+            a.socket.async_connect(a.to, [result = a.result](std::error_code ec) { *result = ec; });
         }
     }
+    m.io.run_for(milliseconds(kConnectMs));
+    for (auto& a : attempts) {
+        if (a->why.empty() && !*a->result) a->why = "no answer within " + std::to_string(kConnectMs) + " ms";
+        if (a->why.empty() && **a->result) a->why = (*a->result)->message();
+        if (!a->why.empty()) {
+            std::error_code ignored;
+            a->socket.close(ignored);
+        }
+    }
+    m.io.restart();
+    m.io.run();  // the connects given up end
+    m.io.restart();
     // The lines are rewritten from the end of the text, so that the
     // positions before stay valid.
     struct Replacement {
@@ -388,33 +294,31 @@ std::string TraceRelay::Redirect(const std::string& content) {
         std::uint16_t port;
     };
     std::vector<Replacement> replacements;
-    for (Attempt& a : attempts) {
-        const StationText& t = *a.text;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        const StationText& t = texts[i];
+        Attempt& a = *attempts[i];
         const std::string where = t.host + ":" + t.port;
-        if (a.s != net::kNone && !a.settled) {
-            net::Close(a.s);
-            a.s = net::kNone;
-            a.why = "no answer within " + std::to_string(kConnectMs) + " ms";
-        }
+        auto r = std::make_unique<Impl::Route>(m.io);
         std::uint16_t port = 0;
-        net::Handle listener = net::kNone;
-        if (a.s != net::kNone && (listener = net::Listen(&port, &a.why)) == net::kNone) {
-            net::Close(a.s);
-            a.s = net::kNone;
+        if (a.why.empty()) {
+            std::error_code ec;
+            r->listener.open(tcp::v4(), ec);
+            if (!ec) r->listener.bind({asio::ip::address_v4::loopback(), 0}, ec);
+            if (!ec) r->listener.listen(8, ec);
+            if (!ec) port = r->listener.local_endpoint(ec).port();
+            if (ec) a.why = "listener on 127.0.0.1: " + ec.message();
         }
-        if (a.s == net::kNone) {
+        if (!a.why.empty()) {
             m.Line(t.station, "==", where + ": no connection (" + a.why + "): not relayed, the driver connects there itself");
             continue;
         }
-        auto r = std::make_unique<Impl::Route>();
         r->station = t.station;
         r->upstream = a.to;
         r->where = where;
-        r->listener = listener;
-        r->ready = a.s;
+        r->ready.emplace(std::move(a.socket));
         m.routes.push_back(std::move(r));
         replacements.push_back({&t, port});
-        const std::string resolved = net::EndpointText(a.to);
+        const std::string resolved = EndpointText(a.to);
         m.Line(t.station, "==", where + (resolved != where ? " (" + resolved + ")" : std::string()) +
                                     " connected: relayed, the driver's line names 127.0.0.1:" + std::to_string(port));
     }
@@ -424,21 +328,21 @@ std::string TraceRelay::Redirect(const std::string& content) {
         result.replace(t.portBegin, t.portEnd - t.portBegin, std::to_string(it->port));
         result.replace(t.hostBegin, t.hostEnd - t.hostBegin, "127.0.0.1");
     }
-    if (!m.routes.empty()) m.thread = net::StartThread([&m] { m.Run(); });
+    if (!m.routes.empty()) {
+        for (auto& r : m.routes) m.Accept(*r);
+        m.work.emplace(m.io.get_executor());
+        m.thread = StartQuietThread([&m] { m.io.run(); });
+    }
     return result;
 }
 
 void TraceRelay::Stop() {
     Impl& m = *impl_;
     if (m.thread.joinable()) {
-        m.stop = true;
-        m.wake.Signal();
+        asio::post(m.io, [&m] { m.End(); });
         m.thread.join();
     }
-    for (auto& r : m.routes) {
-        net::Close(r->listener);
-        net::Close(r->ready);
-    }
+    m.Close();
     m.routes.clear();
 }
 
