@@ -1108,6 +1108,16 @@ TEST(SimOptions, ReadsBothValueFormsAndAppliesFaultsInTheOrderGiven) {
     EXPECT_EQ(two.faults.negativeAnswers, 0);
     EXPECT_EQ(three.faults.dropAnswers, 0);
     EXPECT_EQ(three.field, etl::sim::StationField::kDecimal);
+    // The ready line says where nothing listens.
+    EXPECT_EQ(etl::sim::ReadyLine(o, 1, 9094), "ready station 1 port 9094");
+    etl::sim::SimOptions refusing;
+    ASSERT_TRUE(ParseLine({"--station", "1", "--station", "2", "--station", "3", "--for", "1", "--refuse-new",
+                           "--for", "2", "--never-accept"},
+                          &refusing, &why))
+        << why;
+    EXPECT_EQ(etl::sim::ReadyLine(refusing, 1, 9094), "ready station 1 port 9094 (no listener: connections are refused)");
+    EXPECT_EQ(etl::sim::ReadyLine(refusing, 2, 9095), "ready station 2 port 9095 (accept queue full: connections hang)");
+    EXPECT_EQ(etl::sim::ReadyLine(refusing, 3, 9096), "ready station 3 port 9096");
     EXPECT_TRUE(three.strictField);
     EXPECT_FALSE(one.strictField);
     EXPECT_EQ(one.field, etl::sim::StationField::kDecimal);

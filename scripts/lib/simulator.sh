@@ -53,7 +53,7 @@ sim_wait_ready() {
     kill -0 "$sim_pid" 2>/dev/null || break
     sleep 0.025
   done
-  while read -r _ _ n _ p; do port[$n]=$p; done < <(grep '^ready station' "$work/sim.out")
+  while read -r _ _ n _ p _; do port[$n]=$p; done < <(grep '^ready station' "$work/sim.out")
   if [ "${#port[@]}" -lt "$count" ]; then
     echo "$name: the simulator did not get ready:" >&2
     cat "$work/sim.out" "$work/sim.err" >&2

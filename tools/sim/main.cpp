@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     for (const auto& st : options.stations) {
-        std::printf("ready station %d port %u\n", st.number, sim.Port(st.number));
+        std::printf("%s\n", etl::sim::ReadyLine(options, st.number, sim.Port(st.number)).c_str());
     }
     std::fflush(stdout);
     if (options.stdinStop) {

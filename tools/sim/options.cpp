@@ -20,9 +20,10 @@ constexpr char kDescription[] =
     "Simulated PLC stations, each an ET-LAN unit on its own 127.0.0.1 port,\n"
     "answering MEWTOCOL-COM behind the 12-byte ET-LAN header. All stations\n"
     "share one memory image. Prints \"ready station N port P\" per station once\n"
-    "it listens, then runs until SIGINT or SIGTERM. A value follows its option\n"
-    "as the next word or after '=' (--split 118, --split=118); options are\n"
-    "read in the order given.";
+    "it is set up (with \"(no listener: ...)\" where --refuse or --refuse-new\n"
+    "keeps it from listening), then runs until SIGINT or SIGTERM. A value\n"
+    "follows its option as the next word or after '=' (--split 118,\n"
+    "--split=118); options are read in the order given.";
 
 constexpr char kFooter[] =
     "Exit status: 0 stopped by a signal or the end of standard input; 1 a\n"
@@ -429,6 +430,19 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* why) {
         }
     }
     return true;
+}
+
+std::string ReadyLine(const SimOptions& options, int station, unsigned port) {
+    // A station without a working listener says so: the port is its own,
+    // but a connection to it is refused, or hangs.
+    const Faults f = options.SettingsFor(station).faults;
+    const char* state = f.refuseConnections || f.refuseNewConnections
+                            ? " (no listener: connections are refused)"
+                        : f.neverAccept ? " (accept queue full: connections hang)"
+                                        : "";
+    char line[96];
+    std::snprintf(line, sizeof line, "ready station %d port %u%s", station, port, state);
+    return line;
 }
 
 }  // namespace etl::sim

@@ -57,4 +57,9 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* out, std::string* why);
 // The text of --help.
 const char* SimUsage();
 
+// The line that says a station is set up: "ready station N port P", and
+// for a station that its faults keep from listening, why nothing answers a
+// connection.
+std::string ReadyLine(const SimOptions& options, int station, unsigned port);
+
 }  // namespace etl::sim
