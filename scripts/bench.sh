@@ -59,7 +59,7 @@ sim_cpu() {
   awk -v hz="$(getconf CLK_TCK)" '{ printf "%.2f", ($14 + $15) / hz }' "/proc/$sim_pid/stat" 2>/dev/null || echo "?"
 }
 
-args=(-s "$stations" -d 1 bench --plc 1 --slow-plc 2 --rounds "$rounds" -c "$count"
+args=(-s "$stations" -d 1 bench --plc 1 --slow-plc 2 --rounds "$rounds" -c "$count" --write-register 1000
   --silent "$silent" --silent-limit "$silent_limit")
 echo "==== bench: simulator stations 1 (port ${port[1]}), 2 (${delay_ms} ms late, port ${port[2]}), 3 (never accepts, port ${port[3]})"
 echo "\$ etlan ${args[*]}"

@@ -879,7 +879,7 @@ protected:
 
 TEST_F(EtlanBench, MeasuresDriverAndRawClientOnTheSameFramesAndReportsEveryTarget) {
     const Outcome r = Etlan("bench -s " + stations_ + " --plc 1 --slow-plc 2 --rounds 2 -c 20 --silent " +
-                            SilentFile(2) + " --silent-limit 30 -v");
+                            SilentFile(2) + " --silent-limit 30 -v --write-register 1000");
     ASSERT_EQ(r.status, 0) << r.out;
     for (const char* row : {"ReadValue D1000 (5)", "ReadBlock D1000 x27 (6)", "WriteValue D1000 (7)",
                             "ReadValue PLC 2 (5)"}) {
@@ -920,9 +920,10 @@ TEST_F(EtlanBench, MeasuresDriverAndRawClientOnTheSameFramesAndReportsEveryTarge
     EXPECT_FALSE(r.Has("FAILED")) << r.out;
 
     // Exactly the operations announced: on station 1 the raw client's first
-    // block read, 20 warm-up and 2 x 20 timed operations per kind and client;
-    // on station 2 one first read, one warm-up and 100 reads per client.
-    EXPECT_EQ(sim_.Requests(1), 1 + 3 * 2 * (20 + 2 * 20));
+    // block read and its read of the register to write, 20 warm-up and
+    // 2 x 20 timed operations per kind and client; on station 2 one first
+    // read, one warm-up and 100 reads per client.
+    EXPECT_EQ(sim_.Requests(1), 2 + 3 * 2 * (20 + 2 * 20));
     EXPECT_EQ(sim_.Requests(2), 1 + 2 + 2 * 100);
     // The write writes back what D1000 holds.
     EXPECT_EQ(sim_.Word('D', kRegister), 0x1234);
@@ -949,6 +950,10 @@ TEST_F(EtlanBench, AColdStartOutlivingItsLimitIsReportedAndTheRunStillEnds) {
     EXPECT_TRUE(r.Has("NOT MET")) << r.out;
     EXPECT_TRUE(r.Has("skipped (no --slow-plc)")) << r.out;
     EXPECT_LT(r.seconds, 60.0);
+    // Without --write-register nothing is written: the first block read,
+    // then 20 warm-up and 5 timed reads of each kind per client.
+    EXPECT_TRUE(r.Has("WriteValue (7)             not measured: no --write-register")) << r.out;
+    EXPECT_EQ(sim_.Requests(1), 1 + 2 * 2 * (20 + 5));
 }
 
 TEST_F(EtlanBench, AWrongValueFailsTheRunAndAMissingStationStopsIt) {

@@ -323,6 +323,10 @@ void AddOptions(CLI::App* app, const std::string& c, Options* o) {
           "address of the raw client's connection (default:\nthe station file's line for P)", RawAddress());
     value("--register", &o->registerNumber, "A", kBench, "first data register of D A..D A+26 (default 1000)",
           tools::Number(0, 99999 - 26));
+    value("--write-register", &o->writeRegister, "W", kBench,
+          "also time WriteValue: D W is written thousands of\ntimes with the value read from it at the start\n"
+          "(never on a running plant); without it the bench\nonly reads",
+          tools::Number(0, 99999));
     value("--slow-plc", &o->slowPlc, "Q", kBench,
           "also 100 reads per client from station Q, one\nthat answers late: CPU seconds per 100 reads",
           tools::Number(1, 64));

@@ -38,6 +38,7 @@ struct Options {
     int rounds = 20;                // --rounds N
     std::string raw;                // --raw HOST:PORT
     int registerNumber = 1000;      // --register N: D N .. D N+26
+    int writeRegister = -1;         // --write-register N: D N is written; -1: the bench only reads
     int slowPlc = 0;                // --slow-plc N; 0: none
     std::string silent;             // --silent FILE
     double silentLimit = 5.0;       // --silent-limit SECONDS

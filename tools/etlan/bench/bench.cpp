@@ -190,13 +190,13 @@ int SetUp(const Options& o, DriverHost* host, Stations* s) {
         return kExitFailed;
     }
     s->main = std::make_unique<Target>();
-    if (!PrepareTarget(host, s->list, s->plc, o.raw, o.registerNumber, s->main.get(), &why)) {
+    if (!PrepareTarget(host, s->list, s->plc, o.raw, o.registerNumber, o.writeRegister, s->main.get(), &why)) {
         std::fprintf(stderr, "etlan: %s\n", why.c_str());
         return kExitCannotRun;
     }
     if (o.slowPlc > 0) {
         s->slow = std::make_unique<Target>();
-        if (!PrepareTarget(host, s->list, o.slowPlc, "", o.registerNumber, s->slow.get(), &why)) {
+        if (!PrepareTarget(host, s->list, o.slowPlc, "", o.registerNumber, -1, s->slow.get(), &why)) {
             std::fprintf(stderr, "etlan: %s\n", why.c_str());
             return kExitCannotRun;
         }
@@ -210,13 +210,19 @@ void PrintHeading(const Options& o, const Stations& s, int rounds, int count) {
         std::printf("Raw client's frames (the driver sends the same bytes):\n");
         std::printf("  ReadValue  : %s\n", ShowFrame(s.main->readFrame).c_str());
         std::printf("  ReadBlock  : %s\n", ShowFrame(s.main->blockFrame).c_str());
-        std::printf("  WriteValue : %s\n", ShowFrame(s.main->writeFrame).c_str());
+        if (!s.main->writeFrame.empty()) std::printf("  WriteValue : %s\n", ShowFrame(s.main->writeFrame).c_str());
     }
     std::printf("etlan bench: the driver (VpiMain) against a raw blocking-socket client sending the same frames\n");
     std::printf("  PLC %d at %s:%s (PC station %d), D%d..D%d; %d round(s) of %d operations per client and kind,\n"
                 "  driver and raw client taking turns; CPU is this process's (the simulator runs apart)\n",
                 s.plc, s.main->address.host.c_str(), s.main->address.port.c_str(), s.list.pcStation, address,
                 address + kBlockWords - 1, rounds, count);
+    if (o.writeRegister < 0) {
+        std::printf("  reads only: no register is written (--write-register W times WriteValue of D W)\n");
+    } else {
+        std::printf("  D%d is written with the value it held at the start, %d times\n", o.writeRegister,
+                    2 * (kWarmUp + rounds * count));
+    }
     std::fflush(stdout);
 }
 
@@ -224,6 +230,7 @@ void PrintHeading(const Options& o, const Stations& s, int rounds, int count) {
 // answer here would only make the rounds crawl. False when one failed.
 bool WarmUp(DriverHost* host, Target& t, Failures* failures) {
     for (int k = 0; k < kKinds; ++k) {
+        if (k == kWrite && t.writeFrame.empty()) continue;
         for (int i = 0; i < kWarmUp; ++i) {
             DriverOp(host, t, static_cast<Kind>(k), failures);
             RawOp(t, static_cast<Kind>(k), failures);
@@ -243,6 +250,7 @@ void MeasureRounds(DriverHost* host, Target& t, int rounds, int count, Series (&
     }
     for (int r = 0; r < rounds; ++r) {
         for (int k = 0; k < kKinds; ++k) {
+            if (k == kWrite && t.writeFrame.empty()) continue;
             for (int c = 0; c < kClients; ++c) {
                 Round(host, t, static_cast<Kind>(k), static_cast<Client>(c), count, &series[k][c], failures);
             }
@@ -261,13 +269,17 @@ void MeasureSlow(DriverHost* host, Target& slow, int rounds, Series (&series)[kC
     }
 }
 
-void PrintTable(int address, const Stats (&stats)[kKinds][kClients]) {
+void PrintTable(int address, int writeAddress, const Stats (&stats)[kKinds][kClients]) {
     char label[kKinds][48];
     std::snprintf(label[kRead], sizeof label[kRead], "ReadValue D%d (5)", address);
     std::snprintf(label[kBlock], sizeof label[kBlock], "ReadBlock D%d x%d (6)", address, kBlockWords);
-    std::snprintf(label[kWrite], sizeof label[kWrite], "WriteValue D%d (7)", address);
+    std::snprintf(label[kWrite], sizeof label[kWrite], "WriteValue D%d (7)", writeAddress);
     std::printf("\n%-26s %-7s %11s %11s %9s %14s\n", "operation (code)", "client", "median", "p99", "ops/s", "CPU s/10k ops");
     for (int k = 0; k < kKinds; ++k) {
+        if (k == kWrite && writeAddress < 0) {
+            std::printf("%-26s not measured: no --write-register\n", "WriteValue (7)");
+            continue;
+        }
         for (int c = 0; c < kClients; ++c) {
             const Stats& s = stats[k][c];
             std::printf("%-26s %-7s %11s %11s %9.0f %14.3f\n", c == 0 ? label[k] : "", kClientName[c], Time(s.median).c_str(),
@@ -404,7 +416,7 @@ int RunBench(const Options& o, DriverHost* host, StationDir* stationDir) {
     for (int k = 0; k < kKinds; ++k) {
         for (int c = 0; c < kClients; ++c) stats[k][c] = Summarize(series[k][c]);
     }
-    PrintTable(o.registerNumber, stats);
+    PrintTable(o.registerNumber, o.writeRegister, stats);
     Stats slowStats[kClients];
     if (haveSlow) {
         for (int c = 0; c < kClients; ++c) slowStats[c] = Summarize(slowSeries[c]);

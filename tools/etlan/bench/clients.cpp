@@ -41,10 +41,10 @@ bool PrepareTag(DriverHost* host, int plc, int address, int count, DriverTag* ta
     return true;
 }
 
-// The values the station holds, read once by the raw client; the bench
-// then expects every read to give them (the write writes the first back).
-bool ReadExpected(Target& t, std::string* why) {
-    if (!t.raw.Send(t.blockFrame.data(), static_cast<int>(t.blockFrame.size()))) {
+// The words a read frame asks for, read once by the raw client; false with
+// a reason.
+bool RawRead(Target& t, const std::string& frame, int words, std::uint16_t* values, std::string* why) {
+    if (!t.raw.Send(frame.data(), static_cast<int>(frame.size()))) {
         *why = "the raw client cannot send to " + t.address.host + ":" + t.address.port;
         return false;
     }
@@ -55,9 +55,9 @@ bool ReadExpected(Target& t, std::string* why) {
         received += n;
         if (received > kHeaderSize && std::memchr(t.answer + kHeaderSize, '\r', static_cast<std::size_t>(received - kHeaderSize))) break;
     }
-    if (!DecodeAnswer(t.answer, received, t.plc, "RD", kBlockWords, t.expected)) {
+    if (!DecodeAnswer(t.answer, received, t.plc, "RD", words, values)) {
         *why = "station " + std::to_string(t.plc) + " at " + t.address.host + ":" + t.address.port +
-               " gives no positive answer to " + ShowFrame(t.blockFrame);
+               " gives no positive answer to " + ShowFrame(frame);
         return false;
     }
     return true;
@@ -81,7 +81,7 @@ bool DriverOp(DriverHost* host, Target& t, Kind kind, Failures* failures) {
         }
     } else {
         PutWord(t.write.buffer.data(), 0, 0);
-        PutWord(t.write.buffer.data(), 2, t.expected[0]);
+        PutWord(t.write.buffer.data(), 2, t.writeValue);
         rc = host->Call(kWriteValue, &t.write.io);
         if (rc == 0) return true;
     }
@@ -138,7 +138,7 @@ bool RawOp(Target& t, Kind kind, Failures* failures) {
 }
 
 bool PrepareTarget(DriverHost* host, const StationList& list, int plc, const std::string& rawOverride, int address,
-                   Target* t, std::string* why) {
+                   int writeAddress, Target* t, std::string* why) {
     t->plc = plc;
     if (!rawOverride.empty()) {
         if (!SplitHostPort(rawOverride, &t->address)) {
@@ -152,14 +152,20 @@ bool PrepareTarget(DriverHost* host, const StationList& list, int plc, const std
         return false;
     }
     if (!PrepareTag(host, plc, address, 1, &t->read, why) || !PrepareTag(host, plc, address, kBlockWords, &t->block, why) ||
-        !PrepareTag(host, plc, address, 1, &t->write, why)) {
+        (writeAddress >= 0 && !PrepareTag(host, plc, writeAddress, 1, &t->write, why))) {
         return false;
     }
     t->readFrame = Frame(plc, list.pcStation, ReadText(plc, address, address));
     t->blockFrame = Frame(plc, list.pcStation, ReadText(plc, address, address + kBlockWords - 1));
     if (!t->raw.Open(t->address.host, t->address.port, kConnectMs, kReceiveMs, why)) return false;
-    if (!ReadExpected(*t, why)) return false;
-    t->writeFrame = Frame(plc, list.pcStation, WriteText(plc, address, t->expected[0]));
+    if (!RawRead(*t, t->blockFrame, kBlockWords, t->expected, why)) return false;
+    if (writeAddress >= 0) {
+        // The write puts back what the register holds now.
+        if (!RawRead(*t, Frame(plc, list.pcStation, ReadText(plc, writeAddress, writeAddress)), 1, &t->writeValue, why)) {
+            return false;
+        }
+        t->writeFrame = Frame(plc, list.pcStation, WriteText(plc, writeAddress, t->writeValue));
+    }
     return true;
 }
 

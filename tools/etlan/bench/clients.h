@@ -50,16 +50,18 @@ struct Target {
     StationAddress address;
     DriverTag read, block, write;
     RawConnection raw;
-    std::string readFrame, blockFrame, writeFrame;
+    std::string readFrame, blockFrame, writeFrame;  // writeFrame empty: reads only
     std::uint16_t expected[kBlockWords] = {};
+    std::uint16_t writeValue = 0;  // what D W held at the start, written back
     char answer[kAnswerSize] = {};
 };
 
 // The station's tags checked by the driver, the raw client connected, its
 // frames built and the values the station holds read once; false with a
-// reason. rawOverride ("HOST:PORT") names where the raw client connects.
+// reason. rawOverride ("HOST:PORT") names where the raw client connects;
+// writeAddress (-1: none) the data register that the writes go to.
 bool PrepareTarget(DriverHost* host, const StationList& list, int plc, const std::string& rawOverride, int address,
-                   Target* t, std::string* why);
+                   int writeAddress, Target* t, std::string* why);
 
 // One operation of each client; false (and the failure noted) when it
 // failed or gave a wrong value.
