@@ -487,6 +487,40 @@ TEST_F(EtlanFaults, StopSignalsEndAPollAtOnceAndLeaveNoTemporaryFile) {
     EXPECT_EQ(Leftovers(), 0);
 }
 
+// The driver's log: a file that is not a regular one (read back, /dev/zero
+// and /dev/full have no end), and one that takes no line (a full
+// filesystem; here a file size limit of 0), stop the command with status 3
+// and the reason; no station is said to be missing on their account.
+TEST_F(EtlanFaults, ALogThatCannotBeWrittenStopsTheCommand) {
+    const std::string etlan = Quoted(EtlanPath());
+    for (const std::string& command : {etlan + " read 01D00100 --log /dev/full" + stations_,
+                                       "QANPRO_LOG=/dev/zero " + etlan + " read 01D00100" + stations_}) {
+        Background run(command, dir_.Path());
+        ASSERT_TRUE(etl::test::WaitUntil([&] { return run.Ended(); })) << command << "\n" << run.Output();
+        const Outcome r = run.Finish();
+        EXPECT_TRUE(r.Has("status=3")) << r.out;
+        EXPECT_TRUE(r.Has(" is not a regular file: etlan reads the driver's lines back from it")) << r.out;
+    }
+
+    // Valgrind's own files cannot take the size limit.
+    if (std::getenv("ETL_UNDER_VALGRIND") != nullptr) return;
+    dir_.Write("zavUR01.int", "PC-stn: 10\n" + StationLine(1, sim_.Port(1)));  // used in place: no copy written
+    const std::string log = dir_.Write("driver.log", "");
+    const std::string full = "(trap '' XFSZ; ulimit -f 0; TMPDIR=" + Quoted(tmp_) + " " + etlan + " ";
+    const std::string own = "etlan: cannot write its log " + tmp_ + "/etlan-log-";
+    const std::string given = "etlan: the driver's lines did not reach its log \"" + log + "\" (File too large)";
+    const std::pair<std::string, std::string> cases[] = {
+        {"start", own}, {"scan", own}, {"start --log " + Quoted(log), given}, {"scan --log " + Quoted(log), given}};
+    for (const auto& [args, why] : cases) {
+        const Outcome r = Shell(full + args + ")");
+        EXPECT_EQ(r.status, 3) << args << "\n" << r.out;
+        EXPECT_TRUE(r.Has(why)) << args << "\n" << r.out;
+        EXPECT_FALSE(r.Has("defined")) << args << "\n" << r.out;  // "0 defined", "not defined in the station file"
+    }
+    EXPECT_EQ(FileText(log), "");
+    EXPECT_EQ(Leftovers(), 0);
+}
+
 // Results on standard output, diagnoses on standard error; output that
 // cannot be written fails the run.
 TEST_F(EtlanFaults, ResultsAndDiagnosesGoToTheirOwnStreams) {
