@@ -26,6 +26,7 @@ std::string Took(const Options& o, double ms) {
 
 void PrintLog(const std::vector<std::string>& lines, std::FILE* to) {
     for (const auto& l : lines) std::fprintf(to, "  log | %s\n", l.c_str());
+    std::fflush(to);  // where output is not passed on line by line (Windows)
 }
 
 int Usage(const std::string& why) {
