@@ -451,27 +451,30 @@ private:
     std::optional<std::chrono::steady_clock::time_point> signalled_;
 };
 
-// Ctrl-C and SIGTERM: the statistics and 130; a second Ctrl-C during a
-// read that never gets its answer ends etlan at once; no temporary file
-// stays behind. Each signal waits for the poll to be where the test
-// wants it, however long etlan took to start.
+// Ctrl-C, SIGTERM and SIGHUP (an SSH session that dropped): the
+// statistics and 130; a second Ctrl-C during a read that never gets its
+// answer ends etlan at once; no temporary file stays behind. Each signal
+// waits for the poll to be where the test wants it, however long etlan
+// took to start.
 TEST_F(EtlanFaults, StopSignalsEndAPollAtOnceAndLeaveNoTemporaryFile) {
     const std::string poll = "TMPDIR=" + Quoted(tmp_) + " " + Quoted(EtlanPath()) + " poll" + stations_;
     Outcome r;
-    {
-        Background etlan(poll + "01D00100 -l 60000", dir_.Path());
-        const bool polling = etl::test::WaitUntil([&] {
-            return etlan.Output().find("#1  01D00100=7") != std::string::npos || etlan.Ended();
-        });
-        ASSERT_TRUE(polling && !etlan.Ended())
-            << "the first round did not come:\n" << etlan.Output();
-        ASSERT_TRUE(etlan.Signal(SIGTERM));
-        r = etlan.Finish();
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        {
+            Background etlan(poll + "01D00100 -l 60000", dir_.Path());
+            const bool polling = etl::test::WaitUntil([&] {
+                return etlan.Output().find("#1  01D00100=7") != std::string::npos || etlan.Ended();
+            });
+            ASSERT_TRUE(polling && !etlan.Ended())
+                << "the first round did not come:\n" << etlan.Output();
+            ASSERT_TRUE(etlan.Signal(signal));
+            r = etlan.Finish();
+        }
+        EXPECT_TRUE(r.Has("1 requests transmitted, 1 received")) << signal << "\n" << r.out;
+        EXPECT_TRUE(r.Has("status=130")) << signal << "\n" << r.out;
+        EXPECT_LT(r.seconds, 2.5);
+        EXPECT_EQ(Leftovers(), 0) << signal;
     }
-    EXPECT_TRUE(r.Has("1 requests transmitted, 1 received")) << r.out;
-    EXPECT_TRUE(r.Has("status=130")) << r.out;
-    EXPECT_LT(r.seconds, 2.5);
-    EXPECT_EQ(Leftovers(), 0);
 
     {
         Background etlan(poll + "05D00100 05D00101 05D00102", dir_.Path());
@@ -484,6 +487,86 @@ TEST_F(EtlanFaults, StopSignalsEndAPollAtOnceAndLeaveNoTemporaryFile) {
     }
     EXPECT_TRUE(r.Has("status=130")) << r.out;
     EXPECT_LT(r.seconds, 2.5);  // the read alone would take 3 s with its retries
+    EXPECT_EQ(Leftovers(), 0);
+}
+
+// A signal during a write of several values lets the write under way end,
+// reported in the file the output goes to, and tells how many were
+// written; a second one ends etlan at once and names the write it left
+// unfinished.
+TEST_F(EtlanFaults, AStoppedWriteTellsWhatItWrote) {
+    etl::sim::Faults slow;
+    slow.delayMs = 400;
+    sim_.SetFaults(7, slow);
+    const std::string write = Quoted(EtlanPath()) + " write" + stations_;
+    Outcome r;
+    {
+        Background etlan(write + "07D00300 1 2 3 4 5 6", dir_.Path());
+        ASSERT_TRUE(etl::test::WaitUntil([&] { return sim_.Requests(7) >= 2 || etlan.Ended(); }) && !etlan.Ended())
+            << "the second write did not come:\n" << etlan.Output();
+        ASSERT_TRUE(etlan.Signal(SIGTERM));
+        r = etlan.Finish();
+    }
+    EXPECT_TRUE(r.Has("status=130")) << r.out;
+    unsigned long written = 0, of = 0;
+    const auto stopped = r.out.find("etlan: stopped: ");
+    ASSERT_NE(stopped, std::string::npos) << r.out;
+    ASSERT_EQ(std::sscanf(r.out.c_str() + stopped, "etlan: stopped: %lu of %lu values written\n", &written, &of), 2) << r.out;
+    EXPECT_EQ(of, 6u);
+    EXPECT_GE(written, 2u);
+    EXPECT_LT(written, 6u);
+    for (unsigned i = 0; i < 6; ++i) {
+        const std::string line = "07D0030" + std::to_string(i) + " (PLC 7, data register D 30" + std::to_string(i) +
+                                 ", 16-bit): wrote " + std::to_string(i + 1) + " (";
+        EXPECT_EQ(r.Has(line), i < written) << line << "\n" << r.out;
+        EXPECT_EQ(sim_.Word('D', 300 + static_cast<int>(i)), i < written ? i + 1 : 0) << i;
+    }
+
+    {
+        Background etlan(write + "05D00300 1 2", dir_.Path());
+        ASSERT_TRUE(etl::test::WaitUntil([&] { return sim_.Requests(5) >= 1 || etlan.Ended(); }) && !etlan.Ended())
+            << "the first write did not come:\n" << etlan.Output();
+        ASSERT_TRUE(etlan.Signal(SIGINT));
+        ASSERT_TRUE(etl::test::WaitUntil([&] { return etlan.Taken(SIGINT); }));
+        ASSERT_TRUE(etlan.Signal(SIGINT));
+        r = etlan.Finish();
+    }
+    EXPECT_TRUE(r.Has("etlan: stopped: 0 of 2 values written, the write of 05D00300 unfinished (the PLC may have taken it)\n"))
+        << r.out;
+    EXPECT_TRUE(r.Has("status=130")) << r.out;
+}
+
+// The driver's log: a file that is not a regular one (read back, /dev/zero
+// and /dev/full have no end), and one that takes no line (a full
+// filesystem; here a file size limit of 0), stop the command with status 3
+// and the reason; no station is said to be missing on their account.
+TEST_F(EtlanFaults, ALogThatCannotBeWrittenStopsTheCommand) {
+    const std::string etlan = Quoted(EtlanPath());
+    for (const std::string& command : {etlan + " read 01D00100 --log /dev/full" + stations_,
+                                       "QANPRO_LOG=/dev/zero " + etlan + " read 01D00100" + stations_}) {
+        Background run(command, dir_.Path());
+        ASSERT_TRUE(etl::test::WaitUntil([&] { return run.Ended(); })) << command << "\n" << run.Output();
+        const Outcome r = run.Finish();
+        EXPECT_TRUE(r.Has("status=3")) << r.out;
+        EXPECT_TRUE(r.Has(" is not a regular file: etlan reads the driver's lines back from it")) << r.out;
+    }
+
+    // Valgrind's own files cannot take the size limit.
+    if (std::getenv("ETL_UNDER_VALGRIND") != nullptr) return;
+    dir_.Write("zavUR01.int", "PC-stn: 10\n" + StationLine(1, sim_.Port(1)));  // used in place: no copy written
+    const std::string log = dir_.Write("driver.log", "");
+    const std::string full = "(trap '' XFSZ; ulimit -f 0; TMPDIR=" + Quoted(tmp_) + " " + etlan + " ";
+    const std::string own = "etlan: cannot write its log " + tmp_ + "/etlan-log-";
+    const std::string given = "etlan: the driver's lines did not reach its log \"" + log + "\" (File too large)";
+    const std::pair<std::string, std::string> cases[] = {
+        {"start", own}, {"scan", own}, {"start --log " + Quoted(log), given}, {"scan --log " + Quoted(log), given}};
+    for (const auto& [args, why] : cases) {
+        const Outcome r = Shell(full + args + ")");
+        EXPECT_EQ(r.status, 3) << args << "\n" << r.out;
+        EXPECT_TRUE(r.Has(why)) << args << "\n" << r.out;
+        EXPECT_FALSE(r.Has("defined")) << args << "\n" << r.out;  // "0 defined", "not defined in the station file"
+    }
+    EXPECT_EQ(FileText(log), "");
     EXPECT_EQ(Leftovers(), 0);
 }
 

@@ -14,7 +14,10 @@ namespace etl::etlan {
 // loads afterwards).
 void SetEnvironment(const char* name, const std::string& value);
 
-// Makes the console show UTF-8 output (box drawing of the banner).
+// Makes the console show UTF-8 output (box drawing of the banner), and
+// standard output pass on each line as it is written, into a file or a
+// pipe too (POSIX; the Windows C runtime has no line buffering, so the
+// commands flush what a signal must not lose themselves).
 void PrepareConsole();
 
 // True when standard output is an interactive terminal.
@@ -27,18 +30,28 @@ long ProcessId();
 double ProcessCpuSeconds();
 
 // A thread beside the command's own (the trace's relay) that takes none of
-// the stop signals: Ctrl-C and SIGTERM stay with the command's thread.
+// the stop signals: they stay with the command's thread.
 std::thread StartQuietThread(std::function<void()> body);
 
-// Ctrl-C and SIGTERM (the console's close and break events on Windows).
-// While a command watches for them (WatchStop), the first only asks it to
-// stop (StopRequested); otherwise, and on the second, etlan removes its
-// temporary files and exits with status 130 at once. A write to a closed
-// pipe fails with an error instead of ending the process.
+// Ctrl-C, SIGTERM and SIGHUP (a terminal or SSH session that went away);
+// on Windows the console's Ctrl-C and break events. While a command
+// watches for them (WatchStop), the first only asks it to stop
+// (StopRequested); otherwise, and on the second, etlan writes the stop
+// note (SetStopNote) on standard error, removes its temporary files and
+// exits with status 130 at once. A console that is closed (or a logoff or
+// shutdown) ends etlan that way at once: the system would end it anyway. A
+// write to a closed pipe fails with an error instead of ending the process.
 void InstallStopHandlers();
 void WatchStop(bool on);
 bool StopRequested();
 constexpr int kExitInterrupted = 130;
+
+// What a command has done so far, for a signal that ends etlan at once:
+// a whole line, "etlan: " first and a newline last (cut at 511 bytes);
+// empty for none. WriteStopNote hands it to write (safe in a signal
+// handler; temporaries.cpp).
+void SetStopNote(const std::string& text);
+void WriteStopNote(void (*write)(const char* text));
 
 // Temporary files and directories removed when a signal ends etlan, in the
 // order they were kept (a directory's files before the directory).

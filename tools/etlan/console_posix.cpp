@@ -1,5 +1,7 @@
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <pthread.h>
 #include <time.h>
@@ -17,11 +19,17 @@ void RemovePath(const char* path) {
     if (unlink(path) != 0) rmdir(path);
 }
 
+void WriteError(const char* text) {
+    const ssize_t written = write(STDERR_FILENO, text, std::strlen(text));
+    (void)written;  // nothing more to do about a standard error that is gone
+}
+
 extern "C" void OnStopSignal(int) {
     if (g_watching != 0 && g_stop == 0) {
         g_stop = 1;
         return;
     }
+    WriteStopNote(WriteError);
     RemoveKeptTemporaries(RemovePath);
     _exit(kExitInterrupted);
 }
@@ -32,7 +40,7 @@ void SetEnvironment(const char* name, const std::string& value) {
     setenv(name, value.c_str(), 1);
 }
 
-void PrepareConsole() {}
+void PrepareConsole() { std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ); }
 
 bool OutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 
@@ -50,6 +58,7 @@ std::thread StartQuietThread(std::function<void()> body) {
     sigemptyset(&stop);
     sigaddset(&stop, SIGINT);
     sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stop, &previous);
     std::thread t(std::move(body));
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
@@ -62,6 +71,7 @@ void InstallStopHandlers() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 }
 

@@ -3,6 +3,7 @@
 #include <io.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <atomic>
 
@@ -18,9 +19,18 @@ void RemovePath(const char* path) {
     if (!DeleteFileA(path)) RemoveDirectoryA(path);
 }
 
-// Runs on a thread of its own that the system starts for the event.
-BOOL WINAPI OnConsoleEvent(DWORD) {
-    if (g_watching.load() && !g_stop.exchange(true)) return TRUE;
+void WriteError(const char* text) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(strlen(text)), &written, nullptr);
+}
+
+// Runs on a thread of its own that the system starts for the event. A
+// closed console (logoff, shutdown) ends the process when this returns:
+// only Ctrl-C and break wait for the command.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    const bool stoppable = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+    if (stoppable && g_watching.load() && !g_stop.exchange(true)) return TRUE;
+    WriteStopNote(WriteError);
     // The temporary station directory is the current directory while the
     // driver runs, and Windows does not remove a directory in use as one:
     // leave it first.

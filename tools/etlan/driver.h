@@ -24,9 +24,14 @@ public:
     DriverHost(const DriverHost&) = delete;
     DriverHost& operator=(const DriverHost&) = delete;
 
-    // Points the host runtime's log at a file of etlan's own (unless
-    // QANPRO_LOG is set already), then loads the library. False with a
-    // reason in Error() when it cannot be loaded.
+    // The driver's log, before Load: the file given (--log), else the one
+    // QANPRO_LOG names, else a file of etlan's own in the temporary folder
+    // that QANPRO_LOG is pointed at. A log must be a regular file that can
+    // be appended to (it is created when missing); etlan's own is tried
+    // with a byte written. False with the reason when it cannot be used.
+    bool PrepareLog(const std::string& given, std::string* why);
+    // Loads the library. False with a reason in Error() when it cannot be
+    // loaded.
     bool Load(const std::string& path);
     const std::string& Error() const { return error_; }
 
@@ -39,28 +44,45 @@ public:
     double LastMs() const { return vpi_.LastMs(); }
 
     // ColdStart of the station file zavUR<driverNumber>.int in the current
-    // directory, and EndVpi of a started instance.
+    // directory, and EndVpi of a started instance. The driver logs every
+    // start ("ColdStart() entered", and "ColdStart() end OK" when it
+    // succeeds): when the log did not take those lines, LogLost() holds
+    // and the reason is on standard error.
     std::int32_t ColdStart(int driverNumber);
     std::int32_t EndVpi() { return vpi_.End(); }
     // WarmStart (code 2): the station's connection made again.
     std::int32_t WarmStart(int station) { return vpi_.WarmStart(station); }
     bool Started() const { return vpi_.Started(); }
 
-    // The log lines written since the last call, without time stamp and level.
+    // The log lines written since the last call, without time stamp and
+    // level: the whole lines the file held when called, no further.
     std::vector<std::string> TakeLog();
+    // True once a start's lines did not reach the log: nothing the log
+    // holds (or misses) tells what the driver did.
+    bool LogLost() const { return logLost_; }
 
     // For a process that ends while a call is still running in the driver:
     // removes etlan's own log file; the instance is left as it is.
     void Abandon();
 
 private:
+    // The log's text from offset to its present end (a regular file's
+    // size, read no further); false when it cannot be read.
+    bool ReadLogFrom(std::uint64_t offset, std::string* text) const;
+    std::uint64_t LogSize() const;
+
     plat::DriverLibrary library_;
     VpiHarness vpi_;  // declared after the library, so it goes first
     std::string logPath_;
     bool ownLog_ = false;
+    bool logLost_ = false;
     std::uint64_t logOffset_ = 0;
     std::string error_;
 };
+
+// True once a start in this process left its lines out of the log; etlan
+// then ends with status 3 (it could not run), whatever the command found.
+bool DriverLogLost();
 
 // A temporary directory that holds a copy of a station file under the name
 // the driver opens (zavUR%02d.int) and is the current directory while alive.

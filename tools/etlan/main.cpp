@@ -12,6 +12,7 @@
 
 #include "tools/etlan/commands/command.h"
 #include "tools/etlan/console.h"
+#include "tools/etlan/driver.h"
 #include "tools/etlan/options.h"
 #include "tools/etlan/station_lint.h"
 
@@ -73,6 +74,9 @@ int Main(int argc, char** argv) {
 int main(int argc, char** argv) {
     etl::tools::OpenStandardStreams();
     int rc = etl::etlan::Main(argc, argv);
+    // A start whose lines did not reach the log ended the command: etlan
+    // could not run, whatever the command made of it.
+    if (etl::etlan::DriverLogLost()) rc = etl::etlan::kExitCannotRun;
     // Output that could not be written is a failure: a full disk, or a
     // reader that went away (a closed pipe, the message left out then).
     errno = 0;

@@ -26,6 +26,7 @@ std::string Took(const Options& o, double ms) {
 
 void PrintLog(const std::vector<std::string>& lines, std::FILE* to) {
     for (const auto& l : lines) std::fprintf(to, "  log | %s\n", l.c_str());
+    std::fflush(to);  // where output is not passed on line by line (Windows)
 }
 
 int Usage(const std::string& why) {
@@ -42,12 +43,18 @@ std::string LibraryPath(const Options& o) {
 }
 
 bool LoadDriver(const Options& o, DriverHost* host) {
+    // The host runtime writes its log where QANPRO_LOG points; etlan reads
+    // its lines from there (and leaves a file of --log or QANPRO_LOG).
+    std::string given;
     if (!o.log.empty()) {
-        // The host runtime writes its log where QANPRO_LOG points; etlan
-        // reads its lines from there and leaves the file.
         std::error_code ec;
-        const auto abs = std::filesystem::absolute(o.log, ec);
-        SetEnvironment("QANPRO_LOG", ec ? o.log : abs.string());
+        const auto abs = std::filesystem::absolute(o.log, ec);  // the current directory may change
+        given = ec ? o.log : abs.string();
+    }
+    std::string why;
+    if (!host->PrepareLog(given, &why)) {
+        std::fprintf(stderr, "etlan: %s\n", why.c_str());
+        return false;
     }
     const std::string path = LibraryPath(o);
     if (!host->Load(path)) {

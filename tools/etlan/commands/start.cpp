@@ -31,6 +31,7 @@ int CmdStart(const Options& o) {
         std::printf("Station file   : %s in the current directory\n", file.c_str());
     }
     const std::int32_t rc = host.ColdStart(o.driver);
+    if (host.LogLost()) return kExitCannotRun;  // said why; no count from that log
     const double startMs = host.LastMs();
     std::printf("ColdStart      : result %ld (%s)%s\n", static_cast<long>(rc), ResultText(rc, kColdStart),
                 Took(o, startMs).c_str());

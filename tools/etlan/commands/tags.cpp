@@ -121,6 +121,7 @@ StartSummary Summarize(const std::vector<std::string>& lines) {
 
 bool StartDriver(const Options& o, DriverHost* host, StartSummary* summary) {
     const std::int32_t rc = host->ColdStart(o.driver);
+    if (host->LogLost()) return false;  // said why; nothing is drawn from that log
     const auto lines = host->TakeLog();
     *summary = Summarize(lines);
     if (o.verbose) {

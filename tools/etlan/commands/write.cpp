@@ -5,6 +5,7 @@
 #include "host/vocabulary.h"
 #include "tools/etlan/commands/command.h"
 #include "tools/etlan/commands/tags.h"
+#include "tools/etlan/console.h"
 #include "tools/etlan/text.h"
 
 namespace etl::etlan {
@@ -40,7 +41,26 @@ int CmdWrite(const Options& o) {
     }
     StartSummary summary;
     if (!StartDriver(o, &host, &summary)) return kExitFailed;
-    for (std::size_t i = 0; i < n; ++i) {
+    // A signal lets the write under way end and be reported, and stops the
+    // rest; a second one ends etlan at once with the stop note, which tells
+    // what was written and which write was left unfinished.
+    struct Watch {
+        Watch() { WatchStop(true); }
+        ~Watch() {
+            SetStopNote("");
+            WatchStop(false);
+        }
+    } watch;
+    const auto note = [n](std::size_t written, const std::string& unfinished) {
+        char text[160];
+        std::snprintf(text, sizeof text, "etlan: stopped: %lu of %lu values written%s%s%s\n",
+                      static_cast<unsigned long>(written), static_cast<unsigned long>(n),
+                      unfinished.empty() ? "" : ", the write of ", unfinished.c_str(),
+                      unfinished.empty() ? "" : " unfinished (the PLC may have taken it)");
+        return std::string(text);
+    };
+    std::size_t written = 0;
+    for (std::size_t i = 0; i < n && !StopRequested(); ++i) {
         Tag& t = tags[i];
         const std::uint32_t value = values[i];
         std::uint8_t buffer[8] = {};
@@ -51,6 +71,7 @@ int CmdWrite(const Options& o) {
             PutWord(buffer, 2, static_cast<std::uint16_t>(value));
         }
         TagIoBlock io = IoBlockOf(t, 1, buffer);
+        SetStopNote(note(written, t.name));
         const std::int32_t rc = host.Call(kWriteValue, &io);
         const double ms = host.LastMs();
         const auto log = host.TakeLog();
@@ -69,6 +90,7 @@ int CmdWrite(const Options& o) {
             FinishDriver(o, &host);
             return kExitFailed;
         }
+        SetStopNote(note(++written, ""));
         if (!o.quiet) {
             std::printf("%s (%s, %s): wrote %s%s\n", t.name.c_str(), Describe(t).c_str(), Kind(t, 1).c_str(),
                         shown.c_str(), timing.c_str());
@@ -78,6 +100,7 @@ int CmdWrite(const Options& o) {
                         BufferHex(std::vector<std::uint8_t>(buffer, buffer + 4), 4).c_str());
             PrintLog(log);
         }
+        std::fflush(stdout);
         if (o.verify) {
             const ReadOutcome r = ReadTag(&host, t, 1);
             host.TakeLog();
@@ -90,7 +113,13 @@ int CmdWrite(const Options& o) {
                 return kExitFailed;
             }
             if (!o.quiet) std::printf("  verified: read back %s\n", back[0].c_str());
+            std::fflush(stdout);
         }
+    }
+    if (StopRequested()) {
+        if (n > 1) std::fputs(note(written, "").c_str(), stderr);
+        FinishDriver(o, &host);
+        return kExitInterrupted;
     }
     FinishDriver(o, &host);
     return kExitOk;
