@@ -306,6 +306,7 @@ StationLint LintStations(const std::string& content) {
         } else if (address == HostReading::kUnresolved) {
             add(n, true, s, st + ": host name \"" + hostText + "\" cannot be resolved: the driver's start fails "
                                 "(ColdStart result 2) and no station connects");
+            lint.unresolved[s] = hostText + ":" + portText;
             continue;
         }
         if (portBad) {

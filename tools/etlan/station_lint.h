@@ -40,6 +40,7 @@ struct StationLint {
     std::map<int, std::string> hostText;  // the host text, where it is not the address itself ("localhost")
     std::map<int, std::string> options;  // the options a station's line gives ("timeout=500 ms")
     std::map<int, int> line;             // the line that defines a station
+    std::map<int, std::string> unresolved;  // "name:port" of a host name that does not resolve, which fails the start
     bool HasErrors() const;
 };
 
