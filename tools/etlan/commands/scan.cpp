@@ -248,9 +248,10 @@ StationScan AskStation(const StationJob& job) {
     if (!WriteText(other, job.otherForm)) return out;
     const std::int32_t again = host->ColdStart(kOtherFormDriverNumber + s);
     std::filesystem::remove(other, ec);
-    std::vector<std::string> log = LinesAbout(host->TakeLog(), s);
+    const std::vector<std::string> log = LinesAbout(host->TakeLog(), s);
+    out.log.insert(out.log.end(), log.begin(), log.end());
     if (again != kOk || !ConnectFailure(log).empty()) return out;
-    const ReadOutcome second = ReadZero(host, s, &log);
+    const ReadOutcome second = ReadZero(host, s, &out.log);
     if (second.result != kOk) return out;
     const char* form = job.decimal ? "hex" : "decimal";
     std::snprintf(text, sizeof text, "; it answers with the station field in %s (in %.1f ms): write station-field=%s after the port on line %d",
