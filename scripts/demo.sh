@@ -157,12 +157,15 @@ record "EndVpi: result" "0" "$ev"
 
 # ---------------------------------------------------------------- scan
 echo
-echo "== Scan: every station of the file, one line each"
+echo "== Scan: every station of the file at once, one line each as it is done, with why it fails"
 run scan "${S[@]}"
 summary=$(printf '%s\n' "$out" | grep 'station(s):')
 record "scan: summary" "5 station(s): 3 answer, 2 failed" "$summary"
-bad=$(printf '%s\n' "$out" | sed -n 's/^station *\([0-9]*\) .* FAIL .*/\1/p' | paste -sd' ' -)
+bad=$(printf '%s\n' "$out" | sed -n 's/^station *\([0-9]*\) .* FAIL .*/\1/p' | sort -n | paste -sd' ' -)
 record "scan: stations that fail, exit status" "3 4, exit 1" "$bad, exit $rc"
+why=$(printf '%s\n' "$out" | sed -n 's/^station *\([0-9]*\) .* FAIL .*\(no reply within [0-9]* ms\|connection refused\).*/\1 \2/p' |
+  sort -n | paste -sd';' -)
+record "scan: why they fail" "3 no reply within 1000 ms;4 connection refused" "$why"
 
 # ---------------------------------------------------------------- checks
 echo

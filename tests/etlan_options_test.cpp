@@ -305,5 +305,76 @@ TEST(EtlanOptions, LintReadsHostTextsAsTheDriverDoes) {
     EXPECT_EQ(MissingStationReason(lint, 5), "line 6: " + unresolved);
 }
 
+// What a tired engineer types, each named with its line, what the driver
+// does with it and the fix: a byte order mark, an indented station line
+// (a comment to the driver), a tab before a comment or a station (no
+// comment: a station number above 64), a port without its quotes (the
+// driver keeps the host text and tries to connect it, or keeps an earlier
+// line's address without its options), a port that is neither a number
+// nor a known service, and a PC number cut by the ninth character.
+TEST(EtlanOptions, LintNamesWhatATiredEngineerTypes) {
+    struct Said {
+        int line;
+        bool error;
+        int station;
+        std::vector<std::string> texts;  // every one in the message
+    };
+    const auto check = [](const StationLint& lint, const std::vector<Said>& expected) {
+        ASSERT_EQ(lint.problems.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            const StationProblem& p = lint.problems[i];
+            const Said& e = expected[i];
+            EXPECT_EQ(std::make_tuple(p.line, p.error, p.station), std::make_tuple(e.line, e.error, e.station)) << p.text;
+            for (const auto& t : e.texts) EXPECT_NE(p.text.find(t), std::string::npos) << t << "\n" << p.text;
+        }
+    };
+    const std::string fix = "(remove what stands before \"";
+    StationLint lint = LintStations("\xEF\xBB\xBF" "ETLANPC 10\n"
+                                    " 01 \"127.0.0.1\" \"9094\"\n"
+                                    "\t; station 2 is off\n"
+                                    "\t03 \"127.0.0.1\" \"9096\"\n"
+                                    "04 \"127.0.0.1\" 9097\n"
+                                    "05 \"127.0.0.1\" \"9098\" timeout=500\n"
+                                    "05 \"127.0.0.2\" 9099\n"
+                                    "06 \"127.0.0.1\" \"ninety\"\n"
+                                    "07 \"127.0.0.1\" \"65536\"\n"
+                                    "08 \"127.0.0.1\" \"9100\"\n"
+                                    "  08 \"127.0.0.1\" \"9101\"\n"
+                                    "10 \"127.0.0.1\" \"9102\"\n");
+    check(lint, {
+        {1, false, -1, {"UTF-8 byte order mark", "the PC number it reads from the ninth character is none, not 10",
+                        "(save the file as UTF-8 without byte order mark"}},
+        {2, true, 1, {"station 1: the line starts with a blank, so the driver takes it as a comment line, and station 1 is not defined",
+                      fix + "01\" to define it here"}},
+        {3, false, -1, {"starts with a tab, which does not make a comment line", "station num. too big in line: 2",
+                        "(start a comment line with ';')"}},
+        {4, true, 3, {"station 3: the line starts with a tab", "station num. too big in line: 3", "station 3 is not defined",
+                      fix + "03\""}},
+        {5, true, 4, {"station 4: the port has no double quotes", "does not count station 4",
+                      "tries to connect it at the start (\"ConnectSocket() Fail on station 4\")",
+                      "(write \"9097\", the port between double quotes)"}},
+        {7, true, 5, {"the driver keeps the address and port of line 6 (127.0.0.1:9098) but none of its options",
+                      "(write \"9099\""}},
+        {8, true, 6, {"port \"ninety\" is no port number 1-65535 nor a TCP service that this machine knows",
+                      "the driver does not define station 6", "(write the unit's TCP port"}},
+        {9, true, 7, {"port \"65536\" is no port number 1-65535: the driver does not define station 7"}},
+        {11, false, 8, {"station 8: the line starts with a blank", "station 8 is defined by line 10", fix + "08\""}},
+    });
+    // Without the byte order mark's PC number 10, station 10 is taken.
+    EXPECT_EQ(lint.pcNumber, -1);
+    EXPECT_EQ(lint.defined, (std::set<int>{5, 8, 10}));
+    EXPECT_EQ(lint.options.count(5), 0u);
+    EXPECT_EQ(MissingStationReason(lint, 1).rfind("line 2: station 1: the line starts with a blank", 0), 0u);
+
+    lint = LintStations("ETLANPC10\n01 \"127.0.0.1\" \"9094\"\n");
+    check(lint, {{1, false, -1, {"header \"ETLANPC10\": the driver reads the PC number from the ninth character on, "
+                                 "so it takes 0, not 10 (write \"ETLANPC 10\")"}}});
+    EXPECT_EQ(lint.pcNumber, 0);
+    lint = LintStations("\xEF\xBB\xBF" "01 \"127.0.0.1\" \"9094\"\n02 \"127.0.0.1\" \"9095\"\n");
+    check(lint, {{1, false, -1, {"UTF-8 byte order mark"}},
+                 {1, true, 1, {"no header line: the driver takes this first line as the header, so station 1 is not defined"}}});
+    EXPECT_EQ(lint.defined, (std::set<int>{2}));
+}
+
 }  // namespace
 }  // namespace etl::etlan

@@ -734,6 +734,78 @@ TEST_F(EtlanFaults, ScanShowsEachStationAndFailsOnAnyFailure) {
     EXPECT_EQ(r.status, 0);
 }
 
+// etlan scan asks every station at once, so that silent stations cost one
+// exchange's time in all, not one each; it prints each line as its station
+// is done and names why a station fails, in the driver's words: garbage, a
+// wrong station number, a PLC error, a closed connection, a refused one, no
+// reply, and a unit that answers only in the other station-field form,
+// with the option that fixes it.
+TEST_F(EtlanFaults, ScanAsksEveryStationAtOnceAndNamesWhyOneFails) {
+    etl::sim::Simulator sim;
+    const std::vector<int> silent = {5, 6, 7, 8, 9, 13, 14};
+    std::vector<int> stations = {1, 2, 3, 4, 11, 12};
+    stations.insert(stations.end(), silent.begin(), silent.end());
+    for (int st : stations) ASSERT_GT(sim.AddStation(st), 0);
+    etl::sim::Faults f;
+    f.garbage = true;
+    sim.SetFaults(2, f);
+    f = {};
+    f.wrongStation = 9;
+    sim.SetFaults(3, f);
+    f = {};
+    f.negativeAnswers = -1;
+    sim.SetFaults(4, f);
+    f = {};
+    f.closeAfterRequest = true;
+    sim.SetFaults(12, f);
+    f = {};
+    f.dropAnswers = -1;
+    for (int st : silent) sim.SetFaults(st, f);
+    sim.SetStationField(11, etl::sim::StationField::kDecimal, true);
+    ASSERT_TRUE(sim.Start());
+    std::string file = "PC-stn: 64\n";
+    for (int st : stations) file += StationLine(st, sim.Port(st));
+    file += StationLine(20, 1);  // nothing listens
+    const std::string scan = Quoted(EtlanPath()) + " scan -s " + Quoted(dir_.Write("why.int", file));
+#if !defined(_WIN32)
+    // Into a file: the answering station's line is there while the silent
+    // ones are still asked.
+    Background background(scan, dir_.Path());
+    EXPECT_TRUE(etl::test::WaitUntil([&] {
+        return background.Output().find("station  1 ") != std::string::npos || background.Ended();
+    }) && !background.Ended()) << background.Output();
+    Outcome r = background.Finish();
+    EXPECT_TRUE(r.Has("status=1")) << r.out;
+#else
+    Outcome r = Shell(scan);
+    EXPECT_EQ(r.status, 1);
+#endif
+    const auto line = [&](int st) {
+        char head[16];
+        std::snprintf(head, sizeof head, "station %2d  ", st);
+        const auto at = r.out.find(head);
+        return at == std::string::npos ? std::string() : r.out.substr(at, r.out.find('\n', at) - at);
+    };
+    const std::string read = ", connected, read of D 0: ";
+    EXPECT_NE(line(1).find("ok    address ok, connected, answers D 0 in "), std::string::npos) << r.out;
+    EXPECT_NE(line(2).find(read + "no MEWTOCOL text in the answer, result 1 after "), std::string::npos) << r.out;
+    EXPECT_NE(line(3).find(read + "another station's number in the answer, result 1 after "), std::string::npos) << r.out;
+    EXPECT_NE(line(4).find(read + "PLC error 42 (command not supported), result 1 after "), std::string::npos) << r.out;
+    EXPECT_NE(line(12).find(read + "closed by the PLC, result 2 after "), std::string::npos) << r.out;
+    EXPECT_NE(line(20).find("FAIL  address ok, no connection: connection refused"), std::string::npos) << r.out;
+    EXPECT_NE(line(11).find(read + "no reply within 1000 ms, result 2 after "), std::string::npos) << r.out;
+    EXPECT_NE(line(11).find("; it answers with the station field in decimal (in "), std::string::npos) << r.out;
+    EXPECT_NE(line(11).find("): write station-field=decimal after the port on line 6"), std::string::npos) << r.out;
+    for (int st : silent) {
+        EXPECT_NE(line(st).find(read + "no reply within 1000 ms, result 2 after "), std::string::npos) << st << "\n" << r.out;
+        EXPECT_EQ(line(st).find("it answers"), std::string::npos) << r.out;
+    }
+    EXPECT_TRUE(r.Has("14 station(s): 1 answer, 13 failed")) << r.out;
+    // One after the other, each silent station would take its three
+    // attempts of 1 s.
+    EXPECT_LT(r.seconds, 1.5 * static_cast<double>(silent.size())) << r.out;
+}
+
 // Output for scripts: records of a poll as CSV or JSON lines on standard
 // output alone, the statistics per tag and station, the driver's log kept.
 TEST_F(EtlanFaults, PollRecordsForScriptsAndTheDriversLogKept) {

@@ -66,6 +66,25 @@ std::string WithoutLeadingZeros(const std::string& text) {
     }
 }
 
+// A line of two digits and a quoted host, as a station line starts.
+bool StationLike(const std::string& text) {
+    const char* b = nullptr;
+    const char* e = nullptr;
+    return text.size() >= 2 && std::isdigit(static_cast<unsigned char>(text[0])) &&
+           std::isdigit(static_cast<unsigned char>(text[1])) && QuotedText(text.c_str(), &b, &e);
+}
+
+// "(write \"9095\" between double quotes)": the first word after the host's
+// closing quote, when there is one.
+std::string PortQuotesFix(const char* afterHost) {
+    std::string word;
+    const char* p = afterHost;
+    while (*p == ' ' || *p == '\t') ++p;
+    while (*p != '\0' && *p != ' ' && *p != '\t' && *p != '\r' && *p != '"') word += *p++;
+    return word.empty() ? "(write the port between double quotes, as in \"9094\")"
+                        : "(write \"" + word + "\", the port between double quotes)";
+}
+
 const char* OptionFaultText(OptionFault fault) {
     switch (fault) {
     case OptionFault::kUnknown: return "is no option";
@@ -123,17 +142,60 @@ StationLint LintStations(const std::string& content) {
     }
     const auto lines = Lines(content);
     const std::string& header = lines[0];
-    if (LooksLikeStation(header)) {
-        add(1, true, StationNumberOf(header.c_str()),
-            "no header line: the driver takes this first line as the header, so station " +
-                std::to_string(StationNumberOf(header.c_str())) + " is not defined (start the file with a line such as \"PC-stn: 65\")");
-    }
+    // An editor's UTF-8 byte order mark: three bytes the driver reads as
+    // the header's first characters. What follows it is the header as meant.
+    const bool bom = header.rfind("\xEF\xBB\xBF", 0) == 0;
+    const std::string meantHeader = bom ? header.substr(3) : header;
+    const bool noHeader = LooksLikeStation(meantHeader);
     std::int32_t own = 0;
     if (header.size() > kHeaderNumberOffset && ReadDecimal(header.c_str() + kHeaderNumberOffset, &own)) {
         lint.pcNumber = own;
-    } else if (!LooksLikeStation(header)) {
+    }
+    if (bom) {
+        std::string what = "the file starts with a UTF-8 byte order mark (3 bytes that editors do not show): the driver reads "
+                           "them as the first characters of the header line";
+        std::int32_t meant = 0;
+        const bool hasMeant = meantHeader.size() > kHeaderNumberOffset &&
+                              ReadDecimal(meantHeader.c_str() + kHeaderNumberOffset, &meant);
+        if (!noHeader && (lint.pcNumber != (hasMeant ? meant : -1))) {
+            what += ", so the PC number it reads from the ninth character is " +
+                    (lint.pcNumber >= 0 ? std::to_string(lint.pcNumber) : std::string("none")) +
+                    (hasMeant ? ", not " + std::to_string(meant) : std::string());
+        }
+        add(1, false, -1, what + " (save the file as UTF-8 without byte order mark, or as ANSI)");
+    }
+    if (noHeader) {
+        const int s = StationNumberOf(meantHeader.c_str());
+        add(1, true, s,
+            "no header line: the driver takes this first line as the header, so station " + std::to_string(s) +
+                " is not defined (start the file with a line such as \"PC-stn: 65\")");
+    } else if (!bom && header.size() > kHeaderNumberOffset && std::isdigit(static_cast<unsigned char>(header[kHeaderNumberOffset - 1]))) {
+        // A number that starts before the ninth character ("ETLANPC10") is
+        // read from the ninth on: its first digits are lost.
+        std::size_t b = kHeaderNumberOffset - 1;
+        while (b > 0 && std::isdigit(static_cast<unsigned char>(header[b - 1]))) --b;
+        const std::size_t e = header.find_first_not_of("0123456789", b);
+        const std::string written = header.substr(b, e == std::string::npos ? std::string::npos : e - b);
+        std::string fixed = header.substr(0, b);
+        fixed.append(kHeaderNumberOffset - b, ' ');
+        fixed += header.substr(b);
+        add(1, false, -1,
+            "header \"" + header + "\": the driver reads the PC number from the ninth character on, so it takes " +
+                (lint.pcNumber >= 0 ? std::to_string(lint.pcNumber) : std::string("none")) + ", not " + written +
+                " (write \"" + fixed + "\")");
+    } else if (!bom && lint.pcNumber < 0) {
         add(1, false, -1, "the header holds no PC number from its ninth character on (\"PC-stn: 65\")");
     }
+    // Lines that start with a blank or a tab but hold a station line: told
+    // once all lines are read, as an error when no other line defines the
+    // station.
+    struct Indented {
+        int line;
+        int station;
+        bool tab;
+        std::string start;
+    };
+    std::vector<Indented> indented;
     std::map<int, int> firstLine;
     for (std::size_t i = 1; i < lines.size(); ++i) {
         const int n = static_cast<int>(i) + 1;
@@ -143,6 +205,20 @@ StationLint LintStations(const std::string& content) {
             // empty line is no comment to it.
             add(n, false, -1, "an empty line: the driver skips it but logs \"station num. too big in line: " +
                                  std::to_string(n - 1) + "\"; a comment line starts with ';'");
+            continue;
+        }
+        if (line[0] == ' ' || line[0] == '\t') {
+            const auto first = line.find_first_not_of(" \t");
+            const std::string rest = first == std::string::npos ? "" : line.substr(first);
+            if (StationLike(rest)) {
+                indented.push_back({n, StationNumberOf(rest.c_str()), line[0] == '\t', rest.substr(0, 2)});
+            } else if (line[0] == '\t') {
+                // A blank starts a comment line, a tab does not.
+                add(n, false, -1,
+                    "the line starts with a tab, which does not make a comment line: the driver reads a station number "
+                    "above 64 from it, skips the line and logs \"station num. too big in line: " + std::to_string(n - 1) +
+                        "\" (start a comment line with ';')");
+            }
             continue;
         }
         if (IsStationComment(line.c_str())) continue;
@@ -171,7 +247,7 @@ StationLint LintStations(const std::string& content) {
         const char* hostEnd = nullptr;
         const char* port = nullptr;
         const char* portEnd = nullptr;
-        if (!QuotedText(line.c_str(), &host, &hostEnd) || !QuotedText(hostEnd + 1, &port, &portEnd)) {
+        if (!QuotedText(line.c_str(), &host, &hostEnd)) {
             add(n, true, s, st + ": missing quotes, a station line is NN \"host\" \"port\": the driver skips it");
             continue;
         }
@@ -180,15 +256,36 @@ StationLint LintStations(const std::string& content) {
             add(n, true, s, st + ": host text \"" + hostText + "\" is longer than 15 characters: the driver skips it");
             continue;
         }
+        if (!QuotedText(hostEnd + 1, &port, &portEnd)) {
+            // The driver has taken the host text (and set the options back
+            // to the defaults) before it looks for the port's quotes.
+            const std::string fix = PortQuotesFix(hostEnd + 1);
+            if (lint.defined.count(s) != 0) {
+                add(n, true, s,
+                    st + ": the port has no double quotes: the driver keeps the address and port of line " +
+                        std::to_string(lint.line.at(s)) + " (" + lint.address.at(s) + ") but none of its options, and does not use this line's host text " + fix);
+                lint.options.erase(s);
+            } else {
+                add(n, true, s,
+                    st + ": the port has no double quotes: the driver keeps the host text but no address or port, so it does not count " + st +
+                        ", yet tries to connect it at the start (\"ConnectSocket() Fail on station " + std::to_string(s) +
+                        "\") and fails every request to it (\"not connected\") " + fix);
+            }
+            continue;
+        }
         // A port text that is no number is a service name to the driver;
         // one that cannot be either leaves the station undefined.
         const std::string portText(port, portEnd);
         std::uint16_t portNumber = 0;
         const bool portNamed = !ReadPortNumber(portText.c_str(), &portNumber);
-        const bool portBad = portNamed && !LooksLikeServiceName(portText);
+        // A name is looked up as the driver looks it up, on this machine.
+        std::uint16_t servicePort = 0;
+        const bool serviceName = portNamed && LooksLikeServiceName(portText);
+        const bool portBad = portNamed && !(serviceName && plat::ServicePort(portText.c_str(), "tcp", &servicePort));
         if (portBad) {
-            add(n, true, s, st + ": port \"" + portText + "\" is no port number 1-65535: the driver does not define " + st +
-                                " (write the unit's TCP port, a number such as \"9094\")");
+            add(n, true, s, st + ": port \"" + portText + "\" is no port number 1-65535" +
+                                (serviceName ? " nor a TCP service that this machine knows" : "") +
+                                ": the driver does not define " + st + " (write the unit's TCP port, a number such as \"9094\")");
         } else if (portNamed) {
             add(n, false, s, st + ": port \"" + portText + "\" is taken as the name of a TCP service: where the system "
                                  "knows no such service, the driver does not define " + st + " (write the port number)");
@@ -209,6 +306,7 @@ StationLint LintStations(const std::string& content) {
         } else if (address == HostReading::kUnresolved) {
             add(n, true, s, st + ": host name \"" + hostText + "\" cannot be resolved: the driver's start fails "
                                 "(ColdStart result 2) and no station connects");
+            lint.unresolved[s] = hostText + ":" + portText;
             continue;
         }
         if (portBad) {
@@ -218,6 +316,7 @@ StationLint LintStations(const std::string& content) {
             lint.usable.erase(s);
             lint.hostText.erase(s);
             lint.options.erase(s);
+            lint.line.erase(s);
             continue;
         }
         StationOptions options{};
@@ -253,7 +352,25 @@ StationLint LintStations(const std::string& content) {
             firstLine[s] = n;
         }
         lint.defined.insert(s);
+        lint.line[s] = n;
     }
+    for (const Indented& i : indented) {
+        const std::string st = "station " + std::to_string(i.station);
+        const bool elsewhere = lint.defined.count(i.station) != 0;
+        std::string what = st + ": the line starts with a ";
+        if (i.tab) {
+            what += "tab, which does not make a comment line: the driver reads a station number above 64 from it and skips "
+                    "the line, logging \"station num. too big in line: " + std::to_string(i.line - 1) + "\"";
+        } else {
+            what += "blank, so the driver takes it as a comment line";
+        }
+        what += elsewhere ? "; " + st + " is defined by line " + std::to_string(lint.line.at(i.station))
+                          : ", and " + st + " is not defined";
+        what += " (remove what stands before \"" + i.start + "\" to define it here, or start the line with ';')";
+        add(i.line, !elsewhere, i.station, what);
+    }
+    std::stable_sort(lint.problems.begin(), lint.problems.end(),
+                     [](const StationProblem& a, const StationProblem& b) { return a.line < b.line; });
     return lint;
 }
 

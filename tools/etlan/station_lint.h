@@ -1,13 +1,18 @@
 // A station file read as the driver reads it, for the mistakes the driver
-// passes over with at most a log line: a missing header, an empty or
-// binary file, a station number out of range, the PC's own or twice, a
-// line without its quotes, a host text too long, no IPv4 address or one
-// with a part in octal or hex, a host name that does not resolve (which
-// fails the whole start), a port that is no port number, options that are
-// not understood. Host texts are read with the driver's own code
-// (ReadHostText), host names looked up on this machine. Line numbers are
-// the editor's: the header is line 1. No other I/O but reading files (and
-// opening the log file that a command line names, to append to).
+// passes over with at most a log line: a missing header, a UTF-8 byte
+// order mark, a PC number cut by the ninth character ("ETLANPC10"), an
+// empty or binary file, a station line indented (a comment to the driver)
+// or started with a tab (no comment: a station number above 64), a
+// station number out of range, the PC's own or twice, a line without its
+// quotes (without the port's, the driver still keeps its host text), a
+// host text too long, no IPv4 address or one with a part in octal or hex,
+// a host name that does not resolve (which fails the whole start), a port
+// that is no port number nor a known service, options that are not
+// understood. Host texts and service names are read with the driver's own
+// code (ReadHostText, ServicePort), looked up on this machine. Line
+// numbers are the editor's: the header is line 1. No other I/O but
+// reading files (and opening the log file that a command line names, to
+// append to).
 #pragma once
 
 #include <map>
@@ -34,6 +39,8 @@ struct StationLint {
     std::map<int, bool> usable;           // false: the host text gives no address the driver connects
     std::map<int, std::string> hostText;  // the host text, where it is not the address itself ("localhost")
     std::map<int, std::string> options;  // the options a station's line gives ("timeout=500 ms")
+    std::map<int, int> line;             // the line that defines a station
+    std::map<int, std::string> unresolved;  // "name:port" of a host name that does not resolve, which fails the start
     bool HasErrors() const;
 };
 
