@@ -138,6 +138,12 @@ bool DriverHost::PrepareLog(const std::string& given, std::string* why) {
     return true;
 }
 
+void DriverHost::ShareLog(const DriverHost& owner) {
+    logPath_ = owner.logPath_;
+    ownLog_ = false;
+    logOffset_ = LogSize();
+}
+
 bool DriverHost::Load(const std::string& path) {
     if (!library_.Load(path)) {
         error_ = library_.Error();

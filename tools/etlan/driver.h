@@ -30,6 +30,9 @@ public:
     // be appended to (it is created when missing); etlan's own is tried
     // with a byte written. False with the reason when it cannot be used.
     bool PrepareLog(const std::string& given, std::string* why);
+    // The log of another host of this process (which prepared it and
+    // outlives this one), read from its present end.
+    void ShareLog(const DriverHost& owner);
     // Loads the library. False with a reason in Error() when it cannot be
     // loaded.
     bool Load(const std::string& path);

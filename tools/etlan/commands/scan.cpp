@@ -356,6 +356,7 @@ int CmdScan(const Options& o) {
         job.line = lint.line.count(station) != 0 ? lint.line.at(station) : 0;
         if (station >= 10) job.otherForm = WithStationField(own, station, !job.decimal);
         auto host = std::make_unique<DriverHost>();
+        host->ShareLog(logHost);
         if (!host->Load(LibraryPath(o))) {
             std::fprintf(stderr, "etlan: cannot load the driver library %s: %s\n", LibraryPath(o).c_str(), host->Error().c_str());
             return kExitCannotRun;
