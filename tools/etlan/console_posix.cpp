@@ -1,6 +1,7 @@
 #include <csignal>
 #include <cstdlib>
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "tools/etlan/console.h"
@@ -33,6 +34,11 @@ void SetEnvironment(const char* name, const std::string& value) {
 void PrepareConsole() {}
 
 bool OutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+int TerminalColumns() {
+    struct winsize size {};
+    return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
 
 long ProcessId() { return static_cast<long>(getpid()); }
 

@@ -245,6 +245,33 @@ CLI::Validator RawAddress() {
     });
 }
 
+// --host HOST:PORT: a host text as a station line holds it (at most 15
+// characters, no blank or double quote) and a port from 1 to 65535.
+CLI::Validator HostAddress() {
+    return tools::Check("HOST:PORT (a host of at most 15 characters, a port from 1 to 65535)", [](const std::string& text) {
+        const auto colon = text.rfind(':');
+        long port = 0;
+        if (colon == std::string::npos || colon == 0 || colon > 15) return false;
+        for (std::size_t i = 0; i < colon; ++i) {
+            const auto c = static_cast<unsigned char>(text[i]);
+            if (c <= ' ' || c == '"' || c == 0x7F) return false;
+        }
+        return tools::ToNumber(std::string_view(text).substr(colon + 1), 1, 65535, &port);
+    });
+}
+
+// A word of a list ("int, uint, hex, bcd or float").
+CLI::Validator OneOf(const std::vector<std::string>& words) {
+    std::string what = "one of ";
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        what += i == 0 ? "" : i + 1 == words.size() ? " or " : ", ";
+        what += words[i];
+    }
+    return tools::Check(what, [words](const std::string& text) {
+        return std::find(words.begin(), words.end(), text) != words.end();
+    });
+}
+
 // Whether an option means something to the command: a whole word of the
 // list. The overview ("") shows every option.
 bool Uses(const std::string& command, const char* list) {
@@ -315,6 +342,27 @@ void AddOptions(CLI::App* app, const std::string& c, Options* o) {
     if (csv != nullptr) csv->excludes(json);
     value("--log", &o->log, "FILE", kDriven, "keep the driver's log in FILE (appended to)",
           tools::NotEmpty("a file for the driver's log"));
+    auto* host = value("--host", &o->host, "HOST:PORT", "read write poll warmstart",
+                       "the stations the tags name, at HOST:PORT: no\nstation file (etlan writes one for the driver)",
+                       HostAddress());
+    if (host != nullptr && app->get_option_no_throw("--stations") != nullptr) {
+        host->excludes(app->get_option("--stations"));
+    }
+    value("--timeout", &o->timeoutMs, "MS", "read write poll scan warmstart",
+          "milliseconds a station's answer is waited for\n(50-10000, default 1000): timeout=MS on each\n"
+          "station line of the file etlan gives the driver",
+          tools::Number(50, 10000));
+    value("--format", &o->format, "F", "read poll",
+          "values as int (signed), uint, hex, bcd or float\n(IEEE 754 over two words: a word tag is read\n"
+          "as two); default: decimal and hex",
+          OneOf({"int", "uint", "hex", "bcd", "float"}));
+    auto* words = value("--word-order", &o->wordOrder, "ORDER", "read poll",
+                        "low-first (default: the lower address holds the\nlow word, as the PLC keeps 32-bit "
+                        "values) or\nhigh-first",
+                        OneOf({"low-first", "high-first"}));
+    if (words != nullptr) {
+        words->each([o](const std::string& text) { o->highWordFirst = text == "high-first"; });
+    }
     const char* kBench = "bench";
     value("--plc", &o->plc, "P", kBench, "station measured (default: the station file's\nfirst)",
           tools::Number(1, 64));
