@@ -19,12 +19,9 @@ std::string LineWithTimeout(const std::string& line, const std::string& word) {
         quote = line.find('"', quote == std::string::npos ? 0 : quote + 1);
         if (quote == std::string::npos) return line;
     }
-    std::string end;  // a CR before the LF stays where it was
     std::string rest = line.substr(quote + 1);
-    if (!rest.empty() && rest.back() == '\r') {
-        rest.pop_back();
-        end = "\r";
-    }
+    const bool cr = !rest.empty() && rest.back() == '\r';  // a CR before the LF stays where it was
+    if (cr) rest.pop_back();
     std::string out = line.substr(0, quote + 1);
     out += ' ';
     out += word;
@@ -47,8 +44,8 @@ std::string LineWithTimeout(const std::string& line, const std::string& word) {
         }
         at = stop;
     }
-    if (out.size() + end.size() > kLongestLine) return line;
-    out += end;
+    if (out.size() + (cr ? 1 : 0) > kLongestLine) return line;
+    if (cr) out += '\r';
     return out;
 }
 
