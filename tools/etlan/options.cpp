@@ -91,8 +91,17 @@ type 3; a bit digit after four address digits (8 characters, not D/F/G)
 means a bit (data type 6); anything else a 16-bit word (data type 0).
 
 Values are shown in decimal and hex; 32-bit values are combined from their
-two PLC words (lower address = low word); bits as 0 or 1. With -q only the
-values are printed, one per line, in decimal.
+two PLC words (lower address = low word; --word-order high-first for the
+other order); bits as 0 or 1. --format shows them in one form: int
+(signed), uint, hex, bcd, or float (IEEE 754 over two words; a word tag is
+then read as two words). With -q only the values are printed, one per
+line, in decimal or the form of --format. A range longer than one request
+takes (27 elements, 13 for memory codes E and G) is read in several.
+
+--host HOST:PORT reads from HOST:PORT without a station file: etlan writes
+the driver one, a line for each station the tags name. --timeout MS sets
+the time each attempt waits for an answer (timeout=MS on the station lines
+of the file the driver gets).
 
 --trace writes every frame between the driver and the stations on standard
 error as it passes: the time, the station, the 12-byte header in hex and
@@ -114,8 +123,9 @@ cannot be written. --trace shows the frames as for "etlan read".
     {"poll", 1, -1, "TAG...", "read tags again and again, one live line of values;\na station that stops answering gets WarmStart",
      R"(Starts the driver once and reads every TAG again and again, a round every
 MS milliseconds (default 1000) on a fixed schedule, on one live line with
-the counts of good and failed reads; a round that takes longer than MS is
-counted and the next starts at once. -1, or -n N polls, stops it with a
+the counts of good and failed reads, fitted to the terminal's width (into a
+file or a pipe, a line per round with the time); a round that takes longer
+than MS is counted and the next starts at once. -1, or -n N polls, stops it with a
 summary: "N rounds in S s, N overran the interval" and "N requests
 transmitted, N received, N errors, X% request loss". Ctrl-C or SIGTERM stops
 it after the read under way, with the summary and exit status 130; a
@@ -125,9 +135,11 @@ A station whose read gives 2 (no answer, not connected) gets WarmStart
 (code 2) after the round: at once, then while its reads keep failing after
 0.5 s, 1 s, 2 s ... at most 30 s apart; a good read starts over. Each
 attempt is reported on standard error, the reconnections per station in
-the summary.
-Data types are taken from the texts as for "etlan read"; --trace shows the
-frames as for "etlan read" (a WarmStart through the relay succeeds even
+the summary. Why reads fail is said there too, with the time, when it
+starts or changes and when the station answers again (connection refused,
+no reply within 1000 ms, closed by the PLC, a PLC error...), also with -q.
+Data types, ranges of -c, --format and --host work as for "etlan read";
+--trace shows the frames as for "etlan read" (a WarmStart through the relay succeeds even
 while the station is down; the relay then closes the connection and says
 why).
 )"},
@@ -336,8 +348,8 @@ void AddOptions(CLI::App* app, const std::string& c, Options* o) {
     flag("--trace", &o->trace, "read write poll scan",
          "every frame between the driver and the stations\non standard error (etlan read --help)");
     auto* csv = flag("--csv", &o->csv, "poll",
-                     "one record per tag and round (time, round, tag,\nstation, result, meaning, value, ms) on "
-                     "standard\noutput, the statistics on standard error");
+                     "one record per tag and round (time, round, tag,\nstation, result, meaning, a value column per\n"
+                     "element, ms, reason) on standard output, the\nstatistics on standard error");
     auto* json = flag("--json", &o->json, "poll", "the same records as JSON lines");
     if (csv != nullptr) csv->excludes(json);
     value("--log", &o->log, "FILE", kDriven, "keep the driver's log in FILE (appended to)",
