@@ -3,7 +3,8 @@
 # known values, a station file for it, and the command-line host (etlan)
 # driving the driver library through its one entry point: identity, start,
 # a scan of every station, address checks, reads (one answered in parts),
-# writes read back, the frames of a read as --trace shows them, stations
+# writes read back, a read without a station file (--host) of two words as
+# a float, the frames of a read as --trace shows them, stations
 # that do not answer and what the host log says of them, a poll that keeps
 # its rounds while one PLC stops answering, a poll that outlives a PLC
 # restart, end.
@@ -241,6 +242,16 @@ run write 01R00203 0 "${S[@]}"
 read_value "  write 0, read back R20.3" 0 01R00203
 run write 02X00010 1 "${S[@]}"
 record "write contact X1.0 (input, read-only)" "result 1" "result $(result_of)"
+
+# ---------------------------------------------------------------- no file
+echo
+echo "== A PLC without a station file: --host gives its address (etlan writes the"
+echo "   driver a station file of its own); two words read as one float"
+run write 01D00700_D 0x40490FDB --host "127.0.0.1:${port[1]}"
+record "write D700 = 0x40490FDB with --host" "exit 0" "exit $rc"
+run read 01D00700 --host "127.0.0.1:${port[1]}" --format float
+float=$(printf '%s\n' "$out" | sed -n 's/^01D00700 (.*, 32-bit float): //p')
+record "read D700 with --host --format float" "3.1415927" "${float:-none}"
 
 # ---------------------------------------------------------------- trace
 echo

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "tools/etlan/options.h"
+#include "tools/etlan/station_file.h"
 #include "tools/etlan/station_lint.h"
 #include "tools/etlan/text.h"
 
@@ -109,6 +110,18 @@ TEST(EtlanOptions, WrongLinesAreRefusedNamingTheArgumentAndWhatItTakes) {
         {{"poll", "01D00100", "--once=1"}, {"option --once takes no value (\"1\" given)"}},
         {{"poll", "01D00100", "--s", "x"}, {"option --s is ambiguous", "--stations", "--suffix", "--silent-limit"}},
         {{"check", "01D00100", "--", "-x"}, {"check takes TAG: unexpected argument \"-x\""}},
+        // A target without a station file, the time-out and the value formats.
+        {{"read", "01D00100", "--host", "127.0.0.1"}, {"option --host", "\"127.0.0.1\"", "HOST:PORT"}},
+        {{"read", "01D00100", "--host", "plc-in-hall-two2:9094"}, {"\"plc-in-hall-two2:9094\"", "at most 15 characters"}},
+        {{"read", "01D00100", "--host", "127.0.0.1:70000"}, {"\"127.0.0.1:70000\"", "a port from 1 to 65535"}},
+        {{"read", "01D00100", "--host", "\"plc\":9094"}, {"option --host", "HOST:PORT"}},
+        {{"read", "01D00100", "--host", "127.0.0.1:9094", "-s", "x.int"}, {"excludes"}},
+        {{"start", "--host", "127.0.0.1:9094"}, {"option --host is for", "not for start"}},
+        {{"read", "01D00100", "--timeout", "49"}, {"option --timeout", "\"49\"", "from 50 to 10000"}},
+        {{"poll", "01D00100", "--timeout=10001"}, {"\"10001\"", "from 50 to 10000"}},
+        {{"read", "01D00100", "--format", "real"}, {"option --format", "\"real\"", "one of int, uint, hex, bcd or float"}},
+        {{"write", "01D00100", "5", "--format", "int"}, {"option --format is for read and poll", "not for write"}},
+        {{"poll", "01D00100", "--word-order", "big"}, {"option --word-order", "one of low-first or high-first"}},
     };
     for (const BadLine& row : rows) {
         Options o;
@@ -148,6 +161,15 @@ TEST(EtlanOptions, LinesThatLookWrongButAreRightPass) {
     ASSERT_TRUE(Parse({"read", "01D00100", "-t", "-1"}, &o, &why)) << why;
     EXPECT_TRUE(o.typeGiven);  // -1 is a data type like any other, not "none given"
     EXPECT_EQ(o.type, -1);
+    o = Options{};
+    ASSERT_TRUE(Parse({"poll", "01D00100", "--host=127.0.0.1:9094", "--timeo", "300", "--format", "float", "--word-order",
+                       "high-first"},
+                      &o, &why))
+        << why;
+    EXPECT_EQ(o.host, "127.0.0.1:9094");
+    EXPECT_EQ(o.timeoutMs, 300);
+    EXPECT_EQ(ValueFormatOf(o.format), ValueFormat::kFloat);
+    EXPECT_TRUE(o.highWordFirst);
 }
 
 TEST(EtlanOptions, WriteValuesAreRefusedNamingTheTextAndTheRangeOfTheTag) {
@@ -374,6 +396,147 @@ TEST(EtlanOptions, LintNamesWhatATiredEngineerTypes) {
     check(lint, {{1, false, -1, {"UTF-8 byte order mark"}},
                  {1, true, 1, {"no header line: the driver takes this first line as the header, so station 1 is not defined"}}});
     EXPECT_EQ(lint.defined, (std::set<int>{2}));
+}
+
+// Values as --format shows them to people and writes them in CSV and JSON
+// records: signed where asked, BCD only where every digit is one, a float
+// joined from two words in either order.
+TEST(EtlanOptions, ValueFormatsForPeopleAndForRecords) {
+    struct Row {
+        std::uint32_t value;
+        int bits;
+        ValueFormat format;
+        const char* shown;
+        const char* csv;
+        const char* json;
+    };
+    using F = ValueFormat;
+    const Row rows[] = {
+        {0xFFFE, 16, F::kDefault, "65534 (0xFFFE, signed -2)", "65534", "65534"},
+        {0xFFFE, 16, F::kInt, "-2", "-2", "-2"},
+        {0xFFFE, 16, F::kUint, "65534", "65534", "65534"},
+        {0x0000FFFE, 32, F::kInt, "65534", "65534", "65534"},
+        {0xFFFFFFFE, 32, F::kInt, "-2", "-2", "-2"},
+        {0x04D2, 16, F::kHex, "0x04D2", "0x04D2", "\"0x04D2\""},
+        {0x12345678, 32, F::kHex, "0x12345678", "0x12345678", "\"0x12345678\""},
+        {0x1234, 16, F::kBcd, "1234", "1234", "1234"},
+        {0x0000, 16, F::kBcd, "0", "0", "0"},
+        {0x00098765, 32, F::kBcd, "98765", "98765", "98765"},
+        {0x12A4, 16, F::kBcd, "0x12A4 (no BCD)", "", "null"},
+        {0x3FC00000, 32, F::kFloat, "1.5", "1.5", "1.5"},
+        {0xC0490FDB, 32, F::kFloat, "-3.1415927", "-3.1415927", "-3.1415927"},
+        {0x00000000, 32, F::kFloat, "0", "0", "0"},
+        {0x7FC00000, 32, F::kFloat, "nan", "nan", "null"},
+        {0xFF800000, 32, F::kFloat, "-inf", "-inf", "null"},
+        {1, 1, F::kHex, "1", "1", "1"},
+        {0, 1, F::kFloat, "0", "0", "0"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(ShowValue(row.value, row.bits, row.format), row.shown) << std::hex << row.value;
+        EXPECT_EQ(RecordValue(row.value, row.bits, row.format, false), row.csv) << std::hex << row.value;
+        EXPECT_EQ(RecordValue(row.value, row.bits, row.format, true), row.json) << std::hex << row.value;
+    }
+    EXPECT_EQ(ShowValue(0xFFFE, 16, F::kDefault, true), "65534");  // the live line's short form
+    // The word at the lower address is the low word, or the high word.
+    EXPECT_EQ(JoinWords(0x0000, 0x3FC0, false), 0x3FC00000u);
+    EXPECT_EQ(JoinWords(0x3FC0, 0x0000, true), 0x3FC00000u);
+    EXPECT_EQ(ValueFormatOf("bcd"), F::kBcd);
+    EXPECT_EQ(ValueFormatOf(""), F::kDefault);
+}
+
+// The live line fits the terminal: hex dropped first, then cut before the
+// counts; never into the last column.
+TEST(EtlanOptions, TheLiveLineFitsTheTerminal) {
+    const std::vector<std::string> full{"  01D00100=1234 (0x04D2)", "  01R00105=1", "  02D00200_D=305419896 (0x12345678)"};
+    const std::vector<std::string> brief{"  01D00100=1234", "  01R00105=1", "  02D00200_D=305419896"};
+    const std::string tail = "   | good 21, failed 0";
+    EXPECT_EQ(FitLine("#7", full, brief, tail, 0), "#7" + full[0] + full[1] + full[2] + tail);
+    EXPECT_EQ(FitLine("#7", full, brief, tail, 120), "#7" + full[0] + full[1] + full[2] + tail);
+    const std::string fitted = FitLine("#7", full, brief, tail, 80);
+    EXPECT_EQ(fitted, "#7  01D00100=1234  01R00105=1  02D00200_D=305419896   | good 21, failed 0");
+    EXPECT_LT(fitted.size(), 80u);
+    EXPECT_EQ(FitLine("#7", full, brief, tail, 50), "#7  01D00100=1234  01R00...   | good 21, failed 0");
+    EXPECT_EQ(FitLine("#7", full, brief, tail, 20).size(), 19u);
+}
+
+// The driver's log lines about a station, in the words a poll shows.
+TEST(EtlanOptions, DriverLogLinesInPlainWords) {
+    struct Row {
+        const char* line;
+        int station;  // -1: the line says nothing of a station's state
+        const char* words;
+        bool recovered;
+    };
+    const Row rows[] = {
+        {"ZavUR: station 3 fails: reconnect failed rc = 257 (connection refused); resting 5 s", 3, "connection refused",
+         false},
+        {"ZavUR: station 3 fails: no answer within 1000 ms to %03#RDD0010000100**; resting 5 s", 3,
+         "no reply within 1000 ms", false},
+        {"ZavUR: station 1 fails: connection closed by the PLC at %01#RDD0010000100**; resting 5 s, then a request "
+         "connects again",
+         1, "closed by the PLC", false},
+        {"ZavUR: station 1 fails: connection reset by the PLC at %01#RDD0010000100**; the next request connects again", 1,
+         "reset by the PLC", false},
+        {"ZavUR: station 2 fails: connection lost rc = 32 at %02#RDD0010000100**; resting 5 s", 2,
+         "connection lost (error 32)", false},
+        {"ZavUR: station 1 fails: PLC error 61 (data error: address or value out of range) to %01#RDD4000040000**", 1,
+         "PLC error 61 (data error: address or value out of range)", false},
+        {"ZavUR: station 1 fails: another station's number in the answer to %01#RDD0010000100**", 1,
+         "another station's number in the answer", false},
+        {"ZavUR: station 4 fails: not connected [3 earlier line(s) about station 4 not logged]", 4, "not connected", false},
+        {"ZavUR: WarmStart() Fail station 5 ConnectSocket() rc = 257 (no connection within 1000 ms)", 5,
+         "no connection within 1000 ms", false},
+        {"ZavUR: InitConnections(): ConnectSocket() Fail on station 6 rc = 257 (connected to itself: nothing listens on "
+         "the port)",
+         6, "nothing listens on the port", false},
+        {"ZavUR: InitConnections(): ConnectSocket() Fail on station 7 rc = 10061", 7, "cannot connect (error 10061)", false},
+        {"ZavUR: station 8 host text \"127.0.0.300\" is no usable IPv4 address", 8,
+         "host text \"127.0.0.300\" is no usable IPv4 address", false},
+        {"ZavUR: station 2 answers again after 4 failed exchanges", 2, "", true},
+        {"ZavUR: WarmStart() Pass station 3 ConnectSocket() rc = 0", -1, "", false},
+        {"VpiMatsushita01: Station num:  1   IPAddr: 127.0.0.1   Port: 9094", -1, "", false},
+    };
+    for (const Row& row : rows) {
+        StationNews news;
+        EXPECT_EQ(ReadStationNews(row.line, &news), row.station >= 0) << row.line;
+        EXPECT_EQ(news.station, row.station) << row.line;
+        EXPECT_EQ(news.words, row.words) << row.line;
+        EXPECT_EQ(news.recovered, row.recovered) << row.line;
+    }
+}
+
+// The station files etlan writes for the driver: one for --host, and any
+// file's station lines with --timeout's time-out, read back as the driver
+// reads them.
+TEST(EtlanOptions, StationFilesWrittenForHostAndTimeout) {
+    const std::string host = HostStationFile("127.0.0.1:9094", {1, 12});
+    EXPECT_EQ(host, "PC-stn: 65\n01 \"127.0.0.1\" \"9094\"\n12 \"127.0.0.1\" \"9094\"\n");
+    EXPECT_EQ(LintStations(WithTimeout(host, 300)).options,
+              (std::map<int, std::string>{{1, "timeout=300 ms"}, {12, "timeout=300 ms"}}));
+
+    const std::string file = "ETLANPC 10 \"a\" \"b\"\n"
+                             "; 09 \"127.0.0.9\" \"9094\"\n"
+                             " 08 \"127.0.0.8\" \"9094\"\n"
+                             "01 \"127.0.0.1\" \"9094\"\n"
+                             "02 \"127.0.0.1\" \"9095\" rest=10 timeout=2000  station-field=decimal ; slow, timeout=9\r\n"
+                             "03 127.0.0.1 9096\n"
+                             "\n"
+                             "04 \"127.0.0.1\" \"9097\"";
+    const std::string timed = WithTimeout(file, 250);
+    EXPECT_EQ(timed, "ETLANPC 10 \"a\" \"b\"\n"
+                     "; 09 \"127.0.0.9\" \"9094\"\n"
+                     " 08 \"127.0.0.8\" \"9094\"\n"
+                     "01 \"127.0.0.1\" \"9094\" timeout=250\n"
+                     "02 \"127.0.0.1\" \"9095\" timeout=250 rest=10 station-field=decimal ; slow, timeout=9\r\n"
+                     "03 127.0.0.1 9096\n"
+                     "\n"
+                     "04 \"127.0.0.1\" \"9097\" timeout=250");
+    const StationLint lint = LintStations(timed);
+    EXPECT_EQ(lint.defined, (std::set<int>{1, 2, 4}));
+    EXPECT_EQ(lint.options.at(2), "station-field=decimal timeout=250 ms rest=10 s");
+    // A line the driver would read in two pieces once longer is left alone.
+    const std::string longLine = "05 \"127.0.0.1\" \"9098\" ;" + std::string(230, 'x') + "\n";
+    EXPECT_EQ(WithTimeout("PC-stn: 65\n" + longLine, 250), "PC-stn: 65\n" + longLine);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -298,7 +299,7 @@ TEST_F(EtlanSim, PollCountsGoodAndFailedReads) {
     Outcome r = Etlan("poll 01D00100 03D00100 -l 20 -n 3" + stations_);
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.Has("01D00100=7 (0x0007)")) << r.out;
-    EXPECT_TRUE(r.Has("03D00100=-- (2: no answer)")) << r.out;
+    EXPECT_TRUE(r.Has("03D00100=-- (2: connection refused)")) << r.out;
     EXPECT_TRUE(r.Has("6 requests transmitted, 3 received, 3 errors, 50.0% request loss")) << r.out;
 
     r = Etlan("poll 01D00100 02R00105 -1 -q" + stations_);
@@ -594,8 +595,10 @@ TEST_F(EtlanFaults, ResultsAndDiagnosesGoToTheirOwnStreams) {
 
     r = Shell(Quoted(EtlanPath()) + " read 01D00100 -c 5000" + stations_);
     EXPECT_TRUE(r.Has("is above 1000 (one request takes at most 27 elements, 13 for memory codes E and G")) << r.out;
-    r = Shell(Quoted(EtlanPath()) + " poll 01G00010 -c 14" + stations_);
-    EXPECT_TRUE(r.Has("element count 14 is above 13")) << r.out;
+    // A poll splits a range as read does: 13 double words, then 1.
+    r = Shell(Quoted(EtlanPath()) + " poll 01G00010 -c 14 -1" + stations_);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(r.Has("2 requests transmitted, 2 received")) << r.out;
 }
 #endif
 
@@ -694,7 +697,9 @@ TEST_F(EtlanFaults, APollReconnectsAStationThatRestarted) {
     if (polling) sim_.RestartStation(1);
     poll.join();
     ASSERT_TRUE(polling) << "the poll did not read station 1 in time:\n" << r.out;
-    EXPECT_TRUE(r.Has("station 1 gave no answer: WarmStart made its connection again")) << r.out;
+    EXPECT_TRUE(r.Has("etlan: station 1: closed by the PLC\n") || r.Has("etlan: station 1: reset by the PLC\n")) << r.out;
+    EXPECT_TRUE(r.Has("etlan: station 1: WarmStart made its connection again")) << r.out;
+    EXPECT_TRUE(r.Has("etlan: station 1 answers again")) << r.out;
     EXPECT_TRUE(r.Has("station 1: 1 reconnection(s) by WarmStart in 1 attempt(s)")) << r.out;
     EXPECT_TRUE(r.Has("#60  01D00100=7")) << r.out;
     EXPECT_EQ(sim_.Accepted(1), 2);
@@ -824,9 +829,10 @@ TEST_F(EtlanFaults, PollRecordsForScriptsAndTheDriversLogKept) {
     };
     auto rows = lines(r.out);
     ASSERT_EQ(rows.size(), 5u) << r.out;
-    EXPECT_EQ(rows[0], "time,round,tag,station,result,meaning,value,ms");
+    EXPECT_EQ(rows[0], "time,round,tag,station,result,meaning,value,ms,reason");
     EXPECT_NE(rows[1].find("Z,1,01D00100,1,0,ok,7,"), std::string::npos) << rows[1];
     EXPECT_NE(rows[4].find("Z,2,09D00100,9,2,no answer,,"), std::string::npos) << rows[4];
+    EXPECT_EQ(rows[4].substr(rows[4].rfind(',')), ",not connected") << rows[4];
 
     r = Shell(poll + "01D00100 -c 2 -1 --json" + noErrors);
     rows = lines(r.out);
@@ -835,6 +841,7 @@ TEST_F(EtlanFaults, PollRecordsForScriptsAndTheDriversLogKept) {
                            "\"value\":[7,0],\"ms\":"),
               std::string::npos)
         << rows[0];
+    EXPECT_NE(rows[0].find(",\"reason\":null}"), std::string::npos) << rows[0];
 #endif
 
     r = Etlan("poll 01D00100 09D00100 -n 2 -l 10" + stations_);
@@ -868,6 +875,14 @@ TEST_F(EtlanFaults, ReadSplitsALongRange) {
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("\n305419896\n"), std::string::npos) << r.out;
     EXPECT_EQ(Shell(Quoted(EtlanPath()) + " read 01D99990 -c 30" + stations_).status, 2);
+    // A poll reads the same range in the same requests.
+    r = Etlan("poll 01D00100 -c 30 -1" + stations_);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.Has("  01D00100=[7 (0x0007), 0 (0x0000), ")) << r.out;
+    EXPECT_TRUE(r.Has(", 9 (0x0009), 0 (0x0000), 0 (0x0000)]")) << r.out;
+    EXPECT_TRUE(r.Has("2 requests transmitted, 2 received")) << r.out;
+    EXPECT_EQ(Shell(Quoted(EtlanPath()) + " poll 01D99990 -c 30 -1" + stations_).status, 2);
+    EXPECT_EQ(sim_.Requests(1), 6);
 }
 
 // Several values go to consecutive addresses, all checked before the
@@ -889,6 +904,94 @@ TEST_F(EtlanFaults, WriteTakesSeveralValuesAndVerifies) {
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.Has("run past its address digits")) << r.out;
     EXPECT_EQ(sim_.Requests(1), 3 + 3 + 2);  // writes and read-backs; none for the refused lines
+}
+
+// --host: the tags' stations at an address, without a station file;
+// --timeout: each station's answer time-out, carried to the driver on its
+// station line, whichever file the driver gets.
+TEST_F(EtlanFaults, ATargetWithoutAStationFileAndATimeOut) {
+    const std::string host = " --host 127.0.0.1:" + std::to_string(sim_.Port(1));
+    Outcome r = Etlan("read 01D00100" + host);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.Has("01D00100 (PLC 1, data register D 100, 16-bit): 7 (0x0007)")) << r.out;
+    EXPECT_EQ(Etlan("write 01D00101 5" + host).status, 0);
+    EXPECT_EQ(sim_.Word('D', 101), 5);
+    EXPECT_EQ(Etlan("poll 01D00100 01D00101 -n 2 -l 10 -q" + host).out, "7  5\n7  5\n");
+
+    r = Etlan("read 05D00100 --timeout 100 -v" + stations_);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.Has("log | ZavUR: station 5 options: timeout=100 ms")) << r.out;
+    EXPECT_TRUE(r.Has("log | ZavUR: station 5 fails: no answer within 100 ms")) << r.out;
+    r = Etlan("read 05D00100 --timeout 60 --host 127.0.0.1:" + std::to_string(sim_.Port(5)));
+    EXPECT_TRUE(r.Has("log | ZavUR: station 5 fails: no answer within 60 ms")) << r.out;
+
+    // An address the driver cannot use is refused before anything starts.
+    r = Shell(Quoted(EtlanPath()) + " read 01D00100 --host 127.0.0.300:9094");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_TRUE(r.Has("etlan: --host 127.0.0.300:9094: station 1: host text \"127.0.0.300\" is no usable IPv4 address"))
+        << r.out;
+#if !defined(_WIN32)
+    // The file etlan writes for the driver goes when etlan ends.
+    const std::string env = "TMPDIR=" + Quoted(tmp_) + " " + Quoted(EtlanPath());
+    EXPECT_EQ(Shell(env + " read 01D00100 --timeout 500" + stations_).status, 0);
+    EXPECT_EQ(Shell(env + " read 01D00100" + host).status, 0);
+    EXPECT_EQ(Leftovers(), 0);
+#endif
+}
+
+// --format and --word-order: reads, the poll line and its records show
+// values signed, unsigned, in hex, BCD or as floats over two words.
+TEST_F(EtlanFaults, ValueFormatsInReadsPollsAndRecords) {
+    sim_.SetWord('D', 300, 0xFFFE);
+    sim_.SetWord('D', 301, 0x1234);
+    sim_.SetWord('D', 400, 0x0000);
+    sim_.SetWord('D', 401, 0x3FC0);  // 1.5
+    Outcome r = Etlan("read 01D00400 --format float" + stations_);
+    EXPECT_TRUE(r.Has("01D00400 (PLC 1, data register D 400, 32-bit float): 1.5\n")) << r.out;
+    EXPECT_EQ(Etlan("read 01D00400_D -q --format hex --word-order high-first" + stations_).out, "0x00003FC0\n");
+    EXPECT_EQ(Etlan("read 01D00300 -c 2 -q --format int" + stations_).out, "-2\n4660\n");
+    EXPECT_EQ(Etlan("read 01D00301 -q --format bcd" + stations_).out, "1234\n");
+    r = Etlan("poll 01D00300 01D00400 -1 --format float" + stations_);
+    EXPECT_TRUE(r.Has("01D00400=1.5   | good 2")) << r.out;
+    r = Etlan("poll 01D00300 -1 --format int" + stations_);
+    EXPECT_TRUE(r.Has("  01D00300=-2   | good 1")) << r.out;
+    r = Shell(Quoted(EtlanPath()) + " read 01R00105 --format float" + stations_);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.Has("--format float takes 32 bits over two words: 01R00105 is a bit")) << r.out;
+#if !defined(_WIN32)  // cmd has no group with its own redirection
+    const std::string poll = "(" + Quoted(EtlanPath()) + " poll" + stations_;
+    r = Shell(poll + "01D00300 -c 2 -1 --csv --format int 2>/dev/null)");
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "time,round,tag,station,result,meaning,value0,value1,ms,reason");
+    EXPECT_TRUE(r.Has("Z,1,01D00300,1,0,ok,-2,4660,")) << r.out;
+    r = Shell(poll + "01D00300 01D00400_D -1 --json --format hex 2>/dev/null)");
+    EXPECT_TRUE(r.Has("\"value\":[\"0xFFFE\"]")) << r.out;
+    EXPECT_TRUE(r.Has("\"value\":[\"0x3FC00000\"]")) << r.out;
+    r = Shell(poll + "01D00400 -1 --json --format float 2>/dev/null)");
+    EXPECT_TRUE(r.Has("\"value\":[1.5]")) << r.out;
+#endif
+}
+
+// A poll names why a read fails, in plain words and with the time, once
+// for each station (or refused tag) until it answers again; -q keeps
+// these lines.
+TEST_F(EtlanFaults, APollSaysWhyEachStationFailsOnce) {
+    const std::string file = dir_.Write("why.int", "PC-stn: 10\n" + StationLine(1, sim_.Port(1)) +
+                                                       StationLine(5, sim_.Port(5)) + StationLine(8, 1));
+    const Outcome r = Etlan("poll 01D00100 05D00100 08D00100 09D00100 01D99999 -n 3 -l 10 -q --timeout 100 -s " +
+                            Quoted(file));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.Has("7  -- (2: no reply within 100 ms)  -- (2: connection refused)  -- (2: not connected)  -- (1: PLC "
+                      "error 61 (data error: address or value out of range))\n"))
+        << r.out;
+    const auto said = [&](const std::string& text) {
+        const std::regex line("(^|\n)\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d etlan: " + text + "\n");
+        return std::distance(std::sregex_iterator(r.out.begin(), r.out.end(), line), std::sregex_iterator());
+    };
+    EXPECT_EQ(said("station 5: no reply within 100 ms"), 1) << r.out;
+    EXPECT_EQ(said("station 8: connection refused"), 1) << r.out;
+    EXPECT_GE(said("station 8: WarmStart failed: connection refused; next in 0\\.5 s"), 1) << r.out;
+    EXPECT_EQ(said("station 9: not connected \\(station 9 is not defined in the station file\\)"), 1) << r.out;
+    EXPECT_EQ(said("01D99999: PLC error 61 \\(data error: address or value out of range\\)"), 1) << r.out;
 }
 
 // --trace: the frames as they travel between the driver and the station,

@@ -22,6 +22,8 @@ void PrepareConsole();
 
 // True when standard output is an interactive terminal.
 bool OutputIsTerminal();
+// The width of that terminal in columns; 0 when it cannot be told.
+int TerminalColumns();
 
 // Process id, for unique temporary names.
 long ProcessId();

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -43,6 +44,11 @@ void SetEnvironment(const char* name, const std::string& value) {
 void PrepareConsole() { std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ); }
 
 bool OutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+int TerminalColumns() {
+    struct winsize size {};
+    return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
 
 long ProcessId() { return static_cast<long>(getpid()); }
 

@@ -54,6 +54,12 @@ void PrepareConsole() { SetConsoleOutputCP(CP_UTF8); }
 
 bool OutputIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
 
+int TerminalColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
 long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
 
 double ProcessCpuSeconds() {

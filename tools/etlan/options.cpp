@@ -91,8 +91,17 @@ type 3; a bit digit after four address digits (8 characters, not D/F/G)
 means a bit (data type 6); anything else a 16-bit word (data type 0).
 
 Values are shown in decimal and hex; 32-bit values are combined from their
-two PLC words (lower address = low word); bits as 0 or 1. With -q only the
-values are printed, one per line, in decimal.
+two PLC words (lower address = low word; --word-order high-first for the
+other order); bits as 0 or 1. --format shows them in one form: int
+(signed), uint, hex, bcd, or float (IEEE 754 over two words; a word tag is
+then read as two words). With -q only the values are printed, one per
+line, in decimal or the form of --format. A range longer than one request
+takes (27 elements, 13 for memory codes E and G) is read in several.
+
+--host HOST:PORT reads from HOST:PORT without a station file: etlan writes
+the driver one, a line for each station the tags name. --timeout MS sets
+the time each attempt waits for an answer (timeout=MS on the station lines
+of the file the driver gets).
 
 --trace writes every frame between the driver and the stations on standard
 error as it passes: the time, the station, the 12-byte header in hex and
@@ -114,8 +123,9 @@ cannot be written. --trace shows the frames as for "etlan read".
     {"poll", 1, -1, "TAG...", "read tags again and again, one live line of values;\na station that stops answering gets WarmStart",
      R"(Starts the driver once and reads every TAG again and again, a round every
 MS milliseconds (default 1000) on a fixed schedule, on one live line with
-the counts of good and failed reads; a round that takes longer than MS is
-counted and the next starts at once. -1, or -n N polls, stops it with a
+the counts of good and failed reads, fitted to the terminal's width (into a
+file or a pipe, a line per round with the time); a round that takes longer
+than MS is counted and the next starts at once. -1, or -n N polls, stops it with a
 summary: "N rounds in S s, N overran the interval" and "N requests
 transmitted, N received, N errors, X% request loss". Ctrl-C or SIGTERM stops
 it after the read under way, with the summary and exit status 130; a
@@ -125,9 +135,11 @@ A station whose read gives 2 (no answer, not connected) gets WarmStart
 (code 2) after the round: at once, then while its reads keep failing after
 0.5 s, 1 s, 2 s ... at most 30 s apart; a good read starts over. Each
 attempt is reported on standard error, the reconnections per station in
-the summary.
-Data types are taken from the texts as for "etlan read"; --trace shows the
-frames as for "etlan read" (a WarmStart through the relay succeeds even
+the summary. Why reads fail is said there too, with the time, when it
+starts or changes and when the station answers again (connection refused,
+no reply within 1000 ms, closed by the PLC, a PLC error...), also with -q.
+Data types, ranges of -c, --format and --host work as for "etlan read";
+--trace shows the frames as for "etlan read" (a WarmStart through the relay succeeds even
 while the station is down; the relay then closes the connection and says
 why).
 )"},
@@ -245,6 +257,33 @@ CLI::Validator RawAddress() {
     });
 }
 
+// --host HOST:PORT: a host text as a station line holds it (at most 15
+// characters, no blank or double quote) and a port from 1 to 65535.
+CLI::Validator HostAddress() {
+    return tools::Check("HOST:PORT (a host of at most 15 characters, a port from 1 to 65535)", [](const std::string& text) {
+        const auto colon = text.rfind(':');
+        long port = 0;
+        if (colon == std::string::npos || colon == 0 || colon > 15) return false;
+        for (std::size_t i = 0; i < colon; ++i) {
+            const auto c = static_cast<unsigned char>(text[i]);
+            if (c <= ' ' || c == '"' || c == 0x7F) return false;
+        }
+        return tools::ToNumber(std::string_view(text).substr(colon + 1), 1, 65535, &port);
+    });
+}
+
+// A word of a list ("int, uint, hex, bcd or float").
+CLI::Validator OneOf(const std::vector<std::string>& words) {
+    std::string what = "one of ";
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        what += i == 0 ? "" : i + 1 == words.size() ? " or " : ", ";
+        what += words[i];
+    }
+    return tools::Check(what, [words](const std::string& text) {
+        return std::find(words.begin(), words.end(), text) != words.end();
+    });
+}
+
 // Whether an option means something to the command: a whole word of the
 // list. The overview ("") shows every option.
 bool Uses(const std::string& command, const char* list) {
@@ -309,12 +348,33 @@ void AddOptions(CLI::App* app, const std::string& c, Options* o) {
     flag("--trace", &o->trace, "read write poll scan",
          "every frame between the driver and the stations\non standard error (etlan read --help)");
     auto* csv = flag("--csv", &o->csv, "poll",
-                     "one record per tag and round (time, round, tag,\nstation, result, meaning, value, ms) on "
-                     "standard\noutput, the statistics on standard error");
+                     "one record per tag and round (time, round, tag,\nstation, result, meaning, a value column per\n"
+                     "element, ms, reason) on standard output, the\nstatistics on standard error");
     auto* json = flag("--json", &o->json, "poll", "the same records as JSON lines");
     if (csv != nullptr) csv->excludes(json);
     value("--log", &o->log, "FILE", kDriven, "keep the driver's log in FILE (appended to)",
           tools::NotEmpty("a file for the driver's log"));
+    auto* host = value("--host", &o->host, "HOST:PORT", "read write poll warmstart",
+                       "the stations the tags name, at HOST:PORT: no\nstation file (etlan writes one for the driver)",
+                       HostAddress());
+    if (host != nullptr && app->get_option_no_throw("--stations") != nullptr) {
+        host->excludes(app->get_option("--stations"));
+    }
+    value("--timeout", &o->timeoutMs, "MS", "read write poll scan warmstart",
+          "milliseconds a station's answer is waited for\n(50-10000, default 1000): timeout=MS on each\n"
+          "station line of the file etlan gives the driver",
+          tools::Number(50, 10000));
+    value("--format", &o->format, "F", "read poll",
+          "values as int (signed), uint, hex, bcd or float\n(IEEE 754 over two words: a word tag is read\n"
+          "as two); default: decimal and hex",
+          OneOf({"int", "uint", "hex", "bcd", "float"}));
+    auto* words = value("--word-order", &o->wordOrder, "ORDER", "read poll",
+                        "low-first (default: the lower address holds the\nlow word, as the PLC keeps 32-bit "
+                        "values) or\nhigh-first",
+                        OneOf({"low-first", "high-first"}));
+    if (words != nullptr) {
+        words->each([o](const std::string& text) { o->highWordFirst = text == "high-first"; });
+    }
     const char* kBench = "bench";
     value("--plc", &o->plc, "P", kBench, "station measured (default: the station file's\nfirst)",
           tools::Number(1, 64));

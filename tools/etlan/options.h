@@ -31,6 +31,11 @@ struct Options {
     bool csv = false;               // --csv: poll records as CSV
     bool json = false;              // --json: poll records as JSON lines
     std::string log;                // --log FILE: the driver's log kept there
+    std::string host;               // --host HOST:PORT: the tags' stations there, without a station file
+    int timeoutMs = 0;              // --timeout MS: each station's answer time-out; 0: the file's own
+    std::string format;             // --format int|uint|hex|bcd|float; empty: decimal and hex
+    std::string wordOrder;          // --word-order low-first|high-first, as given
+    bool highWordFirst = false;     // high-first: the lower address holds the high word
     bool help = false;              // -h
     bool version = false;           // -V
     // bench

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
@@ -290,6 +291,209 @@ std::string FormatDword(std::uint32_t value) {
                       static_cast<unsigned long>(value));
     }
     return buf;
+}
+
+ValueFormat ValueFormatOf(const std::string& text) {
+    if (text == "int") return ValueFormat::kInt;
+    if (text == "uint") return ValueFormat::kUint;
+    if (text == "hex") return ValueFormat::kHex;
+    if (text == "bcd") return ValueFormat::kBcd;
+    if (text == "float") return ValueFormat::kFloat;
+    return ValueFormat::kDefault;
+}
+
+std::uint32_t JoinWords(std::uint16_t lower, std::uint16_t higher, bool highFirst) {
+    return highFirst ? (static_cast<std::uint32_t>(lower) << 16) | higher
+                     : (static_cast<std::uint32_t>(higher) << 16) | lower;
+}
+
+namespace {
+
+// True when every nibble of the value's bits is a decimal digit.
+bool IsBcd(std::uint32_t value, int bits) {
+    for (int shift = 0; shift < bits; shift += 4) {
+        if (((value >> shift) & 0xFu) > 9) return false;
+    }
+    return true;
+}
+
+std::string Hex(std::uint32_t value, int bits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*lX", bits == 32 ? 8 : 4, static_cast<unsigned long>(value));
+    return text;
+}
+
+std::string Signed(std::uint32_t value, int bits) {
+    return bits == 32 ? std::to_string(static_cast<std::int32_t>(value))
+                      : std::to_string(static_cast<std::int16_t>(static_cast<std::uint16_t>(value)));
+}
+
+// The IEEE single of the bits, in the shortest text that reads back to it;
+// false for NaN and the infinities, whose text is then "nan", "inf", "-inf".
+bool FloatText(std::uint32_t value, std::string* text) {
+    float f = 0;
+    static_assert(sizeof f == sizeof value);
+    std::memcpy(&f, &value, sizeof f);
+    if (std::isnan(f)) {
+        *text = "nan";
+        return false;
+    }
+    if (std::isinf(f)) {
+        *text = f > 0 ? "inf" : "-inf";
+        return false;
+    }
+    char buf[48];
+    const auto r = std::to_chars(buf, buf + sizeof buf, f);
+    *text = std::string(buf, r.ptr);
+    return true;
+}
+
+}  // namespace
+
+std::string ShowValue(std::uint32_t value, int bits, ValueFormat format, bool shortForm) {
+    if (bits == 1) return value != 0 ? "1" : "0";
+    if (bits != 32) value &= 0xFFFFu;
+    switch (format) {
+        case ValueFormat::kDefault:
+            if (shortForm) return std::to_string(value);
+            return bits == 32 ? FormatDword(value) : FormatWord(static_cast<std::uint16_t>(value));
+        case ValueFormat::kInt:
+            return Signed(value, bits);
+        case ValueFormat::kUint:
+            return std::to_string(value);
+        case ValueFormat::kHex:
+            return Hex(value, bits);
+        case ValueFormat::kBcd: {
+            std::string text = Hex(value, bits);
+            if (!IsBcd(value, bits)) return text + " (no BCD)";
+            const auto digits = text.find_first_not_of('0', 2);
+            return digits == std::string::npos ? "0" : text.substr(digits);
+        }
+        case ValueFormat::kFloat: {
+            if (bits != 32) return Hex(value, bits) + " (no float: 16 bits)";
+            std::string text;
+            FloatText(value, &text);
+            return text;
+        }
+    }
+    return std::to_string(value);
+}
+
+std::string RecordValue(std::uint32_t value, int bits, ValueFormat format, bool json) {
+    if (bits == 1) return value != 0 ? "1" : "0";
+    if (bits != 32) value &= 0xFFFFu;
+    switch (format) {
+        case ValueFormat::kDefault:
+        case ValueFormat::kUint:
+            return std::to_string(value);
+        case ValueFormat::kInt:
+            return Signed(value, bits);
+        case ValueFormat::kHex:
+            return json ? "\"" + Hex(value, bits) + "\"" : Hex(value, bits);
+        case ValueFormat::kBcd:
+            if (!IsBcd(value, bits)) return json ? "null" : "";
+            return ShowValue(value, bits, format);
+        case ValueFormat::kFloat: {
+            std::string text;
+            if (bits != 32 || !FloatText(value, &text)) return json ? "null" : bits != 32 ? "" : text;
+            return text;
+        }
+    }
+    return std::to_string(value);
+}
+
+namespace {
+
+// The reason in the brackets after a connection's rc ("rc = 257 (connection
+// refused)"), in plain words.
+std::string ConnectWords(int rc, const char* tail) {
+    const char* open = std::strchr(tail, '(');
+    const char* close = open != nullptr ? std::strchr(open, ')') : nullptr;
+    if (open == nullptr || close == nullptr) return "cannot connect (error " + std::to_string(rc) + ")";
+    const std::string why(open + 1, close);
+    const auto colon = why.find(": ");
+    if (why.rfind("connected to itself", 0) == 0 && colon != std::string::npos) return why.substr(colon + 2);
+    unsigned error = 0;
+    if (std::sscanf(why.c_str(), "connection failed, error %u", &error) == 1) {
+        return "connection failed (error " + std::to_string(error) + ")";
+    }
+    return why;
+}
+
+// The words of a "station N fails: ..." line's reason.
+std::string FailureWords(const char* reason) {
+    int rc = 0;
+    unsigned ms = 0;
+    int n = -1;
+    if (std::sscanf(reason, "reconnect failed rc = %d%n", &rc, &n) == 1 && n >= 0) return ConnectWords(rc, reason + n);
+    if (std::sscanf(reason, "no answer within %u ms", &ms) == 1) return "no reply within " + std::to_string(ms) + " ms";
+    if (std::strncmp(reason, "connection closed by the PLC", 28) == 0) return "closed by the PLC";
+    if (std::strncmp(reason, "connection reset by the PLC", 27) == 0) return "reset by the PLC";
+    if (std::sscanf(reason, "connection lost rc = %d", &rc) == 1) return "connection lost (error " + std::to_string(rc) + ")";
+    const std::string text = reason;
+    if (text.rfind("PLC error ", 0) == 0) {
+        const auto end = text.find(") to ");
+        return end == std::string::npos ? text : text.substr(0, end + 1);
+    }
+    const auto answer = text.find(" in the answer to ");
+    if (answer != std::string::npos) return text.substr(0, answer) + " in the answer";
+    return text.substr(0, text.find("; "));
+}
+
+}  // namespace
+
+bool ReadStationNews(const std::string& line, StationNews* out) {
+    *out = StationNews{};
+    // The log budget's note at the end says nothing of the station's state.
+    std::string text = line;
+    const auto note = text.find(" earlier line(s) about station ");
+    if (note != std::string::npos) text = text.substr(0, text.rfind(" [", note));
+    const char* p = text.c_str();
+    int station = -1, rc = 0, n = -1;
+    if (std::sscanf(p, "ZavUR: station %d fails: %n", &station, &n) == 1 && n >= 0) {
+        out->words = FailureWords(p + n);
+    } else if (n = -1; std::sscanf(p, "ZavUR: station %d answers again%n", &station, &n) == 1 && n >= 0) {
+        out->recovered = true;
+    } else if (n = -1; std::sscanf(p, "ZavUR: WarmStart() Fail station %d ConnectSocket() rc = %d%n", &station, &rc, &n) == 2 &&
+                       n >= 0) {
+        out->words = ConnectWords(rc, p + n);
+    } else if (n = -1;
+               std::sscanf(p, "ZavUR: InitConnections(): ConnectSocket() Fail on station %d rc = %d%n", &station, &rc, &n) == 2 &&
+               n >= 0) {
+        out->words = ConnectWords(rc, p + n);
+    } else if (n = -1; std::sscanf(p, "ZavUR: station %d host text %n", &station, &n) == 1 && n >= 0 &&
+                       text.find(" is no usable IPv4 address") != std::string::npos) {
+        out->words = text.substr(static_cast<std::size_t>(n) - std::strlen("host text "));
+    } else {
+        return false;
+    }
+    out->station = station;
+    return true;
+}
+
+std::string FitLine(const std::string& head, const std::vector<std::string>& items,
+                    const std::vector<std::string>& shortItems, const std::string& tail, int width) {
+    const auto join = [](const std::vector<std::string>& parts) {
+        std::string text;
+        for (const auto& p : parts) text += p;
+        return text;
+    };
+    std::string middle = join(items);
+    if (width <= 0) return head + middle + tail;
+    const auto room = static_cast<std::size_t>(width - 1);
+    if (head.size() + middle.size() + tail.size() <= room) return head + middle + tail;
+    middle = join(shortItems);
+    if (head.size() + middle.size() + tail.size() <= room) return head + middle + tail;
+    const std::size_t fixed = head.size() + tail.size() + 3;
+    if (fixed >= room) return (head + middle + tail).substr(0, room);
+    return head + middle.substr(0, room - fixed) + "..." + tail;
+}
+
+std::string ClockText() {
+    const ClockReading now = WallClock(false);
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", now.time.tm_hour, now.time.tm_min, now.time.tm_sec, now.ms);
+    return text;
 }
 
 std::uint16_t GetWord(const std::uint8_t* buffer, std::size_t offset) {

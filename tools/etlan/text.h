@@ -53,6 +53,51 @@ ClockReading WallClock(bool utc);
 std::string FormatWord(std::uint16_t value);
 std::string FormatDword(std::uint32_t value);
 
+// How values are shown (--format): kDefault is decimal with the hex (and
+// the signed reading when the top bit is set) for people, unsigned decimal
+// in records. A bit is 0 or 1 whatever the format.
+enum class ValueFormat { kDefault, kInt, kUint, kHex, kBcd, kFloat };
+// The format of a --format text ("int", "uint", "hex", "bcd", "float";
+// anything else is kDefault).
+ValueFormat ValueFormatOf(const std::string& text);
+
+// The 32-bit value of two PLC words: the word at the lower address is the
+// low word, or with highFirst the high word.
+std::uint32_t JoinWords(std::uint16_t lower, std::uint16_t higher, bool highFirst);
+
+// One value of bits 1, 16 or 32 as a person reads it: "1234 (0x04D2)" by
+// default, "-2", "65534", "0xFFFE", "1234" (BCD), "1.5" in a format; a value
+// that is no BCD shows its hex with "(no BCD)". shortForm leaves out the
+// hex of the default format.
+std::string ShowValue(std::uint32_t value, int bits, ValueFormat format, bool shortForm = false);
+
+// The same value in a record: a CSV field, or a JSON value (hex as a
+// string; null for no BCD and for a float that is no number, which a CSV
+// field leaves empty).
+std::string RecordValue(std::uint32_t value, int bits, ValueFormat format, bool json);
+
+// What a line of the driver's log says of a station in plain words:
+// "connection refused", "no reply within 1000 ms", "closed by the PLC",
+// "PLC error 61 (...)". station is -1 for a line about none; recovered is
+// set for "answers again". False for a line that says nothing of either.
+struct StationNews {
+    int station = -1;
+    std::string words;
+    bool recovered = false;
+};
+bool ReadStationNews(const std::string& line, StationNews* out);
+
+// A line for a terminal width columns wide, in at most width - 1 columns
+// (a character in the last column makes some terminals wrap): head, the
+// items and tail; the items in their long form while the line fits, else
+// in their short form, else cut with "..." before the tail. width 0 or
+// below: no limit.
+std::string FitLine(const std::string& head, const std::vector<std::string>& items,
+                    const std::vector<std::string>& shortItems, const std::string& tail, int width);
+
+// The local time as "13:45:41.503", for the messages of a poll.
+std::string ClockText();
+
 // Value buffer access, little-endian.
 std::uint16_t GetWord(const std::uint8_t* buffer, std::size_t offset);
 void PutWord(std::uint8_t* buffer, std::size_t offset, std::uint16_t value);

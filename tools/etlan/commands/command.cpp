@@ -3,8 +3,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <random>
 
 #include "tools/etlan/console.h"
+#include "tools/etlan/station_file.h"
+#include "tools/etlan/station_lint.h"
 #include "tools/loader/library_loader.h"
 
 namespace etl::etlan {
@@ -65,8 +69,97 @@ bool LoadDriver(const Options& o, DriverHost* host) {
     return true;
 }
 
+namespace {
+
+// The station file etlan writes for the driver: in the temporary folder
+// while etlan runs, removed when it ends (by the stop handlers too).
+class WrittenStationFile {
+public:
+    WrittenStationFile() = default;
+    WrittenStationFile(const WrittenStationFile&) = delete;
+    WrittenStationFile& operator=(const WrittenStationFile&) = delete;
+    ~WrittenStationFile() { Remove(); }
+
+    bool Write(const std::string& content, std::string* why) {
+        Remove();
+        std::error_code ec;
+        std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+        if (ec) dir = ".";
+        char name[96];
+        std::snprintf(name, sizeof name, "etlan-stations-%ld-%08x.int", ProcessId(),
+                      static_cast<unsigned>(std::random_device()()));
+        path_ = (dir / name).string();
+        KeepTemporary(path_);
+        std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+        out << content;
+        out.close();
+        if (!out) {
+            *why = "cannot write the station file " + path_;
+            Remove();
+            return false;
+        }
+        return true;
+    }
+    const std::string& Path() const { return path_; }
+
+private:
+    void Remove() {
+        if (path_.empty()) return;
+        std::error_code ec;
+        std::filesystem::remove(path_, ec);
+        ForgetTemporary(path_);
+        path_.clear();
+    }
+    std::string path_;
+};
+
+WrittenStationFile& Written() {
+    static WrittenStationFile file;
+    return file;
+}
+
+}  // namespace
+
+bool StationFileText(const Options& o, const std::set<int>* only, std::string* name, std::string* content,
+                     std::string* why) {
+    if (!o.host.empty()) {
+        *name = "--host " + o.host;
+        *content = HostStationFile(o.host, only != nullptr ? *only : std::set<int>{1});
+        // The address is read as the driver reads it: one it cannot use is
+        // refused before anything starts.
+        for (const StationProblem& p : LintStations(*content).problems) {
+            if (p.error) {
+                *why = *name + ": " + p.text;
+                return false;
+            }
+        }
+    } else {
+        *name = o.stations.empty() ? StationFileName(o.driver) : o.stations;
+        if (o.stations.empty() && !std::filesystem::exists(*name)) {
+            *why = "no " + *name + " in the current directory and no -s FILE: no station to reach";
+            return false;
+        }
+        if (!ReadableFile(*name, "station file", why)) return false;
+        if (!ReadWholeFile(*name, content)) {
+            *why = "cannot read the station file " + *name;
+            return false;
+        }
+    }
+    if (o.timeoutMs != 0) *content = WithTimeout(*content, o.timeoutMs);
+    return true;
+}
+
 bool PrepareStations(const Options& o, StationDir* dir, const std::set<int>* only) {
     std::error_code ec;
+    if (!o.host.empty() || o.timeoutMs != 0) {
+        std::string name, content, why;
+        if (!StationFileText(o, only, &name, &content, &why) || !Written().Write(content, &why) ||
+            !dir->Prepare(Written().Path(), o.driver, &why, only, o.trace)) {
+            std::fprintf(stderr, "etlan: %s\n", why.c_str());
+            return false;
+        }
+        return true;
+    }
     const bool inPlace = o.stations.empty();
     if (!inPlace || ((only != nullptr || o.trace) && std::filesystem::exists(StationFileName(o.driver), ec))) {
         // The file in the current directory is copied too when only some of

@@ -37,8 +37,19 @@ std::string LibraryPath(const Options& o);
 bool LoadDriver(const Options& o, DriverHost* host);
 
 // Prepares the station file; false (and a message) when it cannot be used.
-// With only, the driver sees the lines of those stations alone.
+// With only, the driver sees the lines of those stations alone. With
+// --host or --timeout the driver gets a file that etlan writes (see
+// StationFileText), kept in the temporary folder while etlan runs.
 bool PrepareStations(const Options& o, StationDir* dir, const std::set<int>* only = nullptr);
+
+// The station file as the driver will read it, and its name for messages:
+// for --host a file of the stations in only (station 1 without only) at
+// that address, named "--host HOST:PORT"; otherwise the file of -s, or
+// zavURnn.int in the current directory; with --timeout each station line
+// carrying timeout=MS. False with why when the file cannot be read, or
+// when the address of --host is one the driver cannot use.
+bool StationFileText(const Options& o, const std::set<int>* only, std::string* name, std::string* content,
+                     std::string* why);
 
 int CmdInfo(const Options& o);
 int CmdCheck(const Options& o);

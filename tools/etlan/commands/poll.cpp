@@ -12,6 +12,7 @@
 #include "tools/etlan/commands/command.h"
 #include "tools/etlan/commands/tags.h"
 #include "tools/etlan/console.h"
+#include "tools/etlan/text.h"
 
 namespace etl::etlan {
 namespace {
@@ -19,7 +20,8 @@ namespace {
 // The poll's texts are appended piece by piece: mingw's GCC 12 reports a
 // false -Wrestrict on "#" + std::to_string(...) and the like here.
 
-// The reads of a poll so far, counted as ping counts its packets.
+// The reads of a poll so far, counted as ping counts its packets: each
+// request of a range on its own.
 struct PollCounts {
     unsigned long sent = 0, good = 0, refused = 0, noAnswer = 0;
     double minMs = 0, maxMs = 0, sumMs = 0;
@@ -36,6 +38,107 @@ struct PollCounts {
         }
     }
     unsigned long Errors() const { return refused + noAnswer; }
+};
+
+// The poll's messages: on standard error, each with the time, on a line of
+// its own under the live line.
+class Messages {
+public:
+    // The live line stands on the terminal without its line end.
+    void LineOpen() { open_ = true; }
+    void EndLine() {
+        if (!open_) return;
+        std::fputs("\n", stdout);
+        std::fflush(stdout);
+        open_ = false;
+    }
+    void Say(const std::string& text) {
+        EndLine();
+        std::fprintf(stderr, "%s etlan: %s\n", ClockText().c_str(), text.c_str());
+        std::fflush(stderr);
+    }
+
+private:
+    bool open_ = false;
+};
+
+// "station 3", as the messages name a station.
+std::string StationKey(int station) {
+    std::string key = "station ";
+    key += std::to_string(station);
+    return key;
+}
+
+// Why reads fail, in the plain words of the driver's log lines. A station
+// that goes on failing logs nothing more, nor does a command the PLC keeps
+// refusing: the last words of each station, and of each tag refused, stand
+// until new ones come. Each is said once when it comes or changes, and
+// once more when the station (or tag) answers again.
+class Explainer {
+public:
+    // The log lines of a call that gave result.
+    void Note(const std::vector<std::string>& lines, std::int32_t result, const Tag* tag) {
+        for (const auto& line : lines) {
+            StationNews news;
+            if (!ReadStationNews(line, &news) || news.station < 0 || news.recovered) continue;
+            if (tag != nullptr && result == 1 && news.station == tag->check.block.plcNumber) {
+                tagWords_[tag->name] = news.words;
+            } else {
+                stationWords_[news.station] = news.words;
+            }
+        }
+    }
+
+    // The words for a failed read of the tag (after Note).
+    std::string Words(const Tag& t, std::int32_t result) const {
+        if (result == 1) {
+            const auto at = tagWords_.find(t.name);
+            return at != tagWords_.end() ? at->second : "refused";
+        }
+        const auto at = stationWords_.find(t.check.block.plcNumber);
+        return at != stationWords_.end() ? at->second : result == 2 ? "no answer" : "failed";
+    }
+
+    // Says why the read failed, when not said already; a station that is not
+    // defined gets its reason from the station file.
+    void Failed(const Tag& t, std::int32_t result, const std::string& words, const StartSummary& summary,
+                const StationDir& dir, Messages* messages) {
+        const int station = t.check.block.plcNumber;
+        const std::string key = result == 1 ? t.name : StationKey(station);
+        std::string& said = said_[key];
+        if (said == words) return;
+        said = words;
+        std::string text = key;
+        text += ": ";
+        text += words;
+        if (result == 2 && summary.stations.count(station) == 0) {
+            const std::string hint = StationHint(summary, dir, station);
+            if (!hint.empty()) {
+                text += " (";
+                text += hint;
+                text += ")";
+            }
+        }
+        messages->Say(text);
+    }
+
+    // A good read: the station, and the tag, answer again.
+    void Answered(const Tag& t, Messages* messages) {
+        for (const std::string& key : {StationKey(t.check.block.plcNumber), t.name}) {
+            const auto at = said_.find(key);
+            if (at == said_.end()) continue;
+            said_.erase(at);
+            std::string text = key;
+            text += " answers again";
+            messages->Say(text);
+        }
+        tagWords_.erase(t.name);
+    }
+
+private:
+    std::map<int, std::string> stationWords_;
+    std::map<std::string, std::string> tagWords_;
+    std::map<std::string, std::string> said_;
 };
 
 // A station whose reads fail with 2 (no answer, not connected) gets
@@ -57,28 +160,39 @@ public:
         }
     }
 
-    // The WarmStarts that are due, for stations the start defined.
-    void Run(const Options& o, DriverHost* host, const StartSummary& summary, bool live) {
+    // The WarmStarts that are due, for stations the start defined; each
+    // said with its outcome, and why it failed in the driver's words.
+    void Run(const Options& o, DriverHost* host, const StartSummary& summary, Explainer* explainer,
+             Messages* messages) {
         for (auto& [number, s] : stations_) {
             if (!s.failing || summary.stations.count(number) == 0 || StopRequested()) continue;
             const auto now = Clock::now();
             if (now < s.next) continue;
             const std::int32_t rc = host->WarmStart(number);
             const auto log = host->TakeLog();
+            explainer->Note(log, rc, nullptr);
             ++s.attempts;
             s.failing = false;  // the next read tells
             s.delayMs = s.delayMs == 0 ? kFirstDelayMs : std::min(2 * s.delayMs, kLastDelayMs);
             s.next = Clock::now() + std::chrono::milliseconds(s.delayMs);
-            if (rc == 0) ++s.reconnected;
-            if (!o.quiet) {
-                if (rc == 0) {
-                    std::fprintf(stderr, "%setlan: station %d gave no answer: WarmStart made its connection again\n",
-                                 live ? "\n" : "", number);
-                } else {
-                    std::fprintf(stderr, "%setlan: station %d gives no answer: WarmStart failed, next in %.1f s\n",
-                                 live ? "\n" : "", number, static_cast<double>(s.delayMs) / 1000.0);
+            std::string text = StationKey(number);
+            if (rc == 0) {
+                ++s.reconnected;
+                text += ": WarmStart made its connection again";
+            } else {
+                std::string words = "result ";
+                words += std::to_string(rc);
+                for (const auto& line : log) {
+                    StationNews news;
+                    if (ReadStationNews(line, &news) && news.station == number && !news.recovered) words = news.words;
                 }
+                char next[48];
+                std::snprintf(next, sizeof next, "; next in %.1f s", static_cast<double>(s.delayMs) / 1000.0);
+                text += ": WarmStart failed: ";
+                text += words;
+                text += next;
             }
+            messages->Say(text);
             if (o.verbose) PrintLog(log, stderr);
         }
     }
@@ -110,6 +224,20 @@ struct PollTotals {
     std::map<int, PollCounts> stations;
 };
 
+// What a poll keeps from its start to its end.
+struct Poll {
+    const Options& o;
+    DriverHost* host;
+    const StationDir& dir;
+    const StartSummary& summary;
+    ValueFormat format;
+    bool live;
+    PollTotals totals;
+    Reconnector reconnector;
+    Explainer explainer;
+    Messages messages;
+};
+
 // The result of a read in a word or two, for records.
 const char* Meaning(std::int32_t result) {
     return result == 0 ? "ok" : result == 1 ? "refused or negative answer" : result == 2 ? "no answer" : "failed";
@@ -125,86 +253,178 @@ std::string TimeStamp() {
     return text;
 }
 
+// A text as a CSV field (quoted when it holds a comma or a quote) and as a
+// JSON string.
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        if (static_cast<unsigned char>(c) >= 0x20) out += c;
+    }
+    return out + "\"";
+}
+
+// The CSV header: a value column per element of a block.
+std::string CsvHeader(int count) {
+    std::string header = "time,round,tag,station,result,meaning,";
+    if (count <= 1) {
+        header += "value";
+    } else {
+        for (int i = 0; i < count; ++i) {
+            header += i == 0 ? "value" : ",value";
+            header += std::to_string(i);
+        }
+    }
+    return header + ",ms,reason";
+}
+
 // One record of one read for --csv or --json: time, round, tag, station,
-// result and its meaning, the values in decimal, the time it took.
-void PrintRecord(const Options& o, const Tag& t, const ReadOutcome& r, long round) {
-    const std::vector<std::string> values = r.result == 0 ? Values(t, r, o.count, true) : std::vector<std::string>{};
-    std::string joined;
-    for (std::size_t i = 0; i < values.size(); ++i) joined += (i ? (o.json ? "," : " ") : "") + values[i];
+// result and its meaning, the values (a column each in CSV), the time it
+// took, and why it failed.
+void PrintRecord(const Poll& p, const Tag& t, const RangeOutcome& r, const std::string& reason, long round) {
+    const bool json = p.o.json;
+    std::string values;
+    const std::size_t columns = static_cast<std::size_t>(std::max(p.o.count, 1));
+    for (std::size_t i = 0; i < (json ? r.values.size() : columns); ++i) {
+        if (i != 0) values += ',';
+        if (i < r.values.size()) values += RecordValue(r.values[i], r.bits, p.format, json);
+    }
     const int station = t.check.block.plcNumber;
     const std::string stamp = TimeStamp();
-    if (o.json) {
+    if (json) {
+        std::string value = "null";
+        if (r.result == 0) {
+            value = "[";
+            value += values;
+            value += "]";
+        }
         std::printf("{\"time\":\"%s\",\"round\":%ld,\"tag\":\"%s\",\"station\":%d,\"result\":%ld,"
-                    "\"meaning\":\"%s\",\"value\":%s,\"ms\":%.3f}\n",
+                    "\"meaning\":\"%s\",\"value\":%s,\"ms\":%.3f,\"reason\":%s}\n",
                     stamp.c_str(), round, t.name.c_str(), station, static_cast<long>(r.result), Meaning(r.result),
-                    r.result == 0 ? ("[" + joined + "]").c_str() : "null", r.ms);
+                    value.c_str(), r.ms, r.result == 0 ? "null" : JsonString(reason).c_str());
     } else {
-        std::printf("%s,%ld,%s,%d,%ld,%s,%s,%.3f\n", stamp.c_str(), round, t.name.c_str(), station,
-                    static_cast<long>(r.result), Meaning(r.result), joined.c_str(), r.ms);
+        std::printf("%s,%ld,%s,%d,%ld,%s,%s,%.3f,%s\n", stamp.c_str(), round, t.name.c_str(), station,
+                    static_cast<long>(r.result), Meaning(r.result), values.c_str(), r.ms,
+                    r.result == 0 ? "" : CsvField(reason).c_str());
     }
 }
 
-// One read of one tag as the poll line shows it: "NAME=VALUE" (the value
-// alone with -q), "--" and the result when it failed; with --csv or
-// --json its record.
-std::string PollOne(const Options& o, DriverHost* host, Tag& t, std::size_t index, long round, PollTotals* totals,
-                    Reconnector* reconnector) {
-    const ReadOutcome r = ReadTag(host, t, o.count);
-    totals->all.Add(r);
-    totals->tags[index].Add(r);
-    totals->stations[t.check.block.plcNumber].Add(r);
-    reconnector->Note(t.check.block.plcNumber, r.result);
-    if (o.csv || o.json) {
-        PrintRecord(o, t, r, round);
-        return "";
+// One tag of the poll line: "  NAME=VALUE" (the value alone with -q), in
+// its long and its short form, "--" and why when the read failed.
+struct Shown {
+    std::string full, brief;
+};
+
+// One read of one tag: counted, its failure explained, and as the poll
+// line shows it (nothing with --csv or --json: its record is out).
+Shown PollOne(Poll& p, Tag& t, std::size_t index, long round, std::vector<std::string>* log) {
+    const Options& o = p.o;
+    const RangeOutcome r = ReadRange(p.host, t, o.highWordFirst);
+    const int station = t.check.block.plcNumber;
+    for (const ReadOutcome& request : r.requests) {
+        p.totals.all.Add(request);
+        p.totals.tags[index].Add(request);
+        p.totals.stations[station].Add(request);
     }
-    std::string value;
+    p.reconnector.Note(station, r.result);
+    log->insert(log->end(), r.log.begin(), r.log.end());
+    std::string words;
     if (r.result == 0) {
-        const auto values = Values(t, r, o.count, o.quiet);
-        for (std::size_t i = 0; i < values.size(); ++i) value += (i ? ", " : "") + values[i];
-        if (values.size() > 1) value = "[" + value + "]";
+        p.explainer.Answered(t, &p.messages);
+    } else {
+        p.explainer.Note(r.log, r.result, &t);
+        words = p.explainer.Words(t, r.result);
+        p.explainer.Failed(t, r.result, words, p.summary, p.dir, &p.messages);
+    }
+    if (o.csv || o.json) {
+        PrintRecord(p, t, r, words, round);
+        return {};
+    }
+    std::string value, brief;
+    if (r.result == 0) {
+        for (std::size_t i = 0; i < r.values.size(); ++i) {
+            value += i != 0 ? ", " : "";
+            value += ShowValue(r.values[i], r.bits, p.format, o.quiet);
+            brief += i != 0 ? ", " : "";
+            brief += ShowValue(r.values[i], r.bits, p.format, true);
+        }
+        if (r.values.size() > 1) {
+            value.insert(0, "[");
+            value += "]";
+            brief.insert(0, "[");
+            brief += "]";
+        }
     } else {
         value = "-- (";
         value += std::to_string(r.result);
-        value += r.result == 1 ? ": refused" : r.result == 2 ? ": no answer" : "";
+        value += ": ";
+        value += words;
         value += ")";
+        brief = "--";  // a message under the line says why
     }
+    std::string after;
     if (o.timing) {
         char ms[24];
         std::snprintf(ms, sizeof ms, " [%.1f ms]", r.ms);
-        value += ms;
+        after += ms;
     }
-    std::string shown = "  ";
-    if (!o.quiet) shown += t.name + "=";
-    shown += value;
-    if (o.verbose) shown += " rc=" + std::to_string(r.result);
-    return shown;
+    if (o.verbose) {
+        after += " rc=";
+        after += std::to_string(r.result);
+    }
+    std::string head = "  ";
+    if (!o.quiet) {
+        head += t.name;
+        head += "=";
+    }
+    return {head + value + after, head + brief + after};
 }
 
-// One round: every tag read once, the line printed (in place when live).
-// A stop asked for between two reads ends the round there, unprinted.
-void PollRound(const Options& o, DriverHost* host, std::vector<Tag>& tags, long round, bool live,
-               PollTotals* totals, Reconnector* reconnector) {
-    const PollCounts* counts = &totals->all;
-    std::string line = "#";
-    line += std::to_string(round);
+// One round: every tag read once, the line printed (in place when live,
+// fitted to the terminal's width). A stop asked for between two reads ends
+// the round there, unprinted.
+void PollRound(Poll& p, std::vector<Tag>& tags, long round) {
+    const Options& o = p.o;
+    std::vector<std::string> full, brief, log;
     for (std::size_t i = 0; i < tags.size(); ++i) {
         if (StopRequested()) return;
-        line += PollOne(o, host, tags[i], i, round, totals, reconnector);
+        const Shown shown = PollOne(p, tags[i], i, round, &log);
+        full.push_back(shown.full);
+        brief.push_back(shown.brief);
     }
+    const PollCounts& counts = p.totals.all;
+    std::string number = "#";
+    number += std::to_string(round);
+    std::string tail = "   | good ";
+    tail += std::to_string(counts.good);
+    tail += ", failed ";
+    tail += std::to_string(counts.Errors());
     if (o.csv || o.json) {
         // the records are out already
     } else if (o.quiet) {
-        std::printf("%s\n", line.substr(line.find("  ") + 2).c_str());
+        std::string line;
+        for (const auto& f : full) line += f;
+        std::printf("%s\n", line.substr(2).c_str());
+    } else if (p.live) {
+        std::printf("\r\033[K%s", FitLine(number, full, brief, tail, TerminalColumns()).c_str());
+        p.messages.LineOpen();
     } else {
-        line += "   | good " + std::to_string(counts->good) + ", failed " + std::to_string(counts->Errors());
-        if (live) {
-            std::printf("\r\033[K%s", line.c_str());
-        } else {
-            std::printf("%s\n", line.c_str());
-        }
+        std::string head = ClockText();
+        head += ' ';
+        head += number;
+        std::printf("%s\n", FitLine(head, full, brief, tail, 0).c_str());
     }
-    if (o.verbose) PrintLog(host->TakeLog());
+    if (o.verbose) PrintLog(log);
     std::fflush(stdout);
 }
 
@@ -253,17 +473,16 @@ int CmdPoll(const Options& o) {
 
     WatchStop(true);
     const bool live = OutputIsTerminal() && !o.verbose && !o.quiet && !o.csv && !o.json;
-    PollTotals totals;
-    totals.tags.resize(tags.size());
-    const PollCounts& counts = totals.all;
+    Poll p{o, &host, dir, summary, ValueFormatOf(o.format), live, {}, {}, {}, {}};
+    p.totals.tags.resize(tags.size());
+    const PollCounts& counts = p.totals.all;
     const bool records = o.csv || o.json;
-    Reconnector reconnector;
     long round = 0;
     const long rounds = o.once ? 1 : o.polls;
-    if (o.csv) std::printf("time,round,tag,station,result,meaning,value,ms\n");
+    if (o.csv) std::printf("%s\n", CsvHeader(o.count).c_str());
     if (!o.quiet && !live && !records) {
-        std::printf("Polling %lu tag(s) every %d ms%s\n", static_cast<unsigned long>(tags.size()), o.intervalMs,
-                    rounds > 0 ? "" : ", Ctrl-C to stop");
+        std::printf("%s Polling %lu tag(s) every %d ms%s\n", ClockText().c_str(), static_cast<unsigned long>(tags.size()),
+                    o.intervalMs, rounds > 0 ? "" : ", Ctrl-C to stop");
     }
     std::fflush(stdout);  // a second Ctrl-C ends etlan without flushing
     // Rounds start on a fixed schedule: round k at k intervals after the
@@ -276,8 +495,8 @@ int CmdPoll(const Options& o) {
     long overran = 0;
     bool outputFailed = false;
     while (!StopRequested() && (rounds == 0 || round < rounds)) {
-        PollRound(o, &host, tags, ++round, live, &totals, &reconnector);
-        reconnector.Run(o, &host, summary, live);
+        PollRound(p, tags, ++round);
+        p.reconnector.Run(o, &host, summary, &p.explainer, &p.messages);
         if (OutputFailed()) {
             outputFailed = true;  // nobody reads the values any more
             break;
@@ -301,12 +520,12 @@ int CmdPoll(const Options& o) {
     FinishDriver(o, &host);
     WatchStop(false);
     if (outputFailed) return kExitFailed;
-    if (live) std::printf("\n");
+    p.messages.EndLine();
     if (!o.quiet) {
         // With --csv or --json standard output holds the records alone.
         std::FILE* to = records ? stderr : stdout;
-        PrintStatistics(to, totals, tags, round, overran, seconds);
-        reconnector.PrintStatistics(to);
+        PrintStatistics(to, p.totals, tags, round, overran, seconds);
+        p.reconnector.PrintStatistics(to);
     }
     if (stopped) return kExitInterrupted;
     return counts.Errors() == 0 && counts.sent != 0 ? kExitOk : kExitFailed;

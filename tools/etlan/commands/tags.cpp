@@ -45,6 +45,39 @@ void PrintReasons(const CheckedTag& c, const std::string& tag, int count, std::F
     for (const auto& n : report.notes) std::fprintf(to, "  Note: %s\n", n.c_str());
 }
 
+int RequestLimit(const std::string& name) {
+    const char letter = name.size() > 2 ? static_cast<char>(std::toupper(static_cast<unsigned char>(name[2]))) : '\0';
+    return letter == 'E' || letter == 'G' ? kMaxElementsEG : kMaxElements;
+}
+
+namespace {
+
+// The further requests of the tag's range of o.count elements, each
+// checked; kExitOk or the exit status to end with.
+int SplitRange(const Options& o, DriverHost* host, Tag* t) {
+    const int limit = t->count;
+    const int bits = t->check.block.bitSize;
+    for (int at = limit; at < o.count; at += limit) {
+        Tag part;
+        part.type = t->type;
+        part.count = std::min(limit, o.count - at);
+        if (!OffsetTag(t->name, static_cast<unsigned>(at * (bits == 32 ? 2 : 1)), &part.name)) {
+            return Usage(o.command + ": " + std::to_string(o.count) + " elements from " + t->name +
+                         " run past its address digits");
+        }
+        if (RunCheck(host, part.name, part.type.dataType, part.count, part.type.suffix, &part.check) != 0) {
+            std::fprintf(stderr, "%s: invalid address (result %ld)\n", part.name.c_str(), static_cast<long>(part.check.result));
+            PrintReasons(part.check, part.name, part.count, stderr);
+            return kExitFailed;
+        }
+        t->more.push_back(std::move(part));
+    }
+    host->TakeLog();
+    return kExitOk;
+}
+
+}  // namespace
+
 int OpenTags(const Options& o, const std::vector<std::string>& names, StationDir* dir, DriverHost* host,
              std::vector<Tag>* tags, bool oneShot) {
     std::string why;
@@ -58,11 +91,17 @@ int OpenTags(const Options& o, const std::vector<std::string>& names, StationDir
     if (!CheckTags(o, host, names, tags)) return kExitFailed;
     // The address check takes a count with a bit tag, the read does not:
     // refused here, before any station is started.
-    for (const Tag& t : *tags) {
+    const bool toFloat = ValueFormatOf(o.format) == ValueFormat::kFloat;
+    for (Tag& t : *tags) {
         if (o.count > 1 && t.check.block.bitSize == 1) {
             return Usage("option -c is for word and double-word tags: " + t.name + " is a bit (" +
                          t.name.substr(0, t.name.size() - 1) + " is its word of 16 bits)");
         }
+        if (toFloat && ValueBits(t, o.count) != 32) {
+            return Usage("--format float takes 32 bits over two words: " + t.name +
+                         (t.check.block.bitSize == 1 ? std::string(" is a bit") : " is one 16-bit word with -t " + std::to_string(o.type)));
+        }
+        if (const int status = SplitRange(o, host, &t); status != kExitOk) return status;
     }
     std::set<int> named;
     for (const Tag& t : *tags) named.insert(t.check.block.plcNumber);
@@ -83,7 +122,12 @@ bool CheckTags(const Options& o, DriverHost* host, const std::vector<std::string
             t.type.why = "given with --type";
         }
         if (o.suffix) t.type.suffix = true;
-        const std::int32_t rc = RunCheck(host, t.name, t.type.dataType, o.count, t.type.suffix, &t.check);
+        if (ValueFormatOf(o.format) == ValueFormat::kFloat && !o.typeGiven && t.type.dataType == 0) {
+            t.type.dataType = 3;
+            t.type.why = "--format float: 32 bits over two words";
+        }
+        t.count = std::min(o.count, RequestLimit(t.name));
+        const std::int32_t rc = RunCheck(host, t.name, t.type.dataType, t.count, t.type.suffix, &t.check);
         if (o.verbose) {
             std::printf("%s: data type %d (%s), %s: result %ld\n", t.name.c_str(), t.type.dataType, t.type.why.c_str(),
                         t.type.suffix ? "CheckAddressD" : "CheckAddress", static_cast<long>(rc));
@@ -93,7 +137,7 @@ bool CheckTags(const Options& o, DriverHost* host, const std::vector<std::string
             ok = false;
             std::fprintf(stderr, "%s: invalid address (result %ld, data type %d: %s)\n", t.name.c_str(),
                          static_cast<long>(rc), t.type.dataType, t.type.why.c_str());
-            PrintReasons(t.check, t.name, o.count, stderr);
+            PrintReasons(t.check, t.name, t.count, stderr);
         }
     }
     host->TakeLog();
@@ -110,6 +154,8 @@ StartSummary Summarize(const std::vector<std::string>& lines) {
         } else if ((p = std::strstr(l.c_str(), "Fail on station ")) != nullptr &&
                    std::sscanf(p, "Fail on station %d", &n) == 1) {
             s.failed.insert(n);
+            StationNews news;
+            if (ReadStationNews(l, &news) && news.station == n) s.why[n] = news.words;
         } else if (std::strstr(l.c_str(), "InitConnections(): client: addr") != nullptr) {
             ++s.connected;
         } else if ((p = std::strstr(l.c_str(), " defines ")) != nullptr && std::sscanf(p, " defines %d", &n) == 1) {
@@ -154,7 +200,12 @@ std::string StationHint(const StartSummary& s, const StationDir& dir, int plc) {
         }
         return MissingStationReason(LintStations(content), plc);
     }
-    if (s.failed.count(plc) != 0) return "station " + std::to_string(plc) + " did not connect at the start";
+    if (s.failed.count(plc) != 0) {
+        std::string hint = "station " + std::to_string(plc) + " did not connect at the start";
+        const auto why = s.why.find(plc);
+        if (why != s.why.end()) hint += ": " + why->second;
+        return hint;
+    }
     return "";
 }
 
@@ -195,30 +246,55 @@ ReadOutcome ReadTag(DriverHost* host, Tag& t, int count) {
     return r;
 }
 
-std::vector<std::string> Values(const Tag& t, const ReadOutcome& r, int count, bool decimalOnly) {
-    std::vector<std::string> out;
+int ValueBits(const Tag& t, int count) {
     const TagAddressBlock& b = t.check.block;
     if (count <= 1) {
-        if (b.bitSize == 1) {
-            out.push_back(std::to_string(GetWord(r.buffer.data(), 2)));
-        } else if (IsDoubleWord(t.type.dataType, b.memoryLetter, b.bitSize)) {
-            const std::uint32_t v = GetWord(r.buffer.data(), 0) | (static_cast<std::uint32_t>(GetWord(r.buffer.data(), 2)) << 16);
-            out.push_back(decimalOnly ? std::to_string(v) : FormatDword(v));
-        } else {
-            const std::uint16_t v = GetWord(r.buffer.data(), 2);
-            out.push_back(decimalOnly ? std::to_string(v) : FormatWord(v));
-        }
+        if (b.bitSize == 1) return 1;
+        return IsDoubleWord(t.type.dataType, b.memoryLetter, b.bitSize) ? 32 : 16;
+    }
+    return b.bitSize == 32 ? 32 : b.bitSize == 16 ? 16 : 1;
+}
+
+std::vector<std::uint32_t> RawValues(const Tag& t, const ReadOutcome& r, int count, bool highWordFirst) {
+    std::vector<std::uint32_t> out;
+    const std::uint8_t* buffer = r.buffer.data();
+    const int bits = ValueBits(t, count);
+    if (count <= 1) {
+        out.push_back(bits == 32 ? JoinWords(GetWord(buffer, 0), GetWord(buffer, 2), highWordFirst) : GetWord(buffer, 2));
         return out;
     }
-    for (int i = 0; i < count; ++i) {
-        if (b.bitSize == 32) {
-            const auto at = static_cast<std::size_t>(4 * i);
-            const std::uint32_t v =
-                GetWord(r.buffer.data(), at) | (static_cast<std::uint32_t>(GetWord(r.buffer.data(), at + 2)) << 16);
-            out.push_back(decimalOnly ? std::to_string(v) : FormatDword(v));
-        } else if (b.bitSize == 16) {
-            const std::uint16_t v = GetWord(r.buffer.data(), static_cast<std::size_t>(2 * i));
-            out.push_back(decimalOnly ? std::to_string(v) : FormatWord(v));
+    for (int i = 0; i < count && bits != 1; ++i) {
+        const auto at = static_cast<std::size_t>((bits == 32 ? 4 : 2) * i);
+        out.push_back(bits == 32 ? JoinWords(GetWord(buffer, at), GetWord(buffer, at + 2), highWordFirst) : GetWord(buffer, at));
+    }
+    return out;
+}
+
+std::vector<std::string> Values(const Tag& t, const ReadOutcome& r, int count, bool decimalOnly) {
+    std::vector<std::string> out;
+    const int bits = ValueBits(t, count);
+    for (std::uint32_t v : RawValues(t, r, count, false)) out.push_back(ShowValue(v, bits, ValueFormat::kDefault, decimalOnly));
+    return out;
+}
+
+RangeOutcome ReadRange(DriverHost* host, Tag& t, bool highWordFirst) {
+    RangeOutcome out;
+    out.bits = ValueBits(t, t.count);
+    for (std::size_t i = 0; i <= t.more.size(); ++i) {
+        Tag& part = i == 0 ? t : t.more[i - 1];
+        ReadOutcome r = ReadTag(host, part, part.count);
+        const auto lines = host->TakeLog();
+        out.log.insert(out.log.end(), lines.begin(), lines.end());
+        out.ms += r.ms;
+        out.result = r.result;
+        if (r.result == 0) {
+            const auto values = RawValues(part, r, part.count, highWordFirst);
+            out.values.insert(out.values.end(), values.begin(), values.end());
+        }
+        out.requests.push_back(std::move(r));
+        if (out.result != 0) {
+            out.values.clear();
+            break;
         }
     }
     return out;

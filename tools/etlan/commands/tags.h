@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -38,23 +39,32 @@ struct Tag {
     std::string name;  // as given, upper-cased
     CheckedTag check;
     TypeChoice type;
+    int count = 1;          // the elements this request reads
+    std::vector<Tag> more;  // the further requests of a range longer than one takes
 };
 
 // What read, write and poll do first: the driver loaded and asked for its
-// identity (the host's first call), every tag checked, the station file in
-// place (for a one-shot command with the lines of the tags' stations
-// alone). kExitOk, or the exit status to end with.
+// identity (the host's first call), every tag checked, a range of -c N
+// longer than one request takes split into requests that are checked too,
+// the station file in place (for a one-shot command with the lines of the
+// tags' stations alone). kExitOk, or the exit status to end with.
 int OpenTags(const Options& o, const std::vector<std::string>& names, StationDir* dir, DriverHost* host,
              std::vector<Tag>* tags, bool oneShot);
 
-// Checks every tag; prints why when one is invalid.
+// Checks every tag, with the count of -c up to the most one request takes
+// for its memory code; prints why when one is invalid. With --format float
+// a word tag is read as two words (data type 3) unless -t gives its type.
 bool CheckTags(const Options& o, DriverHost* host, const std::vector<std::string>& names, std::vector<Tag>* tags);
+
+// The most elements one request takes for the tag text's memory code.
+int RequestLimit(const std::string& name);
 
 // What the start's log lines say about the stations.
 struct StartSummary {
     int defined = -1;
     std::set<int> stations;  // lines accepted
     std::set<int> failed;    // connections that failed
+    std::map<int, std::string> why;  // why they failed, in plain words
     int connected = 0;
 };
 
@@ -87,6 +97,24 @@ ReadOutcome ReadTag(DriverHost* host, Tag& t, int count);
 // The values of a successful read, one text per element; decimalOnly
 // leaves out the hex.
 std::vector<std::string> Values(const Tag& t, const ReadOutcome& r, int count, bool decimalOnly);
+
+// The width of the values of a read of count elements of the tag: 1 (bits),
+// 16 or 32; and the values of a successful read, a double word joined
+// from its words in the order given.
+int ValueBits(const Tag& t, int count);
+std::vector<std::uint32_t> RawValues(const Tag& t, const ReadOutcome& r, int count, bool highWordFirst);
+
+// A read of a tag's whole range: its requests one after the other, up to
+// the first that fails.
+struct RangeOutcome {
+    std::int32_t result = kFailed;       // the failed request's, or 0
+    double ms = 0;                       // all requests
+    int bits = 16;                       // the values' width
+    std::vector<std::uint32_t> values;   // one per element, when result is 0
+    std::vector<ReadOutcome> requests;   // made, the failed one last
+    std::vector<std::string> log;        // the driver's log lines of them
+};
+RangeOutcome ReadRange(DriverHost* host, Tag& t, bool highWordFirst);
 
 // The text of the tag offset addresses after the given one ("01D00100" + 2
 // is "01D00102"), with the same number of address digits and the same
