@@ -917,6 +917,9 @@ TEST_F(EtlanFaults, ATargetWithoutAStationFileAndATimeOut) {
     EXPECT_EQ(Etlan("write 01D00101 5" + host).status, 0);
     EXPECT_EQ(sim_.Word('D', 101), 5);
     EXPECT_EQ(Etlan("poll 01D00100 01D00101 -n 2 -l 10 -q" + host).out, "7  5\n7  5\n");
+    r = Etlan("scan" + host);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.Has("1 station(s): 1 answer, 0 failed")) << r.out;
 
     r = Etlan("read 05D00100 --timeout 100 -v" + stations_);
     EXPECT_EQ(r.status, 1);

@@ -354,7 +354,7 @@ void AddOptions(CLI::App* app, const std::string& c, Options* o) {
     if (csv != nullptr) csv->excludes(json);
     value("--log", &o->log, "FILE", kDriven, "keep the driver's log in FILE (appended to)",
           tools::NotEmpty("a file for the driver's log"));
-    auto* host = value("--host", &o->host, "HOST:PORT", "read write poll warmstart",
+    auto* host = value("--host", &o->host, "HOST:PORT", "read write poll scan warmstart",
                        "the stations the tags name, at HOST:PORT: no\nstation file (etlan writes one for the driver)",
                        HostAddress());
     if (host != nullptr && app->get_option_no_throw("--stations") != nullptr) {

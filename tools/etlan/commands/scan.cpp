@@ -290,11 +290,12 @@ private:
 
 int CmdScan(const Options& o) {
     if (!o.args.empty()) return Usage("scan takes no arguments");
-    const std::string file = !o.stations.empty() ? o.stations : StationFileName(o.driver);
+    // The file as the driver will read it (--host and --timeout included).
+    std::string file;
     std::string content;
     std::string why;
-    if (!ReadableFile(file, "station file", &why) || !ReadWholeFile(file, &content)) {
-        std::fprintf(stderr, "etlan: %s\n", why.empty() ? ("cannot read the station file " + file).c_str() : why.c_str());
+    if (!StationFileText(o, nullptr, &file, &content, &why)) {
+        std::fprintf(stderr, "etlan: %s\n", why.c_str());
         return kExitCannotRun;
     }
     const StationLint lint = LintStations(content);
@@ -303,10 +304,7 @@ int CmdScan(const Options& o) {
     // The file in a temporary directory (through the relay with --trace),
     // and beside it one file per station, of the header and its lines.
     StationDir dir;
-    if (!dir.Prepare(file, o.driver, &why, nullptr, o.trace)) {
-        std::fprintf(stderr, "etlan: %s\n", why.c_str());
-        return kExitCannotRun;
-    }
+    if (!PrepareStations(o, &dir)) return kExitCannotRun;
     std::string prepared;
     if (!ReadWholeFile(StationFileName(o.driver), &prepared)) prepared = content;
     // The file's errors of the stations that fail on them (line numbers
