@@ -1,14 +1,14 @@
 # The header-only libraries the tools use, from Debian's packages
-# (libasio-dev, libcli11-dev, nlohmann-json3-dev), in a folder of the build
+# (libasio-dev, libcli11-dev), in a folder of the build
 # that holds only them: the cross builds take their headers from there and
 # never see the rest of /usr/include. Link etl_header_libs to use them.
 set(ETL_HEADER_LIBS_SOURCE /usr/include CACHE PATH "where the header-only libraries are installed")
 set(ETL_HEADER_LIBS_DIR ${CMAKE_BINARY_DIR}/header-libs)
 file(MAKE_DIRECTORY ${ETL_HEADER_LIBS_DIR})
-foreach(entry asio.hpp asio CLI nlohmann)
+foreach(entry asio.hpp asio CLI)
   if(NOT EXISTS ${ETL_HEADER_LIBS_SOURCE}/${entry})
-    message(FATAL_ERROR "${ETL_HEADER_LIBS_SOURCE}/${entry} is missing: install libasio-dev, "
-                        "libcli11-dev and nlohmann-json3-dev (make deps)")
+    message(FATAL_ERROR "${ETL_HEADER_LIBS_SOURCE}/${entry} is missing: install libasio-dev and "
+                        "libcli11-dev (make deps)")
   endif()
   file(CREATE_LINK ${ETL_HEADER_LIBS_SOURCE}/${entry} ${ETL_HEADER_LIBS_DIR}/${entry} SYMBOLIC)
 endforeach()

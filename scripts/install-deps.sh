@@ -6,9 +6,9 @@
 # Does nothing when everything is already there; needs root and apt otherwise.
 set -euo pipefail
 
-# libasio-dev, libcli11-dev, nlohmann-json3-dev: the tools' header-only
-# libraries (cmake/HeaderLibs.cmake).
-need_demo=(cmake ninja-build g++ libasio-dev libcli11-dev nlohmann-json3-dev)
+# libasio-dev, libcli11-dev: the tools' header-only libraries
+# (cmake/HeaderLibs.cmake).
+need_demo=(cmake ninja-build g++ libasio-dev libcli11-dev)
 # tshark: the dissector test decodes the simulator's captures with it (installed
 # without the capture group: the tests only read files).
 # zip, unzip: make dist packs the Windows package, and its test unpacks it.
