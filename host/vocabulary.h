@@ -97,7 +97,7 @@ constexpr int kPlcNumberDigits = 2;
 constexpr int kShortAddressDigits = 4;
 constexpr int kLongAddressDigits = 5;
 constexpr int kMaxPlcNumber = kMaxStation;
-// Elements of a block read: at most 27, and 13 for the memory codes E and G.
+// Elements of a block read: at most 27, and 13 for memory code G (LD, double words).
 constexpr int kMaxElements = 27;
 constexpr int kMaxElementsEG = 13;
 

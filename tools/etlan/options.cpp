@@ -38,7 +38,7 @@ code 3 (CheckAddress), or code 4 (CheckAddressD, which also accepts the
 fills: plcNumber, memoryLetter, addressNumber, bitNumber (255 = none) and
 bitSize; for an invalid text, why it is invalid. Without --type the data
 type is taken from the text as for "etlan read"; 3, 4, 5 are 32 bits, 6 is
-a bit, 7 is refused. A count is at most 27, 13 for memory codes E and G.
+a bit, 7 is refused. A count is at most 27, 13 for memory code G (LD).
 
 Address text: PLC number (2 digits, 00-64), memory code, 4 address digits
 (5 for D, F and G), a bit digit 0-F for a bit tag (data type 6). Examples:
@@ -61,22 +61,41 @@ otherwise.
      R"(Reads a station file (FILE, or -s FILE, or zavURnn.int in the current
 directory) as the driver reads it and reports, on standard error, each
 line the driver would pass over or take otherwise than meant, as
-FILE:LINE: error|warning: what (line 1 is the header): no header line, an
-empty or binary file, a station number 0 or above 64, the PC's own number
-(the header's), a station twice, missing quotes, a host text longer than
-15 characters or no IPv4 address. Then one line of what the driver takes
-from the file, on standard output.
+FILE:LINE: error|warning: what, with what the driver does with the line
+and the fix (line 1 is the header): no header line, a UTF-8 byte order
+mark, a PC number cut at the header's ninth character (ETLANPC10 gives 0),
+an empty or binary file, an empty line, a station line indented with a
+blank (the driver takes it as a comment) or with a tab (it does not), a
+comment started with a tab, a station number 0 or above 64, the PC's own
+number (the header's), a station twice, missing quotes, a port without
+its quotes (the driver still connects the station), a port that is no
+number 1-65535 nor a TCP service this machine knows, a host text longer
+than 15 characters or no IPv4 address, a host name that does not resolve
+(the driver's whole start fails), options it does not understand. Host
+texts are read with the driver's own code. Then one line of what the
+driver takes from the file, on standard output: its stations, each with
+the address a name or short form gives and its options in brackets.
 
 Exit status 0 when the file holds no error, 1 when it does, 3 when it
 cannot be read.
 )"},
-    {"scan", 0, 0, "", "every station of the station file: address,\nconnection, a read of D 0 and its time",
-     R"(Starts the driver on the station file (see "etlan start --help") and shows
-one line per station of the file: its host and port, whether the host text
-is an IPv4 address, whether the station connected at the start, and
-whether it answers a read of D 0 (ReadValue, code 5) and how fast; then a
-summary. Lines the driver does not take are named with their line number.
---trace shows the frames as for "etlan read".
+    {"scan", 0, 0, "", "every station of the station file at once: address,\nconnection, a read of D 0, why one fails",
+     R"(Asks every station of the station file (see "etlan start --help") at once,
+each by a driver instance of its own started on that station's line, and
+prints each station's line as soon as it is done (on a terminal, a
+progress line counts the stations done): the address and port the driver
+connects, whether the host text gives one, whether the station connected,
+whether it answers a read of D 0 (ReadValue, code 5) and how fast, and
+when it does not, why: connection refused, no reply within the time-out,
+closed by the PLC, PLC error N with its meaning, no MEWTOCOL text in the
+answer (garbage), another station's number in the answer. A station from
+10 on that gives no reply or another station's number is asked once more
+with its station field in the other form; when it answers so, its line
+names the option to write (station-field=decimal or hex). Then a summary.
+A scan takes one exchange's time in all (about 3 s when a station is
+silent). Lines the driver does not take are named with their line number;
+-v adds the driver's log lines about each station. --trace shows the
+frames as for "etlan read".
 
 Exit status 0 when every station answers, 1 when any fails.
 )"},
@@ -96,7 +115,7 @@ other order); bits as 0 or 1. --format shows them in one form: int
 (signed), uint, hex, bcd, or float (IEEE 754 over two words; a word tag is
 then read as two words). With -q only the values are printed, one per
 line, in decimal or the form of --format. A range longer than one request
-takes (27 elements, 13 for memory codes E and G) is read in several.
+takes (27 elements, 13 for memory code G) is read in several.
 
 --host HOST:PORT reads from HOST:PORT without a station file: etlan writes
 the driver one, a line for each station the tags name. --timeout MS sets
@@ -232,7 +251,7 @@ CLI::Validator Count(const std::string& command) {
             if (!tools::ToNumber(text, 1001, LONG_MAX, &v)) return number(text);
             std::string why = "\"" + text + "\" is above 1000 (one request takes at most ";
             why += std::to_string(kMaxElements) + " elements, " + std::to_string(kMaxElementsEG);
-            return why + " for memory codes E and G; read splits a longer range)";
+            return why + " for memory code G; read splits a longer range)";
         },
         number.get_description());
 }
