@@ -181,8 +181,8 @@ std::int32_t DriverHost::ColdStart(int driverNumber) {
         }
         if (!full.empty() || (read && !text.empty())) {
             logLost_ = true;
-            g_logLost = true;
-            std::fprintf(stderr, "etlan: the driver's lines did not reach its log \"%s\" (%s): etlan cannot tell what the driver did\n",
+            // Said once, however many instances of this process found it.
+            if (!g_logLost.exchange(true)) std::fprintf(stderr, "etlan: the driver's lines did not reach its log \"%s\" (%s): etlan cannot tell what the driver did\n",
                          logPath_.c_str(), !full.empty() ? full.c_str() : "the lines of its start stop short");
         }
     }

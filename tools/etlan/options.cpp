@@ -139,15 +139,17 @@ complement) or hex with 0x; a bit takes 0 or 1. The data type is taken
 from the text as for "etlan read" when --type is not given. X, T and C
 cannot be written. --trace shows the frames as for "etlan read".
 )"},
-    {"poll", 1, -1, "TAG...", "read tags again and again, one live line of values;\na station that stops answering gets WarmStart",
+    {"poll", 1, -1, "TAG...", "read tags again and again (a live line on a terminal);\na station that stops answering gets WarmStart",
      R"(Starts the driver once and reads every TAG again and again, a round every
-MS milliseconds (default 1000) on a fixed schedule, on one live line with
-the counts of good and failed reads, fitted to the terminal's width (into a
-file or a pipe, a line per round with the time); a round that takes longer
+MS milliseconds (default 1000) on a fixed schedule: on a terminal a live
+line with the counts of good and failed reads, fitted to its width and
+left standing whenever a message comes (into a file or a pipe, and with
+-v, -q, --csv or --json, a line per round); a round that takes longer
 than MS is counted and the next starts at once. -1, or -n N polls, stops it with a
 summary: "N rounds in S s, N overran the interval" and "N requests
-transmitted, N received, N errors, X% request loss". Ctrl-C or SIGTERM stops
-it after the read under way, with the summary and exit status 130; a
+transmitted, N received, N errors, X% request loss". Ctrl-C, SIGTERM or
+SIGHUP stops it after the read under way, with the summary and exit status
+130; a
 second Ctrl-C ends it at once.
 
 A station whose read gives 2 (no answer, not connected) gets WarmStart
@@ -182,14 +184,17 @@ MEWTOCOL-COM text the driver sends) on a blocking socket of its own and
 reads each answer up to its carriage return. The driver is started on the
 station file (see "etlan start --help") and called only through VpiMain.
 
-For station P it times ReadValue of D A (code 5), ReadBlock of 27 words
-D A..D A+26 (code 6) and WriteValue of D A (code 7) in R rounds of N
-operations per client and kind, driver and raw client taking turns, and
+For station P it times ReadValue of D A (code 5) and ReadBlock of 27 words
+D A..D A+26 (code 6), and with --write-register W WriteValue of D W (code
+7), in R rounds of N operations per client and kind, driver and raw client
+taking turns, and
 shows for each the median and 99th-percentile time, operations per second
 and the CPU seconds this process used per 10,000 operations, with the
 driver's ratios to the raw client. The registers must hold steady values:
-the raw client reads them first, every later read must give them, and the
-write writes the value D A holds back.
+the raw client reads them first and every later read must give them. It
+writes nothing unless --write-register names D W: then D W is written
+thousands of times with the value it held at the start (never on a running
+plant).
 
 Ends with the targets, each met or NOT MET: ReadValue median <= 1.1x raw,
 p99 <= 1.3x raw, CPU per read <= 1.3x raw; CPU per 100 reads from the late
@@ -215,7 +220,7 @@ command line (an unknown command or option, a missing or extra argument,
 a value that is not what it takes, an option the command does not use),
 found before the driver starts and before anything is sent; 3 etlan could
 not run (driver library or station file not found or not readable, log
-file not writable); 130 stopped by Ctrl-C or SIGTERM.
+file not writable); 130 stopped by Ctrl-C, SIGTERM or SIGHUP.
 
 Results go to standard output, diagnoses to standard error.
 
@@ -356,7 +361,8 @@ void AddOptions(CLI::App* app, const std::string& c, Options* o) {
     if (once != nullptr) once->excludes(polls);
     flag("-o,--timing", &o->timing, "info check start read write poll warmstart",
          "show how long each request blocked");
-    auto* quiet = flag("-q,--quiet", &o->quiet, "check lint read write poll browse", "values only");
+    auto* quiet = flag("-q,--quiet", &o->quiet, "check lint read write poll browse",
+                       "values only on standard output (what explains a\nfailure still on standard error)");
     auto* verbose = flag("-v,--verbose", &o->verbose, "read write poll scan warmstart bench",
                          bench ? "also show the raw client's frames"
                                : "also the driver's log lines and the raw result\ncodes");

@@ -210,6 +210,11 @@ StationScan AskStation(const StationJob& job) {
     std::filesystem::remove(file, ec);  // read at the start alone
     out.log = LinesAbout(host->TakeLog(), s);
     char text[256];
+    if (host->LogLost()) {
+        // Nothing the log holds, or misses, tells what the driver did.
+        out.verdict = "FAIL  the driver's log was not written: etlan cannot tell what the driver did";
+        return out;
+    }
     if (rc != kOk) {
         std::snprintf(text, sizeof text, "FAIL  the driver's start failed: result %ld (%s)", static_cast<long>(rc),
                       ResultText(rc, kColdStart));
