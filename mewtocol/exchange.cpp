@@ -204,16 +204,15 @@ int Attempt(Run& run, Outcome* outcome) {
     if (rc == 0) rc = ReadAnswer(run, outcome);
     if (rc == 0) return outcome->failure == Failure::kNone ? kOk : kInvalid;
 
-    outcome->rc = rc;
     if (s == kNoSocket || s == 0) {
+        outcome->rc = rc;
         outcome->failure = Failure::kNoConnection;
     } else if (rc == kTimeoutCode) {
+        outcome->rc = rc;
         outcome->failure = Failure::kTimeout;
         outcome->timeoutMs = run.timeoutMs;
-    } else if (rc == kPeerClosed || plat::KindOf(rc) == plat::ErrorKind::kReset) {
-        outcome->failure = Failure::kClosed;
     } else {
-        outcome->failure = Failure::kConnectionLost;
+        *outcome = ConnectionFailure(rc);
     }
     return kFailed;
 }

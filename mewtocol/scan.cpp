@@ -258,14 +258,7 @@ void SendAttempt(DriverContext* ctx, ScanTable& t, int station, bool fresh) {
     if (rc == 0) rc = SendBuffer(s, 0, q.frame, q.frameLength, &sent, nullptr);
     ++f.attempts;
     f.attemptSent = plat::TickCount();
-    if (rc != 0) {
-        Outcome o;
-        o.rc = rc;
-        o.failure = rc == kPeerClosed || plat::KindOf(rc) == plat::ErrorKind::kReset
-                        ? Failure::kClosed
-                        : Failure::kConnectionLost;
-        Finish(ctx, t, station, o, kFailed, true);
-    }
+    if (rc != 0) Finish(ctx, t, station, ConnectionFailure(rc), kFailed, true);
 }
 
 void Start(DriverContext* ctx, ScanTable& t, int station, int request, int maxAttempts) {
@@ -324,12 +317,7 @@ void TakePart(DriverContext* ctx, ScanTable& t, int station, int end) {
         f.received = 0;
         f.nextPart = true;
         f.attemptSent = plat::TickCount();
-        if (rc != 0) {
-            Outcome lost;
-            lost.failure = Failure::kConnectionLost;
-            lost.rc = rc;
-            Finish(ctx, t, station, lost, kFailed, true);
-        }
+        if (rc != 0) Finish(ctx, t, station, ConnectionFailure(rc), kFailed, true);
         return;
     }
     if (f.joined != want) return AttemptFailed(ctx, t, station, BadAnswer("less data than asked for"));
@@ -359,14 +347,7 @@ void Collect(DriverContext* ctx, ScanTable& t, int station) {
             if (plat::WouldBlock(rc)) rc = 0;
         }
     }
-    if (rc != 0) {
-        Outcome o;
-        o.rc = rc;
-        o.failure = rc == kPeerClosed || plat::KindOf(rc) == plat::ErrorKind::kReset
-                        ? Failure::kClosed
-                        : Failure::kConnectionLost;
-        return Finish(ctx, t, station, o, kFailed, true);
-    }
+    if (rc != 0) return Finish(ctx, t, station, ConnectionFailure(rc), kFailed, true);
     const int end = FindAnswerEnd(f.rx, f.received);
     if (end >= 0) return TakePart(ctx, t, station, end);
     if (f.received == kRxSize) return AttemptFailed(ctx, t, station, BadAnswer("no end of text"));

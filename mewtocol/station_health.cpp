@@ -215,6 +215,14 @@ unsigned Rest(DriverContext* ctx, int station) {
 
 }  // namespace
 
+Outcome ConnectionFailure(int rc) {
+    Outcome o;
+    o.rc = rc;
+    o.failure = rc == kPeerClosed || plat::KindOf(rc) == plat::ErrorKind::kReset ? Failure::kClosed
+                                                                                 : Failure::kConnectionLost;
+    return o;
+}
+
 bool MaySend(DriverContext* ctx, int station, bool* probe, bool count) {
     StationHealth& h = ctx->health[station];
     *probe = false;

@@ -34,6 +34,10 @@ struct Outcome {
     std::uint32_t timeoutMs = 0;
 };
 
+// A send or receive that failed with rc: the PLC closed (kPeerClosed) or
+// reset the connection, or it was lost otherwise.
+Outcome ConnectionFailure(int rc);
+
 // Whether the failure leaves the station unreachable (it did not answer),
 // rather than answering this one command wrongly.
 constexpr bool Unreachable(Failure f) {

@@ -215,12 +215,7 @@ std::uint16_t Get16(const std::uint8_t* b, int offset) {
 // Milliseconds of the fake clock since `from`.
 double FakeMsSince(std::uint32_t from) { return static_cast<double>(etl::memplat::Now() - from); }
 
-// A fresh fake network (its clock at 1000 ms) for each run on it; a
-// ResetNetwork member comes before the station and the driver instance, so
-// they are made on the fresh network and gone before the next reset.
-struct ResetNetwork {
-    ResetNetwork() { etl::memplat::Reset(); }
-};
+using etl::memplat::ResetNetwork;
 
 // One cell: its own station and instance, a good request first, then the
 // fault, the timed call, the checks, and the request after the fault.

@@ -26,9 +26,7 @@ using Station = etl::test::FakeStation;
 constexpr int kOwnStation = 65;
 constexpr int kFirstPort = 9100;
 
-struct ResetNetwork {
-    ResetNetwork() { etl::memplat::Reset(); }
-};
+using etl::memplat::ResetNetwork;
 
 std::uint32_t Now() { return etl::memplat::Now(); }
 void Advance(std::uint32_t ms) { etl::memplat::SetNow(Now() + ms); }

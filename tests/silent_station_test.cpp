@@ -25,9 +25,7 @@ constexpr int kOwnStation = 10;
 constexpr int kPort = 9094;
 constexpr int kOtherPort = 9095;
 
-struct ResetNetwork {
-    ResetNetwork() { etl::memplat::Reset(); }
-};
+using etl::memplat::ResetNetwork;
 
 std::uint32_t Now() { return etl::memplat::Now(); }
 void Advance(std::uint32_t ms) { etl::memplat::SetNow(Now() + ms); }

@@ -78,6 +78,13 @@ public:
 // Forgets every socket, peer, user and counter; the clock starts at start.
 void Reset(std::uint32_t start = 1000);
 
+// A fresh fake network (its clock at 1000 ms) for each run on it: a member
+// that comes before a test's stations and driver instances, so that they
+// are made on the fresh network and gone before the next reset.
+struct ResetNetwork {
+    ResetNetwork() { Reset(); }
+};
+
 // Registers (or with nullptr removes) the peer at an address and port, both
 // in network order. The peer is not owned.
 void Serve(std::uint32_t address, std::uint16_t port, Peer* peer);
