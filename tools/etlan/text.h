@@ -1,6 +1,7 @@
 // What etlan shows: the banner in UTF-8, memory areas in words, values in
-// decimal and hex, and why an address text is not valid. No I/O here. The
-// numbers and words of the host interface come from host/vocabulary.h.
+// decimal and hex (values.cpp), and why an address text is not valid. No
+// I/O here. The numbers and words of the host interface come from
+// host/vocabulary.h.
 #pragma once
 
 #include <cstdint>

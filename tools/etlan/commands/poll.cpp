@@ -1,15 +1,16 @@
 // etlan poll TAG...: reads the tags every interval until Ctrl-C (or -1,
-// -n N), with the statistics of a ping at the end.
+// -n N), with the statistics of a ping at the end (those and the records of
+// --csv and --json in poll_report.cpp).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tools/etlan/commands/command.h"
+#include "tools/etlan/commands/poll_report.h"
 #include "tools/etlan/commands/tags.h"
 #include "tools/etlan/console.h"
 #include "tools/etlan/text.h"
@@ -19,26 +20,6 @@ namespace {
 
 // The poll's texts are appended piece by piece: mingw's GCC 12 reports a
 // false -Wrestrict on "#" + std::to_string(...) and the like here.
-
-// The reads of a poll so far, counted as ping counts its packets: each
-// request of a range on its own.
-struct PollCounts {
-    unsigned long sent = 0, good = 0, refused = 0, noAnswer = 0;
-    double minMs = 0, maxMs = 0, sumMs = 0;
-
-    void Add(const ReadOutcome& r) {
-        ++sent;
-        sumMs += r.ms;
-        minMs = sent == 1 ? r.ms : std::min(minMs, r.ms);
-        maxMs = std::max(maxMs, r.ms);
-        if (r.result == 0) {
-            ++good;
-        } else {
-            r.result == 1 ? ++refused : ++noAnswer;
-        }
-    }
-    unsigned long Errors() const { return refused + noAnswer; }
-};
 
 // The poll's messages: on standard error, each with the time, on a line of
 // its own under the live line.
@@ -217,13 +198,6 @@ private:
     std::map<int, Station> stations_;
 };
 
-// The counts of the whole poll, of each tag and of each station.
-struct PollTotals {
-    PollCounts all;
-    std::vector<PollCounts> tags;
-    std::map<int, PollCounts> stations;
-};
-
 // What a poll keeps from its start to its end.
 struct Poll {
     const Options& o;
@@ -237,87 +211,6 @@ struct Poll {
     Explainer explainer;
     Messages messages;
 };
-
-// The result of a read in a word or two, for records.
-const char* Meaning(std::int32_t result) {
-    return result == 0 ? "ok" : result == 1 ? "refused or negative answer" : result == 2 ? "no answer" : "failed";
-}
-
-// Now in UTC, ISO 8601 with milliseconds.
-std::string TimeStamp() {
-    const ClockReading now = WallClock(true);
-    const std::tm& utc = now.time;
-    char text[96];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
-                  utc.tm_hour, utc.tm_min, utc.tm_sec, now.ms);
-    return text;
-}
-
-// A text as a CSV field (quoted when it holds a comma or a quote) and as a
-// JSON string.
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + "\"";
-}
-
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') out += '\\';
-        if (static_cast<unsigned char>(c) >= 0x20) out += c;
-    }
-    return out + "\"";
-}
-
-// The CSV header: a value column per element of a block.
-std::string CsvHeader(int count) {
-    std::string header = "time,round,tag,station,result,meaning,";
-    if (count <= 1) {
-        header += "value";
-    } else {
-        for (int i = 0; i < count; ++i) {
-            header += i == 0 ? "value" : ",value";
-            header += std::to_string(i);
-        }
-    }
-    return header + ",ms,reason";
-}
-
-// One record of one read for --csv or --json: time, round, tag, station,
-// result and its meaning, the values (a column each in CSV), the time it
-// took, and why it failed.
-void PrintRecord(const Poll& p, const Tag& t, const RangeOutcome& r, const std::string& reason, long round) {
-    const bool json = p.o.json;
-    std::string values;
-    const std::size_t columns = static_cast<std::size_t>(std::max(p.o.count, 1));
-    for (std::size_t i = 0; i < (json ? r.values.size() : columns); ++i) {
-        if (i != 0) values += ',';
-        if (i < r.values.size()) values += RecordValue(r.values[i], r.bits, p.format, json);
-    }
-    const int station = t.check.block.plcNumber;
-    const std::string stamp = TimeStamp();
-    if (json) {
-        std::string value = "null";
-        if (r.result == 0) {
-            value = "[";
-            value += values;
-            value += "]";
-        }
-        std::printf("{\"time\":\"%s\",\"round\":%ld,\"tag\":\"%s\",\"station\":%d,\"result\":%ld,"
-                    "\"meaning\":\"%s\",\"value\":%s,\"ms\":%.3f,\"reason\":%s}\n",
-                    stamp.c_str(), round, t.name.c_str(), station, static_cast<long>(r.result), Meaning(r.result),
-                    value.c_str(), r.ms, r.result == 0 ? "null" : JsonString(reason).c_str());
-    } else {
-        std::printf("%s,%ld,%s,%d,%ld,%s,%s,%.3f,%s\n", stamp.c_str(), round, t.name.c_str(), station,
-                    static_cast<long>(r.result), Meaning(r.result), values.c_str(), r.ms,
-                    r.result == 0 ? "" : CsvField(reason).c_str());
-    }
-}
 
 // One tag of the poll line: "  NAME=VALUE" (the value alone with -q), in
 // its long and its short form, "--" and why when the read failed.
@@ -347,7 +240,7 @@ Shown PollOne(Poll& p, Tag& t, std::size_t index, long round, std::vector<std::s
         p.explainer.Failed(t, r.result, words, p.summary, p.dir, &p.messages);
     }
     if (o.csv || o.json) {
-        PrintRecord(p, t, r, words, round);
+        PrintRecord(o, p.format, t, r, words, round);
         return {};
     }
     std::string value, brief;
@@ -426,39 +319,6 @@ void PollRound(Poll& p, std::vector<Tag>& tags, long round) {
     }
     if (o.verbose) PrintLog(log);
     std::fflush(stdout);
-}
-
-// "good N, refused N, no answer N, min/avg/max A/B/C ms" of some reads.
-std::string CountsText(const PollCounts& c) {
-    char text[160];
-    std::snprintf(text, sizeof text, "good %lu, refused %lu, no answer %lu, min/avg/max %.1f/%.1f/%.1f ms", c.good,
-                  c.refused, c.noAnswer, c.minMs, c.sent ? c.sumMs / static_cast<double>(c.sent) : 0.0, c.maxMs);
-    return text;
-}
-
-void PrintStatistics(std::FILE* to, const PollTotals& totals, const std::vector<Tag>& tags, long rounds, long overran,
-                     double seconds) {
-    const PollCounts& c = totals.all;
-    const unsigned long errors = c.Errors();
-    std::fprintf(to, "--- etlan poll statistics ---\n");
-    std::fprintf(to, "%ld rounds in %.3f s, %ld overran the interval\n", rounds, seconds, overran);
-    std::fprintf(to, "%lu requests transmitted, %lu received, %lu errors, %.1f%% request loss\n", c.sent, c.good, errors,
-                 c.sent ? 100.0 * static_cast<double>(errors) / static_cast<double>(c.sent) : 0.0);
-    if (errors != 0) std::fprintf(to, "(%lu refused or negative, %lu without answer)\n", c.refused, c.noAnswer);
-    if (c.sent != 0) {
-        std::fprintf(to, "request time min/avg/max = %.1f/%.1f/%.1f ms\n", c.minMs,
-                     c.sumMs / static_cast<double>(c.sent), c.maxMs);
-    }
-    if (tags.size() > 1) {
-        for (std::size_t i = 0; i < tags.size(); ++i) {
-            if (totals.tags[i].sent != 0) std::fprintf(to, "tag %s: %s\n", tags[i].name.c_str(), CountsText(totals.tags[i]).c_str());
-        }
-    }
-    if (totals.stations.size() > 1) {
-        for (const auto& [number, counts] : totals.stations) {
-            std::fprintf(to, "station %d: %s\n", number, CountsText(counts).c_str());
-        }
-    }
 }
 
 }  // namespace
